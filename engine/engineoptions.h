@@ -1,0 +1,48 @@
+#pragma once
+
+// Everything in which the two programs' engines differ, chosen once by the program that creates
+// the decoder. The engine is one code base; nothing else may tell the programs apart.
+struct EngineOptions {
+    // Worker loop cadence. After a step that did work the worker sleeps afterWorkMs; after one that
+    // did nothing it first waits idleWaitMs on its (never signalled) wait condition and then sleeps
+    // afterIdleMs. While paused it sleeps pausedMs per pass.
+    int afterWorkMs = 10;
+    int idleWaitMs = 10;
+    int afterIdleMs = 10;
+    int pausedMs = 100;
+
+    // Engine log lines through the "decoder" channels; off means silent.
+    bool logChannels = true;
+    // Decode the audio stream into the audio queue; off releases audio packets unread.
+    bool decodeAudio = true;
+    // At the end of input: stop the worker and emit videoEnd() once the pictures are shown; off
+    // keeps polling the input, so reading resumes by itself after a seek.
+    bool stopAtEnd = true;
+    // Always drive the clock from the pictures, never from the sound.
+    bool noAudioClock = false;
+    // One plain debug line per converted picture and per picture request (framewise's trace).
+    bool pictureDebugLines = false;
+    // Consistency checks of the packet queues (the assertion report when a queue was never set up).
+    bool queueChecks = true;
+    // pause() only pauses the sound; the worker keeps reading until the queues are full and the
+    // paused flag stays clear, so start() never flushes.
+    bool pauseOnlyAudio = false;
+
+    static EngineOptions seekmark() { return EngineOptions(); }
+
+    static EngineOptions framewise()
+    {
+        EngineOptions o;
+        o.afterWorkMs = 5;
+        o.idleWaitMs = 0;
+        o.afterIdleMs = 15;
+        o.logChannels = false;
+        o.decodeAudio = false;
+        o.stopAtEnd = false;
+        o.noAudioClock = true;
+        o.pictureDebugLines = true;
+        o.queueChecks = false;
+        o.pauseOnlyAudio = true;
+        return o;
+    }
+};

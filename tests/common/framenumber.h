@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+
+// Reads back the frame number that the clip generators draw into every picture: 12 vertical bands,
+// band k bright when bit k is set. Works on the decoder's RGB24 output and on screenshots of the
+// programs' windows, where the picture is scaled and has black bars around it.
+namespace testsupport {
+
+constexpr int kFrameNumberBits = 12;
+
+// Reads the number from an RGB24 picture of width x height with the given row stride in bytes.
+// The picture may be only part of a larger image: (left, top, width, height) is the picture's
+// rectangle inside the image. Returns -1 when a band is neither clearly bright nor clearly grey.
+int readFrameNumber(const uint8_t *rgb, int stride, int left, int top, int width, int height);
+
+inline int readFrameNumber(const uint8_t *rgb, int width, int height)
+{
+    return readFrameNumber(rgb, width * 3, 0, 0, width, height);
+}
+
+} // namespace testsupport
