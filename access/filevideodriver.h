@@ -1,0 +1,36 @@
+#pragma once
+
+#include "videodriver.h"
+
+#include <QObject>
+
+class QFile;
+
+// Driver for local files. The handle it hands out is the address of the QFile it opened for the
+// source, so the driver keeps no table: close() deletes the file object behind the handle. Every
+// open and read is reported to m_Listener (the file access view in seekmark) before it happens.
+//
+// Threads: open() and close() on the GUI thread; read() and size() on the thread that calls into
+// libavformat, and the listener is called there. One source is read by one thread at a time (the
+// decoder's lock serialises them), so the QFile needs no lock of its own.
+class FileVideoDriver : public QObject, public VideoDriver {
+    Q_OBJECT
+    Q_INTERFACES(VideoDriver)
+public:
+    explicit FileVideoDriver(QObject *parent = nullptr);
+
+    // name is UTF-8, as Video passes it.
+    qint64 open(const char *name) override;
+    void close(qint64 handle) override;
+    void paused(qint64 handle) override;
+    void started(qint64 handle) override;
+    // A local file is all there; false only for the "no source" handle 0.
+    bool isAvailable(qint64 handle, qint64 offset, qint64 size) override;
+    // The count read, 0 at or past the end, -1 on a read error, a bad offset or handle 0.
+    qint64 read(qint64 handle, char *buffer, qint64 offset, qint64 size) override;
+    qint64 size(qint64 handle) override;
+    qint64 pendingSize(qint64 handle) override;
+
+private:
+    static QFile *fileOf(qint64 handle);
+};
