@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+// The two ways the programs pace their picture requests. seekmark catches up a backlog picture by
+// picture and keeps its rate within a plausible range; framewise trusts the clip's rate and cuts
+// a backlog short.
+struct PacerOptions {
+    // After a shown picture, a backlog of more than one interval plus 5 ms is cut down to 10 ms
+    // instead of being caught up on consecutive ticks; anything less is dropped to 0.
+    bool cutBacklog = false;
+    // Rates outside (20, 30] frames per second are taken as 25 (seekmark's safety net for streams
+    // that report field rates or nonsense). Off, the rate is used as it is.
+    bool limitRate = true;
+
+    static PacerOptions seekmark() { return PacerOptions(); }
+
+    static PacerOptions framewise()
+    {
+        PacerOptions o;
+        o.cutBacklog = true;
+        o.limitRate = false;
+        return o;
+    }
+};
+
+// Decides, tick by tick, when the player asks its scheduler for a picture, so that requests come
+// at the clip's frame rate however irregularly the fast timer fires. Every tick adds the time that
+// passed to an accumulator; once one frame interval has gathered, the player asks for a picture
+// and reports what it got back, which spends the accumulator:
+//   - no picture (late ones were just dropped, or nothing is open): one more interval is added,
+//     so the next tick asks again at once;
+//   - the picture shown last (the next one is early, or none is queued): the accumulator restarts
+//     at 0, so the next request waits a whole interval;
+//   - a new picture: one interval is spent (and with cutBacklog any remaining backlog is cut).
+//
+// Time comes from the caller as monotonic milliseconds (a QElapsedTimer, or a fake in tests), so
+// the elapsed time never goes negative. The very first tick has no previous tick to measure from;
+// it counts as exactly one frame interval, so the first picture is requested at once and pacing
+// starts from there (rather than from a huge first elapsed time that would let the first queued
+// pictures race by at the tick rate).
+//
+// Owned and used by one thread (the GUI thread's timer); no locking.
+class FramePacer {
+public:
+    // A tick later than this after the previous one is worth a debug line.
+    static constexpr int LateTickMs = 15;
+    // The rate used when the clip's own is unusable (or, with limitRate, out of range).
+    static constexpr double DefaultRate = 25.0;
+
+    struct TickDecision {
+        qint64 elapsed = 0;    // ms since the previous tick (one interval for the first tick)
+        bool late = false;     // elapsed > LateTickMs; never set on the first tick
+        bool request = false;  // ask the scheduler for a picture now, then call picture()/noPicture()
+    };
+
+    enum class Outcome {
+        Show,    // a new picture: upload and repaint it
+        Drop,    // nothing came back
+        Repeat,  // the picture already on screen came back: nothing to upload
+    };
+
+    struct PictureDecision {
+        Outcome outcome = Outcome::Show;
+        qint64 accumulatedBefore = 0;  // the accumulator as the request found it
+        // "drop ZERO: %1\n" or "repeat ZERO: %1\n" with the accumulator before the change; empty
+        // for a shown picture. The caller chooses where it goes.
+        QByteArray trace() const;
+    };
+
+    explicit FramePacer(const PacerOptions &options = PacerOptions());
+
+    // Sets the frame interval from the clip's frame rate and returns it (ms): trunc(1000 / rate),
+    // where a rate that is zero, negative or not a number is replaced by DefaultRate, and with
+    // limitRate also any rate outside (20, 30].
+    int setFrameRate(double rate);
+    static int intervalForRate(double rate, bool limitRate);
+
+    // One timer tick at monotonic time nowMs.
+    TickDecision tick(qint64 nowMs);
+
+    // What the request of the current tick returned: a picture stamped with time seconds, or none.
+    PictureDecision picture(double time);
+    PictureDecision noPicture();
+
+    qint64 accumulated() const { return m_Accumulated; }
+    int frameInterval() const { return m_FrameInterval; }
+    double lastPictureTime() const { return m_LastPictureTime; }
+    const PacerOptions &options() const { return m_Options; }
+
+private:
+    PacerOptions m_Options;
+    // ms gathered towards the next request; 64-bit because a clip that never delivers a picture
+    // keeps adding to it on every due tick for as long as the window stays open.
+    qint64 m_Accumulated = 0;
+    int m_FrameInterval = 40;         // ms per picture
+    double m_LastPictureTime = -1.0;  // time of the picture shown last; no picture has it at first
+    qint64 m_LastTick = 0;            // monotonic ms of the previous tick
+    bool m_HaveLastTick = false;
+};

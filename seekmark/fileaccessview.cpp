@@ -1,0 +1,124 @@
+#include "fileaccessview.h"
+
+#include <QDebug>
+#include <QPainter>
+#include <QTimerEvent>
+
+#include <algorithm>
+
+FileAccessView::FileAccessView(int width, int height, QWidget *parent)
+    : QWidget(parent)
+{
+    setWindowTitle(QStringLiteral("File access"));
+    resize(width, height);
+    m_TimerId = startTimer(IntervalMs);
+}
+
+FileAccessView::~FileAccessView() = default;
+
+void FileAccessView::fileOpened(qint64 size)
+{
+    m_Book.fileOpened(size);
+    requestRepaint();
+}
+
+void FileAccessView::readBlock(qint64 offset, qint64 /*size*/)
+{
+    const qint64 number = m_Book.readBlock(offset);
+    qDebug() << "FileAccessView::READ BLOCK" << number << "OFFSET" << offset;
+    requestRepaint();
+}
+
+void FileAccessView::setDataOffset(qint64 offset)
+{
+    m_Book.setDataOffset(offset);
+    requestRepaint();
+}
+
+void FileAccessView::setOpened()
+{
+    m_Book.setOpened();
+}
+
+void FileAccessView::setTime(qint64 seconds)
+{
+    m_Book.setTime(seconds);
+    requestRepaint();
+}
+
+void FileAccessView::setRequestTime(qint64 seconds)
+{
+    m_Book.setRequestTime(seconds);
+    requestRepaint();
+}
+
+void FileAccessView::clearDistances()
+{
+    m_Book.clearDistances();
+}
+
+void FileAccessView::tick()
+{
+    const int blocks = m_Book.tick();
+    qDebug() << "Blocks" << blocks;
+}
+
+void FileAccessView::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() == m_TimerId)
+        tick();
+    else
+        QWidget::timerEvent(event);
+}
+
+void FileAccessView::requestRepaint()
+{
+    // Qt takes repaint requests on the GUI thread only, and a busy decoder reads many times per
+    // frame: post one call, and no other until it has run.
+    if (m_RepaintPending.exchange(true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_RepaintPending.store(false);
+            update();
+        },
+        Qt::QueuedConnection);
+}
+
+void FileAccessView::paintEvent(QPaintEvent * /*event*/)
+{
+    QPainter painter(this);
+    paintSnapshot(painter, m_Book.snapshot(), size());
+}
+
+void FileAccessView::paintSnapshot(QPainter &painter, const FileAccessBook::Snapshot &state,
+                                   const QSize &size)
+{
+    const int w = size.width();
+    const int h = size.height();
+    painter.save();
+    painter.fillRect(0, 0, w, h, QColor(153, 153, 153));
+    if (state.fileSize <= 0) {
+        painter.restore();
+        return;
+    }
+
+    const int x = static_cast<int>(static_cast<double>(state.currentOffset) / state.fileSize * w
+                                   + 0.5);
+    painter.fillRect(QRect(QPoint(x, 0), QPoint(x + 1, h - 1)), QColor(255, 255, 255));
+
+    painter.drawText(10, 30, state.averageText());
+
+    painter.setPen(QColor(255, 255, 0));
+    painter.drawText(10, 10, state.statusLine());
+
+    // Entries beyond the right edge would draw nothing; the history grows for the window's life.
+    painter.setPen(QColor(2, 0, 250));
+    const qsizetype last = std::min<qsizetype>(state.history.size() - 1, w + 1);
+    for (qsizetype i = 1; i <= last; ++i) {
+        painter.drawLine(static_cast<int>(i - 1), h - state.history[i - 1], static_cast<int>(i),
+                         h - state.history[i]);
+    }
+    painter.restore();
+}
