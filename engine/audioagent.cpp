@@ -1,0 +1,156 @@
+#include "audioagent.h"
+
+#include "log/logcategory.h"
+
+#include <QString>
+#include <QtDebug>
+
+#include <algorithm>
+#include <utility>
+
+static LogCategory s_Log("decoder");
+
+AudioAgent::AudioAgent(AudioFeed::Source source, std::atomic<double> *clock, int sampleRate,
+                       int channels, double timeBase, bool logChannels)
+    : m_Feed(std::move(source))
+    , m_Clock(clock)
+    , m_TimeBase(timeBase)
+    , m_SampleRate(sampleRate)
+    , m_Channels(std::clamp(channels, 1, 2))
+{
+    openDevice(logChannels);
+}
+
+AudioAgent::~AudioAgent()
+{
+    if (m_Device) {
+        SDL_PauseAudioDevice(m_Device, 1);
+        if (!m_Locked)
+            SDL_LockAudioDevice(m_Device);
+        m_Feed.discardCurrent();
+        // Closing waits for the audio thread, which takes the device lock on every pass: the lock
+        // must be free by then or both threads wait for each other.
+        SDL_UnlockAudioDevice(m_Device);
+        m_Locked = false;
+    }
+    closeDevice();
+}
+
+void AudioAgent::openDevice(bool logChannels)
+{
+    if (tryOpen())
+        return;
+    reportFailure(logChannels, QStringLiteral("audio device failed: %1; playing to the dummy driver")
+                                   .arg(QString::fromUtf8(SDL_GetError())));
+    // Play to the dummy driver instead: it calls back in real time, so the clock still runs.
+    // The override beats SDL_AUDIODRIVER for this one open and is reset right after, so a later
+    // agent tries the configured driver again. (While another agent keeps the audio subsystem up,
+    // its driver stays in use; the dummy and disk drivers take only one device at a time.)
+    closeDevice();
+    SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE);
+    const bool opened = tryOpen();
+    SDL_ResetHint(SDL_HINT_AUDIODRIVER);
+    if (!opened) {
+        reportFailure(logChannels, QStringLiteral("audio device failed: %1; playing without sound")
+                                       .arg(QString::fromUtf8(SDL_GetError())));
+        closeDevice();
+    }
+}
+
+bool AudioAgent::tryOpen()
+{
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+        return false;
+    m_SubsystemUp = true;
+    SDL_AudioSpec wanted;
+    SDL_zero(wanted);
+    wanted.freq = m_SampleRate;
+    wanted.format = AUDIO_S16LSB;
+    wanted.channels = static_cast<Uint8>(m_Channels);
+    wanted.silence = 0;
+    wanted.samples = 1024;
+    wanted.callback = &AudioAgent::callback;
+    wanted.userdata = this;
+    // No obtained block and no allowed changes: SDL converts to the hardware, so the callback
+    // always sees exactly the format asked for.
+    m_Device = SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
+    return m_Device != 0;
+}
+
+void AudioAgent::closeDevice()
+{
+    if (m_Device) {
+        SDL_CloseAudioDevice(m_Device);
+        m_Device = 0;
+    }
+    if (m_SubsystemUp) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        m_SubsystemUp = false;
+    }
+}
+
+void AudioAgent::reportFailure(bool logChannels, const QString &text)
+{
+    if (logChannels)
+        s_Log.log(LOG_WARN, text, "./audioagent", __LINE__);
+    else
+        qWarning().noquote() << text;
+}
+
+void AudioAgent::resume()
+{
+    if (!m_Device)
+        return;
+    if (!m_Locked)
+        SDL_LockAudioDevice(m_Device);
+    m_Feed.discardCurrent();
+    SDL_UnlockAudioDevice(m_Device);
+    m_Locked = false;
+    SDL_PauseAudioDevice(m_Device, 0);
+}
+
+void AudioAgent::pause()
+{
+    if (m_Device)
+        SDL_PauseAudioDevice(m_Device, 1);
+}
+
+void AudioAgent::stop()
+{
+    if (!m_Device)
+        return;
+    SDL_PauseAudioDevice(m_Device, 1);
+    if (!m_Locked) {
+        SDL_LockAudioDevice(m_Device);
+        m_Locked = true;
+    }
+}
+
+int AudioAgent::clampVolume(int percent)
+{
+    return std::clamp(percent, 0, 100);
+}
+
+int AudioAgent::mixVolumeFor(int percent)
+{
+    return static_cast<int>(clampVolume(percent) / 100.0 * SDL_MIX_MAXVOLUME);
+}
+
+void AudioAgent::setVolume(int percent)
+{
+    const int clamped = clampVolume(percent);
+    if (clamped == m_VolumePercent.load())
+        return;
+    m_MixVolume.store(mixVolumeFor(clamped));
+    m_VolumePercent.store(clamped);
+}
+
+void AudioAgent::fill(uint8_t *buffer, int length)
+{
+    m_Feed.fill(buffer, length, m_MixVolume.load(), m_TimeBase, m_Clock);
+}
+
+void SDLCALL AudioAgent::callback(void *userdata, Uint8 *stream, int length)
+{
+    static_cast<AudioAgent *>(userdata)->fill(stream, length);
+}

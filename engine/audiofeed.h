@@ -1,0 +1,46 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+class AudioPacket;
+
+// The body of the audio callback, apart from the device: hands decoded blocks to the device buffer
+// in queue order, continuing a block that spans two callbacks where it stopped, mixes them at the
+// given volume into a cleared buffer and sets the playback clock to the time of the block it is
+// playing. It only knows where blocks come from, so it can be driven by a plain queue in tests.
+//
+// Threads: fill() runs on SDL's audio thread; discardCurrent() on the controlling thread only
+// while the callback is shut out (device paused and locked). m_Current and m_Offset therefore
+// belong to whichever of the two holds SDL's device lock.
+class AudioFeed {
+public:
+    // Returns the next block (the caller owns it) or null when none is available.
+    using Source = std::function<AudioPacket *()>;
+
+    explicit AudioFeed(Source source);
+    ~AudioFeed();
+
+    AudioFeed(const AudioFeed &) = delete;
+    AudioFeed &operator=(const AudioFeed &) = delete;
+
+    // Fills length bytes of interleaved signed 16-bit little-endian samples. The buffer is cleared
+    // first (SDL2 hands over the previous call's data), so mixing at mixVolume (0..128) scales.
+    // When no block is available the rest stays silent. clock receives the block's time stamp x
+    // timeBase, in seconds, for every chunk taken from a block.
+    void fill(uint8_t *buffer, int length, int mixVolume, double timeBase, std::atomic<double> *clock);
+
+    // Drops the partly played block (on resume). The offset is kept on purpose: the next fill
+    // finds no block while the offset still points into one, plays one buffer of silence, and
+    // starts on a fresh block the call after.
+    void discardCurrent();
+
+    int offset() const { return m_Offset; }
+    const AudioPacket *current() const { return m_Current; }
+
+private:
+    Source m_Source;
+    AudioPacket *m_Current = nullptr;   // owned; the block being played
+    int m_Offset = 0;                   // read position in m_Current; 0 = fetch the next block
+};

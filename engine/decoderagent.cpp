@@ -1,0 +1,659 @@
+#include "decoderagent.h"
+
+#include "audioagent.h"
+#include "audiopacket.h"
+#include "bytesource.h"
+#include "ffdiskio.h"
+#include "pixelpacket.h"
+#include "schedulerdecision.h"
+#include "videoagent.h"
+
+#include "log/logcategory.h"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
+#include <QFile>
+#include <QMutexLocker>
+#include <QtDebug>
+
+#include <algorithm>
+
+static LogCategory s_Log("decoder");
+
+#define DECODER_LOG(level, text)                                        \
+    do {                                                                \
+        if (m_Options.logChannels)                                      \
+            s_Log.log((level), (text), "./decoderagent", __LINE__);     \
+    } while (0)
+
+namespace {
+
+// The scaler may write a few bytes past the last packed row with some widths: give it room so
+// nothing lands outside the buffer, while the picture itself stays exactly 3 x width x height.
+constexpr int rgbSlack = 64;
+
+struct PacketUnref {
+    AVPacket *packet;
+    ~PacketUnref() { av_packet_unref(packet); }
+};
+
+} // namespace
+
+DecoderAgent::DecoderAgent(ByteSource *source, const EngineOptions &options, QObject *parent)
+    : JobThread(parent)
+    , m_Source(source)
+    , m_Options(options)
+    , m_AudioQueue(options.queueChecks)
+{
+    setSleeps(options.afterWorkMs, options.idleWaitMs, options.afterIdleMs, options.pausedMs);
+    m_AudioQueue.init(audioBufferSize, audioQueueCapacity);
+}
+
+DecoderAgent::~DecoderAgent()
+{
+    // The worker must end before any member goes: by the time ~JobThread runs, step() is gone.
+    close();
+}
+
+bool DecoderAgent::open()
+{
+    close();
+    if (!m_Source || m_Source->sourceSize() <= 0)
+        return false;
+    m_Io = std::make_unique<FfdiskIo>(m_Source);
+    if (!m_Io->context())
+        return false;
+    AVFormatContext *context = avformat_alloc_context();
+    if (!context)
+        return false;
+    context->pb = m_Io->context();
+    context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // Nothing follows the colon: the bytes come from the source, not from a name.
+    if (openInput(context, "ffdisk:"))
+        return true;
+    close();
+    return false;
+}
+
+bool DecoderAgent::open(const QString &path)
+{
+    close();
+    if (openInput(nullptr, QFile::encodeName(path).constData()))
+        return true;
+    // Nothing half-open stays behind, least of all an audio device that another decoder may need.
+    close();
+    return false;
+}
+
+bool DecoderAgent::openInput(AVFormatContext *context, const char *url)
+{
+    // On failure libavformat frees the context itself (never a caller's I/O context).
+    if (avformat_open_input(&context, url, nullptr, nullptr) < 0)
+        return false;
+    m_FormatContext.reset(context);
+    if (avformat_find_stream_info(context, nullptr) < 0)
+        return false;
+    if (context->nb_streams == 0)
+        return false;
+    av_read_play(context);
+    m_StartTime = context->start_time != AV_NOPTS_VALUE ? context->start_time : 0;
+
+    if (!openStreams())
+        return false;
+    if (m_VideoStream < 0)
+        return false;
+
+    m_Frame.reset(av_frame_alloc());
+    m_AudioFrame.reset(av_frame_alloc());
+    m_Packet.reset(av_packet_alloc());
+    m_PendingPacket.reset(av_packet_alloc());
+    if (!m_Frame || !m_AudioFrame || !m_Packet || !m_PendingPacket)
+        return false;
+    if (m_Width <= 0 || m_Height <= 0)
+        return false;
+    m_RgbSize = av_image_get_buffer_size(AV_PIX_FMT_RGB24, m_Width, m_Height, 1);
+    if (m_RgbSize <= 0)
+        return false;
+    m_RgbBuffer.reset(static_cast<uint8_t *>(av_mallocz(static_cast<size_t>(m_RgbSize) + rgbSlack)));
+    if (!m_RgbBuffer)
+        return false;
+    av_image_fill_arrays(m_RgbData, m_RgbLinesize, m_RgbBuffer.get(), AV_PIX_FMT_RGB24, m_Width,
+                         m_Height, 1);
+    m_AudioBuffer.assign(audioBufferSize, 0);
+
+    // libavformat no longer tells where the first packet lies: read it now (it is normally still
+    // buffered from the stream probing) and let the first step() take it.
+    m_DataOffset = 0;
+    if (av_read_frame(context, m_PendingPacket.get()) >= 0) {
+        m_HasPending = true;
+        if (m_PendingPacket->pos >= 0)
+            m_DataOffset = m_PendingPacket->pos;
+    }
+
+    DECODER_LOG(LOG_INFO, QStringLiteral("video opened firstPacket :%1 duration:%2 bitrate:%3")
+                              .arg(m_DataOffset)
+                              .arg(duration())
+                              .arg(static_cast<qint64>(context->bit_rate)));
+    DECODER_LOG(LOG_INFO, QStringLiteral("video opened width :%1 height:%2").arg(m_Width).arg(m_Height));
+
+    const AVPixelFormat sourceFormat = m_VideoCodec->pix_fmt;
+    if (sourceFormat != AV_PIX_FMT_NONE)
+        m_Converter.reset(sws_getContext(m_Width, m_Height, sourceFormat, m_Width, m_Height,
+                                         AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    m_HasBFrames.store(m_VideoCodec->has_b_frames != 0);
+
+    if (m_AudioStream < 0 || m_Options.noAudioClock)
+        m_VideoAgent->setNoAudio(true);
+    return true;
+}
+
+bool DecoderAgent::openStreams()
+{
+    AVFormatContext *context = m_FormatContext.get();
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        AVStream *stream = context->streams[i];
+        const AVMediaType type = stream->codecpar->codec_type;
+        // Only the first stream of each kind is driven; later ones are not even opened.
+        if (type == AVMEDIA_TYPE_AUDIO && m_AudioStream < 0) {
+            if (!openCodec(stream, m_AudioCodec, false))
+                return false;
+            m_AudioStream = static_cast<int>(i);
+            m_AudioStartOffset = av_rescale_q(m_StartTime, AV_TIME_BASE_Q, stream->time_base);
+            const double timeBase = av_q2d(stream->time_base);
+            const int channels = m_AudioCodec->ch_layout.nb_channels;
+            m_DeviceRate = m_AudioCodec->sample_rate;
+            m_AudioAgent = std::make_unique<AudioAgent>([this] { return nextAudioPacket(); }, &m_Clock,
+                                                        m_DeviceRate, channels > 0 ? std::min(channels, 2) : 2,
+                                                        timeBase, m_Options.logChannels);
+            m_DeviceChannels = m_AudioAgent->channels();
+            DECODER_LOG(LOG_INFO, QStringLiteral("audio time base :%1").arg(QString::number(timeBase)));
+        } else if (type == AVMEDIA_TYPE_VIDEO && m_VideoStream < 0) {
+            if (!openCodec(stream, m_VideoCodec, true))
+                return false;
+            m_VideoStream = static_cast<int>(i);
+            m_VideoStartOffset = av_rescale_q(m_StartTime, AV_TIME_BASE_Q, stream->time_base);
+            m_Width = m_VideoCodec->width;
+            m_Height = m_VideoCodec->height;
+            m_VideoAgent = new VideoAgent(&m_Clock, m_Width, m_Height, context->duration, m_Options);
+            const AVRational codecBase = m_VideoCodec->time_base;
+            const double videoBase = codecBase.den != 0 ? av_q2d(codecBase) : 0.0;
+            DECODER_LOG(LOG_INFO, QStringLiteral("video time base :%1").arg(QString::number(videoBase)));
+        }
+    }
+    return true;
+}
+
+bool DecoderAgent::openCodec(AVStream *stream, CodecContextPtr &codec, bool video)
+{
+    const AVCodec *decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!decoder)
+        return false;
+    CodecContextPtr context(avcodec_alloc_context3(decoder));
+    if (!context)
+        return false;
+    if (avcodec_parameters_to_context(context.get(), stream->codecpar) < 0)
+        return false;
+    context->pkt_timebase = stream->time_base;
+    if (video) {
+        // Frame threading delays pictures by a few packets; every picture carries its own time
+        // stamp, so that does not matter.
+        context->thread_count = 0;
+        context->thread_type = FF_THREAD_FRAME;
+    }
+    if (avcodec_open2(context.get(), decoder, nullptr) < 0)
+        return false;
+    codec = std::move(context);
+    return true;
+}
+
+void DecoderAgent::close()
+{
+    stop();
+    // The worker may still be finishing the pass in which it stopped itself at the end of input.
+    wait();
+
+    m_AudioAgent.reset();
+    if (m_VideoAgent) {
+        VideoAgent *agent = m_VideoAgent;
+        m_VideoAgent = nullptr;
+        agent->flush();
+        agent->dispose();
+    }
+    m_AudioQueue.flush();
+
+    m_RgbBuffer.reset();
+    for (auto &plane : m_RgbData)
+        plane = nullptr;
+    for (auto &size : m_RgbLinesize)
+        size = 0;
+    m_RgbSize = 0;
+    m_Frame.reset();
+    m_AudioFrame.reset();
+    m_Packet.reset();
+    m_PendingPacket.reset();
+    m_HasPending = false;
+
+    m_VideoCodec.reset();
+    m_VideoStream = -1;
+    m_AudioCodec.reset();
+    m_AudioStream = -1;
+    m_FormatContext.reset();
+    m_Io.reset();   // only after the input that reads through it
+    m_Converter.reset();
+    m_Resampler.reset();
+    av_channel_layout_uninit(&m_ResamplerLayout);
+    m_ResamplerFormat = -1;
+    m_ResamplerRate = 0;
+
+    m_Width = 0;
+    m_Height = 0;
+    m_StartTime = 0;
+    m_VideoStartOffset = 0;
+    m_AudioStartOffset = 0;
+    m_NextAudioPts = AV_NOPTS_VALUE;
+    m_LastVideoTs = AV_NOPTS_VALUE;
+    m_DataOffset = 0;
+    m_DeviceChannels = 0;
+    m_DeviceRate = 0;
+    m_Draining = false;
+    m_Drained = false;
+    m_Aspect.store(0.0f);
+    m_HasBFrames.store(false);
+}
+
+bool DecoderAgent::start()
+{
+    if (isPaused()) {
+        QMutexLocker lock(&m_Mutex);
+        m_AudioQueue.flush();
+        if (m_VideoAgent)
+            m_VideoAgent->flush();
+    }
+    m_Eof.store(false);
+    if (m_AudioAgent)
+        m_AudioAgent->resume();
+    return JobThread::start();
+}
+
+void DecoderAgent::pause()
+{
+    if (!m_Options.pauseOnlyAudio)
+        JobThread::pause();
+    if (m_AudioAgent)
+        m_AudioAgent->pause();
+}
+
+void DecoderAgent::stop()
+{
+    if (isStopped())
+        return;
+    JobThread::stop();
+    if (m_AudioAgent)
+        m_AudioAgent->stop();
+    if (m_VideoAgent)
+        m_VideoAgent->flush();
+    m_AudioQueue.flush();
+    seek(0);
+}
+
+void DecoderAgent::seek(int seconds)
+{
+    QMutexLocker lock(&m_Mutex);
+    seekLocked(seconds);
+}
+
+void DecoderAgent::seekLocked(int seconds)
+{
+    m_AudioQueue.flush();
+    m_LastSeek = seconds;
+    if (m_VideoAgent)
+        m_VideoAgent->flush();
+    if (!m_FormatContext)
+        return;
+    // libavformat seeks in absolute time: an input that starts later than 0 needs its start added.
+    av_seek_frame(m_FormatContext.get(), -1, static_cast<int64_t>(seconds) * 1000000 + m_StartTime,
+                  AVSEEK_FLAG_BACKWARD);
+    // The decoders still hold pictures and sound of the old position.
+    if (m_VideoCodec)
+        avcodec_flush_buffers(m_VideoCodec.get());
+    if (m_AudioCodec)
+        avcodec_flush_buffers(m_AudioCodec.get());
+    if (m_HasPending) {
+        av_packet_unref(m_PendingPacket.get());
+        m_HasPending = false;
+    }
+    m_Draining = false;
+    m_Drained = false;
+    m_NextAudioPts = AV_NOPTS_VALUE;
+    m_LastVideoTs = AV_NOPTS_VALUE;
+    m_SeekPending.store(true);
+}
+
+AudioPacket *DecoderAgent::nextAudioPacket()
+{
+    if (isStopped())
+        return nullptr;
+    return static_cast<AudioPacket *>(m_AudioQueue.take());
+}
+
+PixelPacket *DecoderAgent::nextPicture()
+{
+    // Nothing of this object may be touched after the call: its event processing may have
+    // destroyed the decoder.
+    return m_VideoAgent ? m_VideoAgent->nextPicture() : nullptr;
+}
+
+void DecoderAgent::setVolume(int volume)
+{
+    if (m_AudioAgent)
+        m_AudioAgent->setVolume(volume);
+}
+
+int DecoderAgent::volume() const
+{
+    return m_AudioAgent ? m_AudioAgent->volume() : 0;
+}
+
+qint64 DecoderAgent::positionMs()
+{
+    if (isStopped()) {
+        const qint64 end = durationMs();
+        const double clock = m_Clock.load();
+        if (static_cast<qint64>(clock * 1000) >= end)
+            return end;
+        m_Clock.store(clock + 0.04);
+    }
+    return static_cast<qint64>(m_Clock.load() * 1000);
+}
+
+qint64 DecoderAgent::position() const
+{
+    return static_cast<qint64>(m_Clock.load() + 0.5);
+}
+
+qint64 DecoderAgent::durationMs() const
+{
+    return m_FormatContext ? m_FormatContext->duration / 1000 : 0;
+}
+
+qint64 DecoderAgent::duration() const
+{
+    return m_FormatContext ? SchedulerDecision::wholeSeconds(m_FormatContext->duration) : 0;
+}
+
+qint64 DecoderAgent::dataOffset() const
+{
+    return m_FormatContext ? m_DataOffset : 0;
+}
+
+double DecoderAgent::frameRate() const
+{
+    if (!m_FormatContext || m_VideoStream < 0)
+        return 0.0;
+    const AVRational rate = m_FormatContext->streams[m_VideoStream]->r_frame_rate;
+    return rate.den != 0 ? static_cast<double>(rate.num) / rate.den : 0.0;
+}
+
+bool DecoderAgent::videoQueueFull()
+{
+    return m_VideoAgent && m_VideoAgent->pictures().isFull();
+}
+
+bool DecoderAgent::step()
+{
+    QMutexLocker lock(&m_Mutex);
+    if (!m_FormatContext)
+        return false;
+    if (m_Eof.load())
+        return endOfInput();
+
+    // Back-pressure: nothing is read while either queue is full.
+    if (videoQueueFull() || m_AudioQueue.isFull())
+        return false;
+    if (m_Draining)
+        return drainOnePicture();
+
+    AVPacket *packet = m_Packet.get();
+    if (m_HasPending) {
+        av_packet_move_ref(packet, m_PendingPacket.get());
+        m_HasPending = false;
+    } else if (av_read_frame(m_FormatContext.get(), packet) < 0) {
+        return readFailed();
+    }
+    PacketUnref release{packet};
+
+    if (packet->size <= 0) {
+        // Skipped: starting over from the last seek target would meet the same packet again.
+        DECODER_LOG(LOG_INFO, "bad packet");
+        return false;
+    }
+    if (packet->stream_index == m_AudioStream) {
+        if (!m_Options.decodeAudio)
+            return true;
+        return decodeAudio(packet);
+    }
+    if (packet->stream_index == m_VideoStream)
+        return decodeVideo(packet);
+    DECODER_LOG(LOG_WARN, "bad free packet");
+    return false;
+}
+
+bool DecoderAgent::readFailed()
+{
+    if (m_Options.stopAtEnd) {
+        m_Eof.store(true);
+        DECODER_LOG(LOG_INFO, "av_read failed");
+    }
+    // The video decoder still holds the pictures it kept back for reordering: collect them.
+    if (!m_Drained && m_VideoCodec) {
+        avcodec_send_packet(m_VideoCodec.get(), nullptr);
+        m_Draining = true;
+        m_Drained = true;
+    }
+    return false;
+}
+
+bool DecoderAgent::endOfInput()
+{
+    DECODER_LOG(LOG_INFO, "EOF");
+    if (m_Draining) {
+        if (videoQueueFull())
+            return false;
+        if (drainOnePicture())
+            return true;
+    }
+    DataQueue &drained = m_VideoAgent ? m_VideoAgent->pictures() : m_AudioQueue;
+    if (drained.isEmpty())
+        requestStop();
+    if (isStopped())
+        emit videoEnd();
+    return false;
+}
+
+bool DecoderAgent::drainOnePicture()
+{
+    if (avcodec_receive_frame(m_VideoCodec.get(), m_Frame.get()) < 0) {
+        m_Draining = false;
+        return false;
+    }
+    convertAndPush(m_Frame.get());
+    av_frame_unref(m_Frame.get());
+    return true;
+}
+
+bool DecoderAgent::decodeVideo(AVPacket *packet)
+{
+    AVCodecContext *codec = m_VideoCodec.get();
+    int pictures = 0;
+    int result = avcodec_send_packet(codec, packet);
+    if (result == AVERROR(EAGAIN)) {
+        pictures += receivePictures();
+        result = avcodec_send_packet(codec, packet);
+    }
+    if (result >= 0)
+        pictures += receivePictures();
+    if (result < 0 || pictures == 0) {
+        // Also the packets that fill the decoder's delay at the start and after a seek.
+        DECODER_LOG(LOG_WARN, "bad picture packet");
+        return false;
+    }
+    return true;
+}
+
+int DecoderAgent::receivePictures()
+{
+    int count = 0;
+    while (avcodec_receive_frame(m_VideoCodec.get(), m_Frame.get()) >= 0) {
+        if (convertAndPush(m_Frame.get()))
+            ++count;
+        av_frame_unref(m_Frame.get());
+    }
+    return count;
+}
+
+bool DecoderAgent::convertAndPush(AVFrame *frame)
+{
+    if (frame->width <= 0 || frame->height <= 0 || !m_VideoAgent)
+        return false;
+    // A picture of another size (a resolution change) is scaled to the opened size: the
+    // destination, and with it every buffer, keeps the size the queue was made for.
+    SwsContext *converter = sws_getCachedContext(
+        m_Converter.release(), frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+        m_Width, m_Height, AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    m_Converter.reset(converter);
+    if (!converter)
+        return false;
+    sws_scale(converter, frame->data, frame->linesize, 0, frame->height, m_RgbData, m_RgbLinesize);
+    m_HasBFrames.store(m_VideoCodec->has_b_frames != 0);
+    updateAspect();
+
+    // Each picture carries its own presentation time (with frame threading and reordering the
+    // packet just sent is not the picture that came out).
+    const AVStream *stream = m_FormatContext->streams[m_VideoStream];
+    int64_t stamp = frame->best_effort_timestamp;
+    if (stamp == AV_NOPTS_VALUE)
+        stamp = frame->pts;
+    if (stamp == AV_NOPTS_VALUE && m_LastVideoTs != AV_NOPTS_VALUE && stream->r_frame_rate.num > 0)
+        stamp = m_LastVideoTs + av_rescale_q(1, av_inv_q(stream->r_frame_rate), stream->time_base);
+    if (stamp == AV_NOPTS_VALUE)
+        stamp = m_VideoStartOffset;
+    m_LastVideoTs = stamp;
+
+    if (m_Options.pictureDebugLines)
+        qDebug() << this << frame->pts << frame->pkt_dts;
+    m_VideoAgent->pushPicture(m_RgbData[0], m_RgbLinesize[0], stamp - m_VideoStartOffset,
+                              av_q2d(stream->time_base));
+    return true;
+}
+
+void DecoderAgent::updateAspect()
+{
+    const AVCodecContext *codec = m_VideoCodec.get();
+    if (!m_FormatContext || !codec)
+        return;
+    const AVRational sar = codec->sample_aspect_ratio;
+    if (sar.num == 0 || sar.den == 0 || codec->height <= 0) {
+        m_Aspect.store(0.0f);
+        return;
+    }
+    auto aspect = static_cast<float>(static_cast<double>(sar.num) / sar.den * codec->width / codec->height);
+    const double plain = static_cast<double>(codec->width) / codec->height;
+    if (aspect >= plain - 0.01 && aspect <= plain + 0.01)
+        aspect = 0.0f;
+    m_Aspect.store(aspect);
+}
+
+bool DecoderAgent::decodeAudio(AVPacket *packet)
+{
+    AVCodecContext *codec = m_AudioCodec.get();
+    auto receive = [this, codec] {
+        int result;
+        while ((result = avcodec_receive_frame(codec, m_AudioFrame.get())) >= 0) {
+            // Every frame of the packet is played, each with its own time stamp.
+            queueAudioFrame(m_AudioFrame.get());
+            av_frame_unref(m_AudioFrame.get());
+        }
+        if (result != AVERROR(EAGAIN) && result != AVERROR_EOF)
+            DECODER_LOG(LOG_WARN, "error decoding audio");
+    };
+    int result = avcodec_send_packet(codec, packet);
+    if (result == AVERROR(EAGAIN)) {
+        receive();
+        result = avcodec_send_packet(codec, packet);
+    }
+    if (result < 0) {
+        DECODER_LOG(LOG_WARN, "error decoding audio");
+        return true;
+    }
+    receive();
+    return true;
+}
+
+bool DecoderAgent::ensureResampler(const AVFrame *frame)
+{
+    if (m_Resampler && frame->format == m_ResamplerFormat && frame->sample_rate == m_ResamplerRate
+        && av_channel_layout_compare(&frame->ch_layout, &m_ResamplerLayout) == 0)
+        return true;
+    m_Resampler.reset();
+    av_channel_layout_uninit(&m_ResamplerLayout);
+
+    AVChannelLayout in{};
+    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+        av_channel_layout_default(&in, frame->ch_layout.nb_channels);
+    else if (av_channel_layout_copy(&in, &frame->ch_layout) < 0)
+        return false;
+    AVChannelLayout out{};
+    av_channel_layout_default(&out, m_DeviceChannels);
+    const int outRate = m_DeviceRate > 0 ? m_DeviceRate : frame->sample_rate;
+
+    SwrContext *resampler = nullptr;
+    int result = swr_alloc_set_opts2(&resampler, &out, AV_SAMPLE_FMT_S16, outRate, &in,
+                                     static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0,
+                                     nullptr);
+    av_channel_layout_uninit(&in);
+    av_channel_layout_uninit(&out);
+    if (result < 0 || swr_init(resampler) < 0) {
+        swr_free(&resampler);
+        return false;
+    }
+    m_Resampler.reset(resampler);
+    m_ResamplerFormat = frame->format;
+    m_ResamplerRate = frame->sample_rate;
+    av_channel_layout_copy(&m_ResamplerLayout, &frame->ch_layout);
+    return true;
+}
+
+void DecoderAgent::queueAudioFrame(AVFrame *frame)
+{
+    if (frame->nb_samples <= 0 || m_DeviceChannels <= 0 || !ensureResampler(frame))
+        return;
+    const int bytesPerSample = m_DeviceChannels * 2;
+    const int capacity = audioBufferSize / bytesPerSample;
+    // A block larger than the queue's buffers is skipped.
+    if (swr_get_out_samples(m_Resampler.get(), frame->nb_samples) > capacity)
+        return;
+    uint8_t *out[1] = {m_AudioBuffer.data()};
+    const int samples = swr_convert(m_Resampler.get(), out, capacity,
+                                    const_cast<const uint8_t **>(frame->extended_data), frame->nb_samples);
+    if (samples <= 0)
+        return;
+
+    const AVStream *stream = m_FormatContext->streams[m_AudioStream];
+    int64_t stamp = frame->best_effort_timestamp;
+    if (stamp == AV_NOPTS_VALUE)
+        stamp = m_NextAudioPts;
+    if (stamp == AV_NOPTS_VALUE)
+        stamp = m_AudioStartOffset;
+    if (frame->sample_rate > 0)
+        m_NextAudioPts = stamp + av_rescale_q(frame->nb_samples, AVRational{1, frame->sample_rate},
+                                              stream->time_base);
+
+    m_AudioQueue.put(new AudioPacket(&m_AudioQueue, m_AudioBuffer.data(), samples * bytesPerSample,
+                                     stamp - m_AudioStartOffset));
+    if (m_SeekPending.load()) {
+        m_SeekPending.store(false);
+        emit seekDone();
+    }
+}

@@ -1,0 +1,190 @@
+#pragma once
+
+#include "dataqueue.h"
+#include "engineoptions.h"
+#include "ffmpegptr.h"
+#include "jobthread.h"
+
+#include <QMutex>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class AudioAgent;
+class AudioPacket;
+class ByteSource;
+class FfdiskIo;
+class PixelPacket;
+class VideoAgent;
+
+// The engine's worker: owns one media input, the decoders of its first video and first audio
+// stream, the converter to RGB24, the audio queue, the audio output and the picture scheduler.
+// Each step() on the worker thread reads one demultiplexed packet, decodes it and queues the
+// result (sound as interleaved 16-bit blocks, pictures as RGB24 of the opened size); the audio
+// output plays the sound and keeps the playback clock, the scheduler hands pictures to the display
+// against that clock.
+//
+// Picture times and the audio clock count from the input's start time, and seek targets are
+// offset by it, so positions, the duration and seeks agree also for inputs that do not start at 0.
+//
+// Threads and locks:
+// - GUI (controlling) thread: construction, open, start/pause/stop, seek, the queries, close and
+//   destruction; nextPicture() through the scheduler.
+// - Worker thread: step(), which emits videoEnd() and seekDone().
+// - SDL's audio thread: nextAudioPacket() and writes of m_Clock.
+// m_Mutex (non-recursive) is held by step() and seek() for their whole run and guards the FFmpeg
+// objects, the pending packet and the drain state. Lock order: SDL's device lock (held while the
+// audio output is stopped), then m_Mutex, then a queue's own lock; no queue operation takes
+// m_Mutex. m_Clock, m_Eof, m_SeekPending, m_LastSeek and the values the GUI reads while the worker
+// runs (aspect, B-frame flag) are atomics. The FFmpeg objects are
+// created by open() before the worker starts and released by close() after it has ended.
+class DecoderAgent : public JobThread {
+    Q_OBJECT
+public:
+    static constexpr int audioBufferSize = 288000;
+    static constexpr int audioQueueCapacity = 31;
+
+    // source: where open() reads the bytes from (null for decoders that open a file by path).
+    explicit DecoderAgent(ByteSource *source, const EngineOptions &options = EngineOptions::seekmark(),
+                          QObject *parent = nullptr);
+    ~DecoderAgent() override;
+
+    // Opens the input through the byte source; false when the source is missing or empty (without
+    // touching libavformat), or the input cannot be opened, has no video stream or a stream's
+    // decoder is missing. A failed open releases whatever it had set up.
+    bool open();
+    // Opens a file by its path.
+    bool open(const QString &path);
+
+    bool start() override;
+    void pause() override;
+    void stop() override;
+    // Repositions to the keyframe at or before the given second; the first audio block queued
+    // afterwards is acknowledged with seekDone().
+    void seek(int seconds);
+
+    // For the audio output (SDL's thread): the oldest block, or null when none or stopped.
+    AudioPacket *nextAudioPacket();
+    // For the display: see VideoAgent::nextPicture(). The call may process GUI events; an event
+    // handler may even destroy this decoder, in which case null is returned.
+    PixelPacket *nextPicture();
+
+    void setVolume(int volume);
+    int volume() const;
+
+    // The clock in milliseconds; while the worker is stopped each call moves it on by 40 ms, up to
+    // the duration.
+    qint64 positionMs();
+    // The clock in whole seconds, rounded half up.
+    qint64 position() const;
+    qint64 durationMs() const;
+    qint64 duration() const;
+    // Byte offset of the input's first packet.
+    qint64 dataOffset() const;
+    // Display aspect ratio; 0 when the pixels are square.
+    float aspectRatio() const { return m_Aspect.load(); }
+    int videoWidth() const { return m_Width; }
+    int videoHeight() const { return m_Height; }
+    double frameRate() const;
+    // The video decoder reorders pictures (B-frames).
+    bool hasBFrames() const { return m_HasBFrames.load(); }
+
+    // Releases everything; the decoder can be opened again. Also run by the destructor.
+    void close();
+
+    // For the audio output, the players and tests.
+    const EngineOptions &options() const { return m_Options; }
+    VideoAgent *videoAgent() const { return m_VideoAgent; }
+    AudioAgent *audioAgent() const { return m_AudioAgent.get(); }
+    DataQueue &audioQueue() { return m_AudioQueue; }
+    bool isOpen() const { return m_FormatContext != nullptr; }
+    bool hasAudio() const { return m_AudioStream >= 0; }
+    bool isEof() const { return m_Eof.load(); }
+    bool isSeekPending() const { return m_SeekPending.load(); }
+    int audioStreamIndex() const { return m_AudioStream; }
+    int videoStreamIndex() const { return m_VideoStream; }
+    // The input's start time in microseconds (0 when unknown), subtracted from every time stamp.
+    int64_t startTimeUs() const { return m_StartTime; }
+    // Target of the last seek in whole seconds.
+    qint64 lastSeek() const { return m_LastSeek.load(); }
+
+    // The playback clock in seconds: written by the audio output (or, without audio, the
+    // scheduler, and while stopped positionMs()), read by the scheduler.
+    std::atomic<double> m_Clock{0.0};
+
+signals:
+    void videoEnd();
+    void seekDone();
+
+protected:
+    bool step() override;
+
+private:
+    bool openInput(AVFormatContext *context, const char *url);
+    bool openStreams();
+    bool openCodec(AVStream *stream, CodecContextPtr &codec, bool video);
+    void seekLocked(int seconds);
+    bool endOfInput();
+    bool readFailed();
+    bool decodeAudio(AVPacket *packet);
+    bool decodeVideo(AVPacket *packet);
+    int receivePictures();
+    bool drainOnePicture();
+    bool convertAndPush(AVFrame *frame);
+    void queueAudioFrame(AVFrame *frame);
+    bool ensureResampler(const AVFrame *frame);
+    void updateAspect();
+    bool videoQueueFull();
+
+    ByteSource *m_Source;   // not owned
+    const EngineOptions m_Options;
+
+    std::unique_ptr<FfdiskIo> m_Io;         // the byte path; outlives m_FormatContext
+    FormatContextPtr m_FormatContext;
+    int m_VideoStream = -1;
+    int m_AudioStream = -1;
+    CodecContextPtr m_VideoCodec;
+    CodecContextPtr m_AudioCodec;
+    SwsContextPtr m_Converter;
+    SwrContextPtr m_Resampler;
+    DataQueue m_AudioQueue;
+    std::unique_ptr<AudioAgent> m_AudioAgent;
+    VideoAgent *m_VideoAgent = nullptr;     // owned; released with dispose()
+
+    std::atomic<bool> m_Eof{false};
+    std::atomic<bool> m_SeekPending{false};
+    QMutex m_Mutex;
+
+    FramePtr m_Frame;
+    FramePtr m_AudioFrame;
+    PacketPtr m_Packet;
+    PacketPtr m_PendingPacket;   // read by open() to learn the first packet's offset; step() takes it
+    bool m_HasPending = false;
+    AvBufferPtr m_RgbBuffer;     // one RGB24 picture of the opened size (plus scaler slack)
+    uint8_t *m_RgbData[4] = {};
+    int m_RgbLinesize[4] = {};
+    int m_RgbSize = 0;
+    std::vector<uint8_t> m_AudioBuffer;   // one converted audio frame
+
+    int m_Width = 0;
+    int m_Height = 0;
+    int64_t m_StartTime = 0;           // µs
+    int64_t m_VideoStartOffset = 0;    // the start time in video stream units
+    int64_t m_AudioStartOffset = 0;    // the start time in audio stream units
+    int64_t m_NextAudioPts = AV_NOPTS_VALUE;
+    int64_t m_LastVideoTs = AV_NOPTS_VALUE;
+    int64_t m_DataOffset = 0;
+    int m_DeviceChannels = 0;
+    int m_DeviceRate = 0;
+    int m_ResamplerFormat = -1;
+    int m_ResamplerRate = 0;
+    AVChannelLayout m_ResamplerLayout{};
+    bool m_Draining = false;   // a null packet went to the video decoder; pictures still to collect
+    bool m_Drained = false;    // the video decoder has been drained since the last seek
+    std::atomic<float> m_Aspect{0.0f};
+    std::atomic<bool> m_HasBFrames{false};
+    std::atomic<qint64> m_LastSeek{0};
+};

@@ -1,0 +1,66 @@
+#pragma once
+
+// Owning pointers for every FFmpeg object the engine creates, so that each is released exactly
+// once on every path, including the failure paths of opening.
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/frame.h>
+#include <libavutil/mem.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <memory>
+
+struct FormatContextDeleter {
+    // Closes an input opened with avformat_open_input. A caller-supplied I/O context (custom I/O)
+    // is left alone: its owner frees it after the input is closed.
+    void operator()(AVFormatContext *context) const { avformat_close_input(&context); }
+};
+
+struct CodecContextDeleter {
+    void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
+};
+
+struct FrameDeleter {
+    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
+};
+
+struct PacketDeleter {
+    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
+};
+
+struct SwsContextDeleter {
+    void operator()(SwsContext *context) const { sws_freeContext(context); }
+};
+
+struct SwrContextDeleter {
+    void operator()(SwrContext *context) const { swr_free(&context); }
+};
+
+struct AvioContextDeleter {
+    // libavformat may have replaced the buffer handed to avio_alloc_context with a larger one, so
+    // the buffer is freed through the context, not through the pointer originally allocated.
+    void operator()(AVIOContext *context) const
+    {
+        if (!context)
+            return;
+        av_freep(&context->buffer);
+        avio_context_free(&context);
+    }
+};
+
+struct AvFreeDeleter {
+    void operator()(void *memory) const { av_free(memory); }
+};
+
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
+using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextDeleter>;
+using AvioContextPtr = std::unique_ptr<AVIOContext, AvioContextDeleter>;
+using AvBufferPtr = std::unique_ptr<uint8_t, AvFreeDeleter>;

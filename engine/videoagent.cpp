@@ -1,0 +1,160 @@
+#include "videoagent.h"
+
+#include "pixelpacket.h"
+#include "schedulerdecision.h"
+
+#include "log/logcategory.h"
+#include "platform/debugoutput.h"
+
+#include <QCoreApplication>
+#include <QString>
+#include <QtDebug>
+
+static LogCategory s_Log("decoder");
+
+#define VIDEO_LOG(level, text)                                          \
+    do {                                                                \
+        if (m_Options.logChannels)                                      \
+            s_Log.log((level), (text), "./videoagent", __LINE__);       \
+    } while (0)
+
+VideoAgent::VideoAgent(std::atomic<double> *clock, int width, int height, int64_t durationUs,
+                       const EngineOptions &options)
+    : m_Pictures(options.queueChecks)
+    , m_Clock(clock)
+    , m_Width(width > 0 ? width : 0)
+    , m_Height(height > 0 ? height : 0)
+    , m_DurationUs(durationUs)
+    , m_Options(options)
+{
+    m_Pictures.init(m_Width * m_Height * 3, queueCapacity);
+}
+
+VideoAgent::~VideoAgent()
+{
+    delete m_Current;
+    m_Current = nullptr;
+    m_Pictures.flush();
+}
+
+void VideoAgent::pushPicture(const uint8_t *data, int linesize, int64_t timeStamp, double timeBase)
+{
+    const int64_t size = static_cast<int64_t>(m_Height) * linesize;
+    if (!data || linesize <= 0 || size > m_Pictures.bufferSize())
+        return;
+    auto *packet = new PixelPacket(&m_Pictures, data, static_cast<int>(size),
+                                   static_cast<double>(timeStamp) * timeBase);
+    if (m_Pictures.isFull())
+        VIDEO_LOG(LOG_DEBUG, "Video Packet queue full");
+    m_Pictures.put(packet);
+}
+
+void VideoAgent::flush()
+{
+    m_Pictures.flush();
+}
+
+void VideoAgent::dispose()
+{
+    if (m_Inside) {
+        m_DisposePending = true;
+        m_Clock = nullptr;
+        flush();
+        return;
+    }
+    delete this;
+}
+
+PixelPacket *VideoAgent::nextPicture()
+{
+    if (m_Inside)
+        return m_Current;
+    m_Inside = true;
+    PixelPacket *picture = choose();
+    m_Inside = false;
+    if (m_DisposePending) {
+        delete this;
+        return nullptr;
+    }
+    return picture;
+}
+
+PixelPacket *VideoAgent::choose()
+{
+    if (m_Options.pictureDebugLines)
+        qDebug() << this << m_Pictures.count();
+
+    double headTime = 0.0;
+    const bool hasHead = m_Pictures.withHead(
+        [&headTime](DataPacket *head) { headTime = static_cast<PixelPacket *>(head)->m_Time; });
+    if (!hasHead) {
+        if (m_Options.pictureDebugLines)
+            qDebug() << "EMPTY VIDEO QUEUE";
+        VIDEO_LOG(LOG_DEBUG, "EMPTY VIDEO QUEUE");
+        return m_Current;
+    }
+
+    if (m_NoAudio) {
+        m_Clock->store(headTime);
+        return advance();
+    }
+
+    const double clock = m_Clock->load();
+    const int diff = SchedulerDecision::clockDifferenceMs(headTime, clock);
+    switch (SchedulerDecision::decide(diff, clock, m_DurationUs, false)) {
+    case PictureAction::Drop:
+        dropLoop(diff);
+        return nullptr;
+    case PictureAction::Hold:
+        VIDEO_LOG(LOG_DEBUG, "Repeating frame");
+        return m_Current;
+    case PictureAction::Show:
+        break;
+    }
+    return advance();
+}
+
+PixelPacket *VideoAgent::advance()
+{
+    // A flush on another thread may have emptied the queue since the head was looked at: then the
+    // shown picture simply stays.
+    auto *next = static_cast<PixelPacket *>(m_Pictures.take());
+    if (!next)
+        return m_Current;
+    delete m_Current;
+    m_Current = next;
+    return m_Current;
+}
+
+void VideoAgent::dropLoop(int diff)
+{
+    int dropped = 0;
+    while (dropped < SchedulerDecision::dropLimit) {
+        VIDEO_LOG(LOG_DEBUG, QStringLiteral("Dropping frames Count %1 ccdiff:%2").arg(dropped).arg(diff));
+        const DataPacket *head = nullptr;
+        double headTime = 0.0;
+        m_Pictures.withHead([&](DataPacket *p) {
+            head = p;
+            headTime = static_cast<PixelPacket *>(p)->m_Time;
+        });
+        if (!head)
+            break;
+
+        // Lets the audio clock and the decoder's queue move on while the GUI stays responsive.
+        QCoreApplication::processEvents();
+        if (m_DisposePending)
+            return;   // the owner is gone: touch neither the clock nor the log again
+
+        diff = SchedulerDecision::clockDifferenceMs(headTime, m_Clock->load());
+        bool sameHead = false;
+        m_Pictures.withHead([&](DataPacket *p) { sameHead = (p == head); });
+        if (!sameHead)
+            break;   // flushed meanwhile (a seek): the pictures judged here are gone
+        delete m_Pictures.take();
+        ++dropped;
+        if (diff >= SchedulerDecision::lateThresholdMs)
+            break;
+    }
+    if (m_Options.logChannels)
+        debugOutput(QStringLiteral("drop:%1\n").arg(diff).toLatin1().constData());
+}

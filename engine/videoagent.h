@@ -1,0 +1,88 @@
+#pragma once
+
+#include "dataqueue.h"
+#include "engineoptions.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <cstdint>
+
+class PixelPacket;
+
+// Sits between the decoder thread and the display: queues every converted picture with its
+// presentation time and, once per due frame, hands out the picture to show now by comparing the
+// oldest queued picture with the playback clock (drop it when late, hold the shown one when it is
+// early, advance otherwise; see SchedulerDecision). Without an audio clock every request advances
+// by one picture and sets the clock to it.
+//
+// Threads: pushPicture() runs on the decoder thread (under the decoder's lock); nextPicture(),
+// flush() from the controlling side, dispose() and destruction on the GUI thread. m_Pictures has
+// its own lock; m_Current, m_Inside and m_DisposePending are the GUI thread's alone. The clock is
+// an atomic owned by the decoder and shared with the audio thread.
+//
+// Re-entrancy: the drop loop lets the GUI thread process its events between drops. Two things
+// must not happen from those events:
+// - a nested request: nextPicture() called again while a call is running returns the shown
+//   picture without dropping or advancing (isInsideNextPicture() tells a caller it would be
+//   nested). Players must not re-enter their display tick from those events either.
+// - destruction under the loop: the owner releases the agent with dispose(), never with delete.
+//   Called from inside a running nextPicture(), dispose() only flushes and marks the agent; the
+//   loop stops at once without touching the clock again, the running call returns null, and the
+//   agent deletes itself as that call returns. The returned picture of a request that ends this
+//   way is null, so the caller holds nothing of a destroyed agent; callers must not touch their
+//   decoder after a nextPicture() call whose event processing may have destroyed it.
+class VideoAgent : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int queueCapacity = 31;
+
+    // clock: the decoder's playback clock (seconds); width, height: the opened picture size (the
+    // queue's buffers are width x height x 3 bytes); durationUs: the container's duration.
+    VideoAgent(std::atomic<double> *clock, int width, int height, int64_t durationUs,
+               const EngineOptions &options);
+    ~VideoAgent() override;
+
+    // Queues one RGB24 picture of the opened size: height rows of linesize bytes from data, with
+    // the time timeStamp x timeBase seconds. A picture that does not fit the queue's buffers is
+    // refused (never copied past a buffer).
+    void pushPicture(const uint8_t *data, int linesize, int64_t timeStamp, double timeBase);
+
+    // The picture to show now: the newly due one, the one shown last (held, empty queue, nested
+    // call), or null when pictures were just dropped (or none was ever shown). The agent keeps
+    // ownership; the picture stays valid until a later call advances past it or the agent goes.
+    PixelPacket *nextPicture();
+
+    // Destroys every queued picture; the shown one stays.
+    virtual void flush();
+
+    void setNoAudio(bool noAudio) { m_NoAudio = noAudio; }
+    bool noAudio() const { return m_NoAudio; }
+
+    bool isInsideNextPicture() const { return m_Inside; }
+
+    // Releases the agent: deletes it now, or, from inside its own running nextPicture(), as soon
+    // as that call returns.
+    void dispose();
+
+    DataQueue &pictures() { return m_Pictures; }
+    PixelPacket *current() const { return m_Current; }
+    int width() const { return m_Width; }
+    int height() const { return m_Height; }
+
+private:
+    PixelPacket *choose();
+    PixelPacket *advance();
+    void dropLoop(int diff);
+
+    DataQueue m_Pictures;
+    std::atomic<double> *m_Clock;   // not owned; the decoder's
+    const int m_Width;
+    const int m_Height;
+    const int64_t m_DurationUs;
+    const EngineOptions m_Options;
+    PixelPacket *m_Current = nullptr;   // owned; the picture handed out last
+    bool m_NoAudio = false;
+    bool m_Inside = false;              // a nextPicture() call is running
+    bool m_DisposePending = false;      // dispose() came while a call was running
+};

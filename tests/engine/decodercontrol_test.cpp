@@ -1,0 +1,276 @@
+// Driving a running decoder: seeks and their acknowledgement, stop and rewind, the end of the
+// input in both forms, back-pressure, pause, and a decoder destroyed from the events its picture
+// scheduler processes.
+#include "enginetestsupport.h"
+
+#include "engine/audioagent.h"
+#include "engine/decoderagent.h"
+#include "engine/pixelpacket.h"
+#include "engine/videoagent.h"
+#include "tests/common/framenumber.h"
+#include "tests/common/testclips.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QPointer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace enginetest;
+
+namespace {
+
+// Counts a decoder's counts on the test's thread.
+struct SignalCounts {
+    explicit SignalCounts(DecoderAgent &decoder)
+    {
+        QObject::connect(&decoder, &DecoderAgent::seekDone, &context, [this] { ++seekDones; });
+        QObject::connect(&decoder, &DecoderAgent::videoEnd, &context, [this] { ++videoEnds; });
+    }
+    QObject context;
+    int seekDones = 0;
+    int videoEnds = 0;
+};
+
+// Waits for the next picture in the queue and returns its number (and time); -3 on timeout. The
+// sound is thrown away meanwhile, so a full audio queue does not hold the reading up.
+int nextNumber(DecoderAgent &decoder, double *time = nullptr)
+{
+    if (!waitFor([&] {
+            decoder.audioQueue().flush();
+            return !decoder.videoAgent()->pictures().isEmpty();
+        }))
+        return -3;
+    return takePictureNumber(decoder, time);
+}
+
+TEST(DecoderControl, SeeksLandOnTheKeyframeAtOrBeforeTheTargetAndAreAcknowledgedOnce)
+{
+    struct SeekCase {
+        const char *name;
+        bool byteSource;
+        int laterKeyframes;   // keyframes after the target that a landing may be on
+    };
+    // MPEG-TS has no index: libavformat's search by time stamps can end just past the keyframe
+    // before the target, and decoding then starts at the next one. The target must still count
+    // from the clip's start (11.4 s here); counted from 0 every seek would land at the beginning.
+    const SeekCase cases[] = {{"h264_long.mp4", true, 0}, {"h264_nobframes.mkv", false, 0},
+                              {"vp9_opus.mkv", false, 0}, {"ts_offset10.ts", true, 1}};
+    for (const SeekCase &c : cases) {
+        FileByteSource source(testsupport::clipPath(c.name));
+        DecoderAgent decoder(c.byteSource ? &source : nullptr, fast(EngineOptions::seekmark()));
+        ASSERT_TRUE(c.byteSource ? decoder.open() : decoder.open(testsupport::clipPath(c.name))) << c.name;
+        SignalCounts counts(decoder);
+        decoder.start();
+        ASSERT_EQ(nextNumber(decoder), 0) << c.name;
+
+        const int last = static_cast<int>(decoder.duration()) - 2;
+        const int targets[] = {last, 3, 5, 1};
+        int seeks = 0;
+        for (int target : targets) {
+            decoder.seek(target);
+            ++seeks;
+            EXPECT_EQ(decoder.lastSeek(), target);
+            double time = 0.0;
+            const int number = nextNumber(decoder, &time);
+            EXPECT_TRUE(number % 25 == 0 && number >= 25 * (target - 1) && number <= 25 * (target + c.laterKeyframes))
+                << c.name << " seek " << target << " landed on " << number;
+            EXPECT_NEAR(time, number / 25.0, 0.05) << c.name << " seek " << target;
+            // Acknowledged with sound, once per seek.
+            EXPECT_TRUE(waitFor([&] {
+                decoder.audioQueue().flush();
+                return counts.seekDones >= seeks;
+            })) << c.name;
+            EXPECT_EQ(counts.seekDones, seeks) << c.name;
+        }
+        decoder.stop();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(counts.seekDones, seeks) << c.name;
+    }
+}
+
+TEST(DecoderControl, WithoutSoundASeekIsNeverAcknowledged)
+{
+    DecoderAgent decoder(nullptr, fast(EngineOptions::seekmark()));
+    ASSERT_TRUE(decoder.open(testsupport::clipPath("h264_noaudio.mp4")));
+    SignalCounts counts(decoder);
+    decoder.start();
+    ASSERT_EQ(nextNumber(decoder), 0);
+    decoder.seek(4);
+    EXPECT_EQ(nextNumber(decoder), 100);
+    // Read on to the end: still no acknowledgement.
+    EXPECT_TRUE(waitFor([&] {
+        decoder.videoAgent()->pictures().flush();
+        return counts.videoEnds > 0;
+    }));
+    EXPECT_EQ(counts.seekDones, 0);
+    EXPECT_TRUE(decoder.isSeekPending());
+}
+
+TEST(DecoderControl, StopEmptiesTheQueuesAndRewinds)
+{
+    FileByteSource source(testsupport::clipPath("h264_aac.mp4"));
+    DecoderAgent decoder(&source, fast(EngineOptions::seekmark()));
+    ASSERT_TRUE(decoder.open());
+    decoder.start();
+    decoder.seek(5);
+    ASSERT_EQ(nextNumber(decoder), 125);
+    ASSERT_TRUE(waitFor([&] { return decoder.videoAgent()->pictures().count() > 5; }));
+
+    decoder.stop();
+    EXPECT_TRUE(decoder.isStopped());
+    EXPECT_TRUE(decoder.videoAgent()->pictures().isEmpty());
+    EXPECT_TRUE(decoder.audioQueue().isEmpty());
+    EXPECT_TRUE(decoder.isSeekPending());
+    EXPECT_EQ(decoder.lastSeek(), 0);
+    EXPECT_EQ(decoder.nextAudioPacket(), nullptr);
+
+    // A second stop does nothing: no rewind, no flush.
+    decoder.seek(3);
+    decoder.stop();
+    EXPECT_EQ(decoder.lastSeek(), 3);
+
+    decoder.seek(0);
+    decoder.start();
+    EXPECT_EQ(nextNumber(decoder), 0);
+}
+
+TEST(DecoderControl, TheSeekmarkFormStopsAtTheEndOnceThePicturesAreShown)
+{
+    DecoderAgent decoder(nullptr, fast(EngineOptions::seekmark()));
+    ASSERT_TRUE(decoder.open(testsupport::clipPath("h264_60fps.mp4")));
+    SignalCounts counts(decoder);
+    decoder.start();
+    // Take all but 25 of the 240 pictures: the rest fit the queue, so the reading reaches the end.
+    for (int taken = 0; taken < 215; ++taken)
+        ASSERT_GE(nextNumber(decoder), 0);
+    ASSERT_TRUE(waitFor([&] {
+        decoder.audioQueue().flush();
+        return decoder.isEof() && decoder.videoAgent()->pictures().count() == 25;
+    }));
+    waitFor([&] { return false; }, 200);
+    EXPECT_EQ(counts.videoEnds, 0);   // pictures still to show
+    EXPECT_FALSE(decoder.isStopped());
+
+    for (int i = 215; i < 240; ++i)
+        EXPECT_EQ(nextNumber(decoder), i);
+    EXPECT_TRUE(waitFor([&] { return counts.videoEnds == 1 && decoder.isStopped(); }));
+    waitFor([&] { return false; }, 200);   // a second signal would arrive here
+    EXPECT_EQ(counts.videoEnds, 1);
+    EXPECT_EQ(decoder.nextAudioPacket(), nullptr);
+
+    // Starting again after the end finds nothing more to read and ends again.
+    decoder.start();
+    EXPECT_TRUE(waitFor([&] { return counts.videoEnds == 2; }));
+}
+
+TEST(DecoderControl, TheFramewiseFormKeepsPollingAtTheEndAndResumesAfterASeek)
+{
+    DecoderAgent decoder(nullptr, fast(EngineOptions::framewise()));
+    ASSERT_TRUE(decoder.open(testsupport::clipPath("h264_noaudio.mp4")));
+    SignalCounts counts(decoder);
+    const Decoded decoded = decodeAll(decoder, 200);
+    ASSERT_EQ(decoded.pictures.size(), 200u);
+    waitFor([&] { return false; }, 200);
+    EXPECT_FALSE(decoder.isStopped());
+    EXPECT_TRUE(decoder.isRunning());
+    EXPECT_FALSE(decoder.isEof());
+    EXPECT_EQ(counts.videoEnds, 0);
+
+    decoder.seek(2);
+    EXPECT_EQ(nextNumber(decoder), 50);
+    EXPECT_EQ(nextNumber(decoder), 51);
+}
+
+TEST(DecoderControl, ReadingStopsWhileAQueueIsFull)
+{
+    FileByteSource source(testsupport::clipPath("h264_long.mp4"));
+    DecoderAgent decoder(&source, fast(EngineOptions::seekmark()));
+    ASSERT_TRUE(decoder.open());
+    decoder.start();
+    ASSERT_TRUE(waitFor([&] { return decoder.videoAgent()->pictures().isFull(); }));
+    const qint64 bytes = source.bytesRead.load();
+    waitFor([&] { return false; }, 300);
+    EXPECT_EQ(source.bytesRead.load(), bytes);
+    EXPECT_EQ(decoder.videoAgent()->pictures().count(), 31);
+    EXPECT_LE(decoder.audioQueue().count(), 31);
+    EXPECT_FALSE(decoder.isEof());
+
+    // Taking one picture lets the reading go on.
+    delete decoder.videoAgent()->pictures().take();
+    EXPECT_TRUE(waitFor([&] { return decoder.videoAgent()->pictures().isFull(); }));
+}
+
+TEST(DecoderControl, PauseStopsTheWorkerOrOnlyTheSound)
+{
+    {
+        DecoderAgent decoder(nullptr, fast(EngineOptions::seekmark()));
+        ASSERT_TRUE(decoder.open(testsupport::clipPath("h264_long.mp4")));
+        decoder.start();
+        ASSERT_TRUE(waitFor([&] {
+            decoder.audioQueue().flush();
+            return decoder.videoAgent()->pictures().isFull();
+        }));
+        decoder.pause();
+        EXPECT_TRUE(decoder.isPaused());
+        decoder.start();   // resuming from pause flushes both queues
+        EXPECT_FALSE(decoder.isPaused());
+        EXPECT_LT(decoder.videoAgent()->pictures().count(), 10);
+    }
+    {
+        DecoderAgent decoder(nullptr, fast(EngineOptions::framewise()));
+        ASSERT_TRUE(decoder.open(testsupport::clipPath("h264_long.mp4")));
+        decoder.start();
+        decoder.pause();
+        EXPECT_FALSE(decoder.isPaused());
+        EXPECT_TRUE(waitFor([&] { return decoder.videoAgent()->pictures().isFull(); }));
+        decoder.start();   // never flushes
+        EXPECT_EQ(decoder.videoAgent()->pictures().count(), 31);
+    }
+}
+
+TEST(DecoderControl, WithoutSoundEachRequestShowsTheNextPictureAndSetsTheClock)
+{
+    DecoderAgent decoder(nullptr, fast(EngineOptions::seekmark()));
+    ASSERT_TRUE(decoder.open(testsupport::clipPath("h264_noaudio.mp4")));
+    decoder.start();
+    ASSERT_TRUE(waitFor([&] { return decoder.videoAgent()->pictures().count() >= 20; }));
+    for (int i = 0; i < 20; ++i) {
+        PixelPacket *picture = decoder.nextPicture();
+        ASSERT_NE(picture, nullptr);
+        EXPECT_EQ(testsupport::readFrameNumber(picture->m_Buffer, 320, 240), i);
+        EXPECT_DOUBLE_EQ(decoder.m_Clock.load(), picture->m_Time);
+    }
+    EXPECT_EQ(decoder.position(), 1);   // 0.76 s rounds up
+}
+
+TEST(DecoderControl, TheFramewiseFormFollowsItsPicturesEvenWithSound)
+{
+    DecoderAgent decoder(nullptr, fast(EngineOptions::framewise()));
+    ASSERT_TRUE(decoder.open(testsupport::clipPath("h264_aac.mp4")));
+    decoder.start();
+    ASSERT_TRUE(waitFor([&] { return decoder.videoAgent()->pictures().count() >= 5; }));
+    decoder.m_Clock = 100.0;   // would make every picture late against a sound clock
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(testsupport::readFrameNumber(decoder.nextPicture()->m_Buffer, 320, 240), i);
+    EXPECT_NEAR(decoder.m_Clock.load(), 0.16, 0.001);
+}
+
+TEST(DecoderControl, ADecoderDestroyedFromTheDropLoopsEventsGoesSafely)
+{
+    auto *decoder = new DecoderAgent(nullptr, fast(EngineOptions::seekmark()));
+    QPointer<DecoderAgent> watch(decoder);
+    ASSERT_TRUE(decoder->open(testsupport::clipPath("h264_aac.mp4")));
+    decoder->start();
+    ASSERT_TRUE(waitFor([&] { return decoder->videoAgent()->pictures().count() >= 10; }));
+    decoder->pause();
+    decoder->m_Clock = 100.0;   // every queued picture is late: the drop loop runs
+
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [decoder] { delete decoder; }, Qt::QueuedConnection);
+    EXPECT_EQ(decoder->nextPicture(), nullptr);
+    EXPECT_TRUE(watch.isNull());
+}
+
+} // namespace
