@@ -1,0 +1,25 @@
+// Entry point of seekmark: one Player, which asks for the clip, opens it and plays it. The command
+// line is not read. The event loop ends when the last window (the player or the access view) is
+// closed.
+#include "seekmark/player.h"
+
+#include <QApplication>
+#include <QSurfaceFormat>
+
+int main(int argc, char **argv)
+{
+    // SDL's audio start-up also starts its event subsystem, which by default takes over SIGINT and
+    // SIGTERM and turns them into quit events that nobody reads here: the program would no longer
+    // end when asked to. The hint is read from the environment when SDL starts.
+    if (!qEnvironmentVariableIsSet("SDL_NO_SIGNAL_HANDLERS"))
+        qputenv("SDL_NO_SIGNAL_HANDLERS", "1");
+    // The GL format has to be the default before the application object exists.
+    QSurfaceFormat::setDefaultFormat(Player::surfaceFormat());
+    QApplication app(argc, argv);
+    {
+        Player player(QString(), nullptr);
+        player.showNormal();
+        app.exec();
+    }
+    return 0;
+}

@@ -1,0 +1,488 @@
+#include "player.h"
+
+#include "access/ffmpegvideo.h"
+#include "access/filevideodriver.h"
+#include "engine/decoderagent.h"
+#include "engine/pixelpacket.h"
+#include "platform/debugoutput.h"
+#include "platform/paths.h"
+
+#include <QDebug>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QTextStream>
+#include <QTimerEvent>
+
+#include <cstdlib>
+
+namespace {
+
+const char *const kDriverName = "file";
+const char *const kUrlPrefix = "file://";
+constexpr int kTickMs = 5;
+
+// The seekmark rate rule: only rates above 20 and up to 30 stay; anything else plays at 25.
+double rateUsed(double rate)
+{
+    return (rate > 20.0 && rate <= 30.0) ? rate : FramePacer::DefaultRate;
+}
+
+// Sets a flag for the life of a scope.
+class FlagScope {
+public:
+    explicit FlagScope(bool &flag) : m_Flag(flag) { m_Flag = true; }
+    ~FlagScope() { m_Flag = false; }
+    FlagScope(const FlagScope &) = delete;
+    FlagScope &operator=(const FlagScope &) = delete;
+
+private:
+    bool &m_Flag;
+};
+
+} // namespace
+
+QSurfaceFormat Player::surfaceFormat()
+{
+    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
+    format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
+    format.setDepthBufferSize(24);
+    format.setSwapInterval(1);
+    return format;
+}
+
+Player::Player(const QString & /*name*/, QWidget *parent)
+    : QOpenGLWidget(parent)
+    , m_AccessView(600, 50, nullptr)
+    , m_Pacer(PacerOptions::seekmark())
+{
+    construct(Setup());
+}
+
+Player::Player(const Setup &setup, QWidget *parent)
+    : QOpenGLWidget(parent)
+    , m_AccessView(600, 50, nullptr)
+    , m_Pacer(PacerOptions::seekmark())
+{
+    construct(setup);
+}
+
+void Player::construct(const Setup &setup)
+{
+    m_TickClock.start();
+    m_Report.setFileName(setup.reportFile.isEmpty() ? paths::reportFile() : setup.reportFile);
+    setFormat(surfaceFormat());
+    setWindowTitle(QStringLiteral("seekmark"));
+
+    if (setup.askForClip) {
+        m_FileName = QFileDialog::getOpenFileName(this, tr("Open Video"), paths::dialogFolder(),
+                                                  tr("Video Files (*.mp4 *.mpg *.mkv)"));
+    } else {
+        m_FileName = setup.clip;
+    }
+
+    m_AccessView.show();
+
+    m_Driver = std::make_unique<FileVideoDriver>();
+    m_Driver->m_Listener = &m_AccessView;
+    m_Engine.registerDriver(QString::fromLatin1(kDriverName), m_Driver.get());
+
+    if (!m_Report.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        // Without a report there is nothing to measure into: no clip is opened. Say why, so the
+        // black window is not a riddle.
+        m_TitleNote = QStringLiteral("cannot write the report %1: %2")
+                          .arg(m_Report.fileName(), m_Report.errorString());
+        m_Log.log(LOG_WARN, m_TitleNote, __FILE__, __LINE__);
+        updateTitle();
+        return;
+    }
+
+    connect(this, &Player::endCheckFile, this, &Player::newFileToCheck);
+    newFileToCheck();
+}
+
+Player::~Player()
+{
+    if (m_TimerId)
+        killTimer(m_TimerId);
+    m_TimerId = 0;
+    // The decoder thread reads through m_Driver and reports to m_AccessView: it has to end
+    // before the members go.
+    delete m_Video;
+    m_Video = nullptr;
+    if (isValid()) {
+        makeCurrent();
+        m_Renderer.release();
+        doneCurrent();
+    }
+}
+
+FFMpegVideo *Player::ffmpegVideo() const
+{
+    return qobject_cast<FFMpegVideo *>(m_Video);
+}
+
+bool Player::clipOpen() const
+{
+    return m_Video && m_Video->isOpened();
+}
+
+bool Player::clipHasAudio() const
+{
+    const FFMpegVideo *video = ffmpegVideo();
+    return video && video->agent() && video->agent()->hasAudio();
+}
+
+qint64 Player::clockMs() const
+{
+    const FFMpegVideo *video = ffmpegVideo();
+    if (!video || !video->isOpened() || !video->agent())
+        return 0;
+    return static_cast<qint64>(video->agent()->m_Clock.load() * 1000.0);
+}
+
+void Player::newFileToCheck()
+{
+    if (m_InNextPicture) {
+        // The request's event processing must not lose its decoder under it: reopen right after.
+        if (!m_ReopenPending) {
+            m_ReopenPending = true;
+            QMetaObject::invokeMethod(this, &Player::newFileToCheck, Qt::QueuedConnection);
+        }
+        return;
+    }
+    m_ReopenPending = false;
+
+    if (m_Video) {
+        killTimer(m_TimerId);
+        m_TimerId = 0;
+        delete m_Video;
+        m_Video = nullptr;
+    }
+    if (m_Watch.isArmed()) {
+        m_Watch.cancel();
+        m_Run.seekAbandoned();
+    }
+    m_Ended = false;
+
+    m_ClipPath = m_FileName.isEmpty() ? paths::defaultClip() : m_FileName;
+    auto *video = new FFMpegVideo(&m_Engine, QString::fromLatin1(kUrlPrefix) + m_ClipPath, nullptr);
+    m_Video = video;
+    const bool opened = video->open();
+    ++m_ClipsOpened;
+
+    m_PictureWidth = video->width();
+    m_PictureHeight = video->height();
+    m_Renderer.setPictureSize(QSize(m_PictureWidth, m_PictureHeight));
+
+    m_AccessView.setDataOffset(video->dataOffset());
+    m_AccessView.setOpened();
+
+    const double rate = rateUsed(video->frameRate());
+    qDebug() << "FPS" << rate;
+    const int interval = m_Pacer.setFrameRate(rate);
+    qDebug() << "FPS DELAY" << interval;
+    qDebug() << "FileAccessView::OPENED";
+
+    if (opened) {
+        m_TitleNote.clear();
+    } else {
+        // Playing on with an unopened video is harmless (it answers 0 and null everywhere), but
+        // the user has to learn which clip failed and why.
+        m_TitleNote = QStringLiteral("cannot open: %1").arg(video->errorString());
+        m_Log.log(LOG_WARN,
+                  QStringLiteral("cannot open clip %1: %2").arg(m_ClipPath, video->errorString()),
+                  __FILE__, __LINE__);
+        if (m_Run.isActive())
+            m_Run.stop();
+    }
+
+    connect(video, &Video::seekDone, this, &Player::slotSeekDone);
+    connect(video, &Video::videoEnd, this, &Player::slotVideoEnd);
+    m_TimerId = startTimer(kTickMs, Qt::PreciseTimer);
+    video->play();
+
+    updateTitle();
+    update();
+}
+
+void Player::slotVideoEnd()
+{
+    m_Ended = true;
+}
+
+void Player::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != m_TimerId) {
+        QOpenGLWidget::timerEvent(event);
+        return;
+    }
+    // nextPicture() processes events, which may bring another expiry of a timer started
+    // meanwhile: one tick at a time.
+    if (m_InTick)
+        return;
+    FlagScope inTick(m_InTick);
+    tick();
+}
+
+void Player::tick()
+{
+    const qint64 now = m_TickClock.elapsed();
+    const FramePacer::TickDecision decision = m_Pacer.tick(now);
+    if (decision.late)
+        qDebug() << "Player" << decision.elapsed;
+    qDebug() << "FPS DELAY" << m_Pacer.frameInterval();
+
+    // May reopen the clip (end of a batch); the request below then goes to the new one.
+    checkSeekTest(now);
+
+    if (!decision.request || !m_Video)
+        return;
+
+    PixelPacket *picture = nullptr;
+    {
+        FlagScope inRequest(m_InNextPicture);
+        picture = m_Video->nextPicture();
+    }
+    if (!picture) {
+        debugOutput(m_Pacer.noPicture().trace().constData());
+        return;
+    }
+    const FramePacer::PictureDecision shown = m_Pacer.picture(picture->m_Time);
+    if (shown.outcome != FramePacer::Outcome::Show) {
+        debugOutput(shown.trace().constData());
+        return;
+    }
+
+    const qint64 position = m_Video->position();
+    if (position != m_LastPosition) {
+        m_LastPosition = position;
+        m_AccessView.setTime(position);
+    }
+    // The picture stays the scheduler's and valid until the next request: upload it now.
+    showPicture(picture);
+}
+
+void Player::showPicture(PixelPacket *picture)
+{
+    const qint64 needed = qint64(m_PictureWidth) * m_PictureHeight * 3;
+    if (!picture->m_Buffer || needed <= 0 || picture->m_Size < needed)
+        return;
+    if (isValid()) {
+        makeCurrent();
+        m_Renderer.upload(picture->m_Buffer, m_PictureWidth, m_PictureHeight);
+        doneCurrent();
+    }
+    ++m_PicturesShown;
+    update();
+}
+
+void Player::checkSeekTest(qint64 nowMs)
+{
+    const qint64 duration = m_Video ? m_Video->durationMs() : 0;
+    switch (m_Watch.poll(nowMs, clockMs(), duration)) {
+    case LandingWatch::State::Landed:
+        reportSeek();
+        break;
+    case LandingWatch::State::TimedOut: {
+        qDebug() << "seek to" << m_SeekTarget << "did not land within" << LandingWatch::TimeoutMs
+                 << "ms:" << (m_Watch.seekDoneSeen() ? "the clock did not move" : "no seekDone")
+                 << "- failed seeks:" << m_Run.failedSeeks() + 1;
+        if (m_Run.failed(nowMs)) {
+            qDebug().noquote() << m_Run.stopReason();
+            m_TitleNote = m_Run.stopReason();
+        }
+        updateTitle();
+        break;
+    }
+    case LandingWatch::State::Idle:
+    case LandingWatch::State::Pending:
+        break;
+    }
+
+    if (m_Run.seekDue(nowMs))
+        slotSeekTest();
+}
+
+void Player::slotSeekTest()
+{
+    if (!clipOpen())
+        return;
+    const qint64 duration = m_Video->duration();
+    const SeekStats::Target range = SeekStats::randomTarget(0, duration);
+    if (!range.valid) {
+        // Checked before drawing, so a refused test leaves the sequence of targets as it was.
+        qDebug().noquote() << range.reason;
+        stopSeekTest(range.reason);
+        return;
+    }
+    m_SeekTarget = SeekStats::randomTarget(std::rand(), duration).seconds;
+    qDebug() << "richiedo" << m_SeekTarget;
+    m_Video->seek(m_SeekTarget);
+    if (m_Ended) {
+        // The decoder stopped at the end of the clip: it reads from the new position once started.
+        m_Ended = false;
+        m_Video->play();
+    }
+    m_Watch.arm(m_TickClock.elapsed(), clockMs(), clipHasAudio());
+    if (m_Run.isActive())
+        m_Run.seekAsked();
+    updateTitle();
+}
+
+void Player::slotSeekDone()
+{
+    if (!m_Video)
+        return;
+    const qint64 position = m_Video->position();
+    qDebug() << "ora sono su " << position;
+    qDebug() << "sono" << m_ClickTarget - position;
+
+    // A seekDone of an earlier seek may still have been queued when the watched one was asked
+    // for; the decoder's own flag tells whether the watched seek has delivered its sound yet.
+    const FFMpegVideo *video = ffmpegVideo();
+    if (video && video->agent() && video->agent()->isSeekPending())
+        return;
+    m_Watch.seekDone(clockMs());
+}
+
+void Player::reportSeek()
+{
+    if (!clipOpen())
+        return;
+    qDebug() << "sono su " << m_Video->position();
+    const SeekStats::Landing landing = m_Stats.record(m_Video->position(), m_SeekTarget);
+    if (landing.forward)
+        qDebug() << "FORWARD";
+    qDebug() << "Average" << landing.average << landing.maxDiff << landing.minDiff;
+    m_Run.landed(m_TickClock.elapsed(), landing.batchComplete);
+    updateTitle();
+    if (landing.batchComplete) {
+        writeReportLine(landing.reportLine);
+        emit endCheckFile();
+    }
+}
+
+void Player::writeReportLine(const QString &line)
+{
+    if (!m_Report.isOpen())
+        return;
+    QTextStream out(&m_Report);
+    out << line << Qt::endl;
+    if (out.status() != QTextStream::Ok || !m_Report.flush())
+        m_Log.log(LOG_WARN,
+                  QStringLiteral("cannot write to the report %1: %2")
+                      .arg(m_Report.fileName(), m_Report.errorString()),
+                  __FILE__, __LINE__);
+}
+
+void Player::toggleSeekTest()
+{
+    if (m_Run.isActive()) {
+        qDebug() << "seek test stopped";
+        stopSeekTest(QString());
+        return;
+    }
+    if (!clipOpen())
+        return;
+    const SeekStats::Target range = SeekStats::randomTarget(0, m_Video->duration());
+    if (!range.valid) {
+        qDebug().noquote() << range.reason;
+        m_TitleNote = range.reason;
+        updateTitle();
+        return;
+    }
+    m_TitleNote.clear();
+    m_Run.start(m_TickClock.elapsed());
+    qDebug() << "seek test started";
+    updateTitle();
+}
+
+void Player::stopSeekTest(const QString &note)
+{
+    // A seek still on its way is not measured: nobody waits for it any more.
+    m_Watch.cancel();
+    m_Run.stop();
+    m_TitleNote = note;
+    updateTitle();
+}
+
+void Player::updateTitle()
+{
+    QString title = QStringLiteral("seekmark");
+    if (!m_ClipPath.isEmpty())
+        title += QStringLiteral(" - ") + QFileInfo(m_ClipPath).fileName();
+    if (m_Run.isActive())
+        title += QStringLiteral(" - ") + m_Run.progress(m_Stats.seekCount());
+    else if (!m_TitleNote.isEmpty())
+        title += QStringLiteral(" - ") + m_TitleNote;
+    setWindowTitle(title);
+}
+
+void Player::keyPressEvent(QKeyEvent *event)
+{
+    if (!clipOpen())
+        return;
+    switch (event->key()) {
+    case Qt::Key_P:
+        m_Video->pause();
+        // Seeks asked while paused never land; a run ends with the pause.
+        if (m_Run.isActive()) {
+            qDebug() << "seek test stopped";
+            stopSeekTest(QString());
+        }
+        break;
+    case Qt::Key_T:
+        if (!event->isAutoRepeat())
+            toggleSeekTest();
+        break;
+    default:
+        m_Video->play();
+        break;
+    }
+}
+
+void Player::mouseDoubleClickEvent(QMouseEvent * /*event*/)
+{
+    if (!m_Video)
+        return;
+    if (isFullScreen())
+        showNormal();
+    else
+        showFullScreen();
+}
+
+void Player::mousePressEvent(QMouseEvent *event)
+{
+    if (!clipOpen() || event->button() != Qt::RightButton)
+        return;
+    // The click's seek replaces any random one on its way: a run ends here.
+    if (m_Run.isActive()) {
+        qDebug() << "seek test stopped";
+        stopSeekTest(QString());
+    }
+    const qint64 target = SeekStats::clickTarget(m_Video->duration(),
+                                                 static_cast<int>(event->position().x()), width());
+    m_Video->seek(static_cast<int>(target));
+    m_AccessView.setRequestTime(target);
+    m_ClickTarget = static_cast<int>(target);
+    qDebug() << "vado sono su " << m_ClickTarget;
+    m_AccessView.clearDistances();
+}
+
+void Player::initializeGL()
+{
+    m_Renderer.initialize(QSize(m_PictureWidth, m_PictureHeight));
+}
+
+void Player::resizeGL(int width, int height)
+{
+    m_Renderer.resize(width, height);
+}
+
+void Player::paintGL()
+{
+    m_Renderer.paint(width(), height());
+}

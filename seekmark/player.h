@@ -1,0 +1,145 @@
+#pragma once
+
+#include "access/videoengine.h"
+#include "log/logcategory.h"
+#include "render/framepacer.h"
+#include "render/picturerenderer.h"
+#include "seekmark/fileaccessview.h"
+#include "seekmark/landingwatch.h"
+#include "seekmark/seekstats.h"
+#include "seekmark/seektestrun.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QOpenGLWidget>
+#include <QString>
+#include <QSurfaceFormat>
+
+#include <memory>
+
+class FFMpegVideo;
+class FileVideoDriver;
+class PixelPacket;
+class Video;
+
+// seekmark's main window: plays one clip with picture and sound, reading every byte through its own
+// video engine (a FileVideoDriver registered under "file" that reports each open and read to the
+// "File access" window), and measures where seeks land: a right click seeks to the clicked
+// fraction of the clip, and the T key runs batches of random seeks whose statistics go to the
+// report file, one line per batch of 21, after which the clip is opened afresh.
+//
+// Controls: P pauses; any other key but T resumes; T starts and stops a seek-test run; a double
+// click toggles full screen; a right press seeks.
+//
+// Picture clock: a 5 ms timer paces picture requests at the clip's frame rate (FramePacer fed by a
+// monotonic clock), asks the video's scheduler for the picture due, uploads it into the
+// renderer's texture and repaints. The same tick keeps the access view's time display at the
+// playback position and drives the seek test: a seek counts as landed once the playback clock
+// shows the new position (LandingWatch), not merely when the decoder acknowledges it.
+//
+// Threads: everything here runs on the GUI thread; the decoder's signals arrive queued. The
+// decoder thread reads through m_Driver and reports to m_AccessView, so the video is always
+// stopped and deleted before either goes (newFileToCheck(), the destructor). nextPicture() may
+// process events; the tick is not re-entered from them (m_InTick), and a clip reopen requested
+// from them is deferred until the request has returned (m_InNextPicture).
+class Player : public QOpenGLWidget {
+    Q_OBJECT
+public:
+    // How the player finds its clip and report. The program asks in the open dialog and writes
+    // the report to the fixed place; tests and tools name both.
+    struct Setup {
+        bool askForClip = true;   // show the open dialog; otherwise check `clip`
+        QString clip;             // without the dialog: the clip; empty means the default clip
+        QString reportFile;       // empty means paths::reportFile()
+    };
+
+    // The GL format of the window: the application's default with double buffering, a depth
+    // buffer and a swap interval of 1. The entry point makes it the default before the
+    // application object exists.
+    static QSurfaceFormat surfaceFormat();
+
+    // The program's player: asks for the clip in the open dialog. The name is not used.
+    explicit Player(const QString &name = QString(), QWidget *parent = nullptr);
+    explicit Player(const Setup &setup, QWidget *parent = nullptr);
+    ~Player() override;
+
+    // For tests and tools that look beneath the window.
+    Video *video() const { return m_Video; }
+    FileAccessView &accessView() { return m_AccessView; }
+    const SeekStats &seekStats() const { return m_Stats; }
+    const SeekTestRun &seekTestRun() const { return m_Run; }
+    QString reportPath() const { return m_Report.fileName(); }
+    // The clip being checked (the dialog's choice or the default clip).
+    QString clipPath() const { return m_ClipPath; }
+    int picturesShown() const { return m_PicturesShown; }
+    int clipsOpened() const { return m_ClipsOpened; }
+
+signals:
+    // A batch of the seek test is complete: check the clip afresh.
+    void endCheckFile();
+
+protected slots:
+    // One random seek; its landing is measured by reportSeek().
+    void slotSeekTest();
+    void slotSeekDone();
+    // Measures the landing of the last random seek and keeps the batch statistics and report.
+    void reportSeek();
+    // Stops the clip being played, if any, and opens the clip to check.
+    void newFileToCheck();
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void initializeGL() override;
+    void resizeGL(int width, int height) override;
+    void paintGL() override;
+
+private slots:
+    void slotVideoEnd();
+
+private:
+    void construct(const Setup &setup);
+    void tick();
+    void showPicture(PixelPacket *picture);
+    void checkSeekTest(qint64 nowMs);
+    void toggleSeekTest();
+    void stopSeekTest(const QString &note);
+    void writeReportLine(const QString &line);
+    void updateTitle();
+    // The open clip's decoder clock in ms; 0 when nothing is open. Unlike positionMs(), reading
+    // it never moves a stopped clock on.
+    qint64 clockMs() const;
+    bool clipHasAudio() const;
+    bool clipOpen() const;
+    FFMpegVideo *ffmpegVideo() const;
+
+    Video *m_Video = nullptr;   // owned; the clip being played
+    int m_PictureWidth = 0;     // the clip's picture size; 0 while no clip is open (black view)
+    int m_PictureHeight = 0;
+    PictureRenderer m_Renderer;
+    VideoEngine m_Engine;
+    std::unique_ptr<FileVideoDriver> m_Driver;   // registered in m_Engine under "file"
+    int m_SeekTarget = 0;       // second asked for by the last slotSeekTest()
+    SeekStats m_Stats;
+    QFile m_Report;
+    int m_TimerId = 0;
+    FileAccessView m_AccessView;
+    QString m_FileName;         // the dialog's choice; empty when cancelled
+    QString m_ClipPath;         // the clip actually opened
+    QElapsedTimer m_TickClock;  // monotonic time of the tick and the seek test
+    FramePacer m_Pacer;
+    qint64 m_LastPosition = -1;   // last whole second given to the access view; -1: none yet
+    int m_ClickTarget = 0;        // second asked for by the last right click; 0 before the first
+    LandingWatch m_Watch;
+    SeekTestRun m_Run;
+    QString m_TitleNote;          // why something did not work, shown in the title
+    LogCategory m_Log{"player"};
+    bool m_Ended = false;         // the clip played to its end; the decoder has stopped
+    bool m_InTick = false;
+    bool m_InNextPicture = false;
+    bool m_ReopenPending = false;
+    int m_PicturesShown = 0;
+    int m_ClipsOpened = 0;
+};
