@@ -51,11 +51,8 @@ bool FFMpegVideo::open()
         m_Error.clear();
     } else if (m_Driver && m_Handle) {
         // The constructor has already said why when there is no source at all.
-        if (sourceSize() <= 0)
-            m_Error = QStringLiteral("the file is empty");
-        else if (m_Agent->isOpen() && m_Agent->videoStreamIndex() < 0)
-            m_Error = QStringLiteral("the clip has no video stream that can be decoded");
-        else
+        m_Error = m_Agent->openError();
+        if (m_Error.isEmpty())
             m_Error = QStringLiteral("the decoder could not open the input");
     }
     return m_Opened;

@@ -59,6 +59,10 @@ void AudioAgent::openDevice(bool logChannels)
 
 bool AudioAgent::tryOpen()
 {
+    // Starting SDL's audio also starts its event subsystem, which by default takes over SIGINT and
+    // SIGTERM and turns them into quit events that nobody here reads: the programs would no longer
+    // end when asked to.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
         return false;
     m_SubsystemUp = true;

@@ -57,17 +57,34 @@ DecoderAgent::~DecoderAgent()
     close();
 }
 
+bool DecoderAgent::fail(const QString &reason)
+{
+    if (m_OpenError.isEmpty())
+        m_OpenError = reason;
+    return false;
+}
+
+QString DecoderAgent::ffmpegError(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof(text));
+    return QString::fromUtf8(text);
+}
+
 bool DecoderAgent::open()
 {
     close();
-    if (!m_Source || m_Source->sourceSize() <= 0)
-        return false;
+    m_OpenError.clear();
+    if (!m_Source)
+        return fail(QStringLiteral("there is no data source"));
+    if (m_Source->sourceSize() <= 0)
+        return fail(QStringLiteral("the file is empty"));
     m_Io = std::make_unique<FfdiskIo>(m_Source);
     if (!m_Io->context())
-        return false;
+        return fail(QStringLiteral("out of memory"));
     AVFormatContext *context = avformat_alloc_context();
     if (!context)
-        return false;
+        return fail(QStringLiteral("out of memory"));
     context->pb = m_Io->context();
     context->flags |= AVFMT_FLAG_CUSTOM_IO;
     // Nothing follows the colon: the bytes come from the source, not from a name.
@@ -80,6 +97,7 @@ bool DecoderAgent::open()
 bool DecoderAgent::open(const QString &path)
 {
     close();
+    m_OpenError.clear();
     if (openInput(nullptr, QFile::encodeName(path).constData()))
         return true;
     // Nothing half-open stays behind, least of all an audio device that another decoder may need.
@@ -90,35 +108,37 @@ bool DecoderAgent::open(const QString &path)
 bool DecoderAgent::openInput(AVFormatContext *context, const char *url)
 {
     // On failure libavformat frees the context itself (never a caller's I/O context).
-    if (avformat_open_input(&context, url, nullptr, nullptr) < 0)
-        return false;
+    int result = avformat_open_input(&context, url, nullptr, nullptr);
+    if (result < 0)
+        return fail(QStringLiteral("not a readable media file (%1)").arg(ffmpegError(result)));
     m_FormatContext.reset(context);
-    if (avformat_find_stream_info(context, nullptr) < 0)
-        return false;
+    result = avformat_find_stream_info(context, nullptr);
+    if (result < 0)
+        return fail(QStringLiteral("no stream information found (%1)").arg(ffmpegError(result)));
     if (context->nb_streams == 0)
-        return false;
+        return fail(QStringLiteral("the file has no streams"));
     av_read_play(context);
     m_StartTime = context->start_time != AV_NOPTS_VALUE ? context->start_time : 0;
 
     if (!openStreams())
         return false;
     if (m_VideoStream < 0)
-        return false;
+        return fail(QStringLiteral("the clip has no video stream"));
 
     m_Frame.reset(av_frame_alloc());
     m_AudioFrame.reset(av_frame_alloc());
     m_Packet.reset(av_packet_alloc());
     m_PendingPacket.reset(av_packet_alloc());
     if (!m_Frame || !m_AudioFrame || !m_Packet || !m_PendingPacket)
-        return false;
+        return fail(QStringLiteral("out of memory"));
     if (m_Width <= 0 || m_Height <= 0)
-        return false;
+        return fail(QStringLiteral("the video stream has no picture size"));
     m_RgbSize = av_image_get_buffer_size(AV_PIX_FMT_RGB24, m_Width, m_Height, 1);
     if (m_RgbSize <= 0)
-        return false;
+        return fail(QStringLiteral("the picture size %1x%2 is not supported").arg(m_Width).arg(m_Height));
     m_RgbBuffer.reset(static_cast<uint8_t *>(av_mallocz(static_cast<size_t>(m_RgbSize) + rgbSlack)));
     if (!m_RgbBuffer)
-        return false;
+        return fail(QStringLiteral("out of memory for %1x%2 pictures").arg(m_Width).arg(m_Height));
     av_image_fill_arrays(m_RgbData, m_RgbLinesize, m_RgbBuffer.get(), AV_PIX_FMT_RGB24, m_Width,
                          m_Height, 1);
     m_AudioBuffer.assign(audioBufferSize, 0);
@@ -187,14 +207,16 @@ bool DecoderAgent::openStreams()
 
 bool DecoderAgent::openCodec(AVStream *stream, CodecContextPtr &codec, bool video)
 {
+    const char *kind = video ? "video" : "audio";
     const AVCodec *decoder = avcodec_find_decoder(stream->codecpar->codec_id);
     if (!decoder)
-        return false;
+        return fail(QStringLiteral("no decoder for the %1 codec %2")
+                        .arg(QLatin1String(kind), QLatin1String(avcodec_get_name(stream->codecpar->codec_id))));
     CodecContextPtr context(avcodec_alloc_context3(decoder));
     if (!context)
-        return false;
+        return fail(QStringLiteral("out of memory"));
     if (avcodec_parameters_to_context(context.get(), stream->codecpar) < 0)
-        return false;
+        return fail(QStringLiteral("the %1 stream's parameters are unusable").arg(QLatin1String(kind)));
     context->pkt_timebase = stream->time_base;
     if (video) {
         // Frame threading delays pictures by a few packets; every picture carries its own time
@@ -202,8 +224,10 @@ bool DecoderAgent::openCodec(AVStream *stream, CodecContextPtr &codec, bool vide
         context->thread_count = 0;
         context->thread_type = FF_THREAD_FRAME;
     }
-    if (avcodec_open2(context.get(), decoder, nullptr) < 0)
-        return false;
+    const int result = avcodec_open2(context.get(), decoder, nullptr);
+    if (result < 0)
+        return fail(QStringLiteral("the %1 decoder %2 does not open (%3)")
+                        .arg(QLatin1String(kind), QLatin1String(decoder->name), ffmpegError(result)));
     codec = std::move(context);
     return true;
 }
@@ -356,16 +380,25 @@ int DecoderAgent::volume() const
     return m_AudioAgent ? m_AudioAgent->volume() : 0;
 }
 
+namespace {
+// Milliseconds of a clock in seconds, truncated. The microsecond of slack absorbs binary rounding:
+// a stopped clock climbing by 0.04 s would otherwise read 399 ms after ten steps, not 400.
+qint64 clockMs(double seconds)
+{
+    return static_cast<qint64>(seconds * 1000.0 + 1e-6);
+}
+} // namespace
+
 qint64 DecoderAgent::positionMs()
 {
     if (isStopped()) {
         const qint64 end = durationMs();
         const double clock = m_Clock.load();
-        if (static_cast<qint64>(clock * 1000) >= end)
+        if (clockMs(clock) >= end)
             return end;
         m_Clock.store(clock + 0.04);
     }
-    return static_cast<qint64>(m_Clock.load() * 1000);
+    return clockMs(m_Clock.load());
 }
 
 qint64 DecoderAgent::position() const

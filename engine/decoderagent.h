@@ -94,6 +94,8 @@ public:
 
     // Releases everything; the decoder can be opened again. Also run by the destructor.
     void close();
+    // Why the last open() failed, in words for a window title or a log line; empty after success.
+    QString openError() const { return m_OpenError; }
 
     // For the audio output, the players and tests.
     const EngineOptions &options() const { return m_Options; }
@@ -123,6 +125,9 @@ protected:
     bool step() override;
 
 private:
+    // Records the first reason an open failed and returns false.
+    bool fail(const QString &reason);
+    static QString ffmpegError(int code);
     bool openInput(AVFormatContext *context, const char *url);
     bool openStreams();
     bool openCodec(AVStream *stream, CodecContextPtr &codec, bool video);
@@ -140,6 +145,7 @@ private:
     bool videoQueueFull();
 
     ByteSource *m_Source;   // not owned
+    QString m_OpenError;    // GUI thread; set by open()
     const EngineOptions m_Options;
 
     std::unique_ptr<FfdiskIo> m_Io;         // the byte path; outlives m_FormatContext

@@ -8,11 +8,6 @@
 
 int main(int argc, char **argv)
 {
-    // SDL's audio start-up also starts its event subsystem, which by default takes over SIGINT and
-    // SIGTERM and turns them into quit events that nobody reads here: the program would no longer
-    // end when asked to. The hint is read from the environment when SDL starts.
-    if (!qEnvironmentVariableIsSet("SDL_NO_SIGNAL_HANDLERS"))
-        qputenv("SDL_NO_SIGNAL_HANDLERS", "1");
     // The GL format has to be the default before the application object exists.
     QSurfaceFormat::setDefaultFormat(Player::surfaceFormat());
     QApplication app(argc, argv);

@@ -209,9 +209,9 @@ TEST_F(FFMpegVideoTest, UnopenedVideoAnswersNeutrallyAndSaysWhy)
         {"mem:x", true, "no driver for scheme \"mem\""},
         {"file://" + dir.filePath("missing.mp4"), true, "cannot open file"},
         {"file://" + empty, true, "the file is empty"},
-        {"file://" + text, true, "the decoder could not open the input"},
+        {"file://" + text, true, "not a readable media file"},
         {"file://" + testsupport::clipPath("audio_only.m4a"), true, "no video stream"},
-        {"file://" + testsupport::clipPath("no_decoder.mkv"), true, "no video stream"},
+        {"file://" + testsupport::clipPath("no_decoder.mkv"), true, "no decoder for the video codec"},
         // The source is open (isOpened() says so) but open() was never called: there is no
         // decoder to ask yet.
         {"file://" + testsupport::clipPath("h264_aac.mp4"), false, ""},
