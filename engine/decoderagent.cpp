@@ -118,7 +118,10 @@ bool DecoderAgent::openInput(AVFormatContext *context, const char *url)
     if (context->nb_streams == 0)
         return fail(QStringLiteral("the file has no streams"));
     av_read_play(context);
-    m_StartTime = context->start_time != AV_NOPTS_VALUE ? context->start_time : 0;
+    // Times count from the input's start when it starts late (MPEG-TS, broadcast captures). A start
+    // below 0 is the audio encoder's priming, not a late start: subtracting it would stamp every
+    // picture late and make every seek land a keyframe early.
+    m_StartTime = context->start_time != AV_NOPTS_VALUE && context->start_time > 0 ? context->start_time : 0;
 
     if (!openStreams())
         return false;

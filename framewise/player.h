@@ -1,0 +1,125 @@
+#pragma once
+
+#include "clippairing.h"
+#include "startalignment.h"
+
+#include "render/framepacer.h"
+#include "render/picturerenderer.h"
+
+#include <QElapsedTimer>
+#include <QOpenGLWidget>
+#include <QString>
+#include <QSurfaceFormat>
+
+#include <memory>
+
+class DecoderAgent;
+class QTimer;
+
+// framewise's window: asks for two clips, decodes both at once with one DecoderAgent each, shows
+// one of them at the first clip's picture rate and keeps the second clip in step with the first
+// picture by picture. A left press switches the clip on screen (a red square marks the first, a
+// blue one the second), a right press seeks both clips to the clicked fraction of the first one,
+// F toggles full screen and space pauses and resumes.
+//
+// Pacing: a 4 ms render timer drives timerEventCus(); a FramePacer (framewise options: the
+// clip's own rate, a backlog cut short) decides on which ticks the first clip's next picture is
+// asked for, against a monotonic clock. Whenever the first clip shows a new picture the second
+// clip's next one is fetched too, and ClipPairing compares the two times (each counted from its
+// clip's first picture, see StartAlignment): the second clip skips a picture when it is behind,
+// the first clip skips one when the second is ahead. Both clips' pictures are stamped with their
+// own presentation times, reordered (B-frame) streams included, so no shift is applied for a
+// decoder that reorders and nothing is realigned after a seek.
+//
+// Threads: everything here runs on the GUI thread: the timers, the controls, painting and the
+// decoders' start/pause/seek/nextPicture. Each decoder runs its own worker thread that fills its
+// own picture queue; the two share nothing, and the Player holds no lock.
+//
+// Ownership: the Player owns both decoders (stopped and deleted in its destructor, before the GL
+// context and the window go), both renderers' textures (released with the context current) and
+// the render timer (a child).
+class Player : public QOpenGLWidget {
+    Q_OBJECT
+public:
+    // The two clips, given directly instead of through the open-file dialogs.
+    struct Clips {
+        QString first;
+        QString second;
+    };
+
+    // The program's window: asks for the two clips in open-file dialogs. name is not used.
+    explicit Player(const QString &name = QString(), QWidget *parent = nullptr);
+    // The same window on clips chosen elsewhere (no dialogs).
+    explicit Player(const Clips &clips, QWidget *parent = nullptr);
+    ~Player() override;
+
+    // The GL format the program asks for: double buffered, with a depth buffer and a swap interval
+    // of 1. Qt's default compatibility profile is kept, as the renderer uses legacy GL calls.
+    static QSurfaceFormat surfaceFormat();
+
+    // A clip could not be opened: the message box has been shown and closed, nothing was started,
+    // and the program ends (with exit status 0).
+    bool openFailed() const { return m_OpenFailed; }
+
+    QSize pictureSize1() const { return QSize(m_Picture1Width, m_Picture1Height); }
+    QSize pictureSize2() const { return QSize(m_Picture2Width, m_Picture2Height); }
+    bool showsFirst() const { return m_ShowFirst; }
+    bool isPaused() const { return m_Paused; }
+    bool isRendering() const;
+    int frameInterval() const { return m_Pacer.frameInterval(); }
+    int clickTarget() const { return m_ClickTarget; }
+
+signals:
+    void endCheckFile();
+
+protected slots:
+    void slotSeekTest();
+    void slotSeekDone();
+    void newFileToCheck();
+    void correctFrame();
+    void startRendering();
+    void stopRendering();
+    void timerEventCus();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void initializeGL() override;
+    void resizeGL(int width, int height) override;
+    void paintGL() override;
+
+private:
+    void construct(const Clips *clips);
+    QString chooseFile(const Clips *clips, bool first);
+    bool openClip(DecoderAgent &decoder, const QString &fileName);
+    void upload(PictureRenderer &renderer, const uint8_t *rgb, int width, int height);
+    void seekClick(int x);
+
+    int m_Picture1Width = 0;
+    int m_Picture1Height = 0;
+    PictureRenderer m_Renderer1;   // texture of the first clip
+    int m_Picture2Width = 0;
+    int m_Picture2Height = 0;
+    PictureRenderer m_Renderer2;   // texture of the second clip
+
+    std::unique_ptr<DecoderAgent> m_Decoder1;
+    std::unique_ptr<DecoderAgent> m_Decoder2;
+    DecoderAgent *m_Primary = nullptr;   // sets the rate, is sought first, paces the display
+
+    int m_SeekTarget = 0;
+    QString m_FileName1;
+    QString m_FileName2;
+
+    FramePacer m_Pacer{PacerOptions::framewise()};
+    QElapsedTimer m_Clock;   // the pacer's monotonic time
+    ClipPairing m_Pairing;
+    StartAlignment m_Alignment;
+
+    int m_ClickTarget = 0;   // no right click yet: second 0
+    bool m_ShowFirst = true;
+    QTimer *m_RenderTimer = nullptr;
+    bool m_Paused = false;
+    bool m_InTick = false;   // a tick is running (guards against re-entry from event processing)
+    bool m_OpenFailed = false;
+};
