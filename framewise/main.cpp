@@ -1,11 +1,14 @@
 // framewise: two clips decoded together, kept in step picture by picture, shown one at a time.
 #include "player.h"
 
+#include "platform/sanitizerquirks.h"
+
 #include <QApplication>
 #include <QSurfaceFormat>
 
 int main(int argc, char **argv)
 {
+    keepGlDriverResident();
     // The GL format has to be the default before the application object exists.
     QSurfaceFormat::setDefaultFormat(Player::surfaceFormat());
     QApplication app(argc, argv);

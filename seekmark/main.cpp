@@ -3,11 +3,14 @@
 // closed.
 #include "seekmark/player.h"
 
+#include "platform/sanitizerquirks.h"
+
 #include <QApplication>
 #include <QSurfaceFormat>
 
 int main(int argc, char **argv)
 {
+    keepGlDriverResident();
     // The GL format has to be the default before the application object exists.
     QSurfaceFormat::setDefaultFormat(Player::surfaceFormat());
     QApplication app(argc, argv);

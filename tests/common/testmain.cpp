@@ -4,6 +4,8 @@
 // aborts without a display.
 #include <gtest/gtest.h>
 
+#include "platform/sanitizerquirks.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QSurfaceFormat>
@@ -12,6 +14,7 @@
 
 int main(int argc, char **argv)
 {
+    keepGlDriverResident();
     ::testing::InitGoogleTest(&argc, argv);
 
     std::unique_ptr<QCoreApplication> app;

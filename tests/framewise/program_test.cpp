@@ -418,7 +418,7 @@ TEST_F(FramewiseProgram, KeepsTwoClipsInStepAndSeeksBoth)
             SCOPED_TRACE("rate");
             QThread::msleep(2000);
             Window::Look later;
-            ASSERT_TRUE(waitUntil([&] { later = w.look(clock); return later.number >= 0; }, 5000));
+            ASSERT_TRUE(waitUntil([&] { later = w.look(clock); return later.number >= 0; }, 15000));
             const double seconds = (later.atMs - first.atMs) / 1000.0;
             const double rate = (later.number - first.number) / seconds;
             // Loose: a loaded machine shows fewer pictures; never noticeably more than 25 a second.

@@ -457,7 +457,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BadClip{"missing.mp4", QByteArray(), "cannot open file"},
                       BadClip{"empty.mp4", QByteArray(""), "the file is empty"},
                       BadClip{"notes.mp4", QByteArray("this is not a video\n").repeated(500),
-                              "the decoder could not open the input"}),
+                              "not a readable media file"}),
     [](const ::testing::TestParamInfo<BadClip> &info) {
         QString n = QString::fromLatin1(info.param.name);
         return n.replace(QLatin1Char('.'), QLatin1Char('_')).toStdString();
