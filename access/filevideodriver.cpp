@@ -2,8 +2,34 @@
 
 #include "ifileaccess.h"
 
+#include "log/logcategory.h"
+
 #include <QFile>
 #include <QString>
+
+#include <algorithm>
+#include <atomic>
+
+namespace {
+
+LogCategory s_Log("access");
+
+// The file object behind a handle, with the largest size the source has been seen to have: a
+// read that ends short of it means the file was cut short under the reader, which the end of a
+// file that merely ends there does not.
+class SourceFile : public QFile {
+public:
+    using QFile::QFile;
+    std::atomic<qint64> knownSize{0};
+};
+
+SourceFile *sourceOf(QFile *file)
+{
+    // Every handle comes from open(), which makes a SourceFile.
+    return static_cast<SourceFile *>(file);
+}
+
+} // namespace
 
 FileVideoDriver::FileVideoDriver(QObject *parent) : QObject(parent) {}
 
@@ -17,11 +43,12 @@ qint64 FileVideoDriver::open(const char *name)
     if (!name)
         return 0;
     // UTF-8 both ways (Video encodes the same way), so no file name is narrowed on its way here.
-    auto *file = new QFile(QString::fromUtf8(name));
+    auto *file = new SourceFile(QString::fromUtf8(name));
     if (!file->open(QIODevice::ReadOnly)) {
         delete file;
         return 0;
     }
+    file->knownSize.store(file->size());
     if (m_Listener)
         m_Listener->fileOpened(file->size());
     return static_cast<qint64>(reinterpret_cast<quintptr>(file));
@@ -57,13 +84,36 @@ qint64 FileVideoDriver::read(qint64 handle, char *buffer, qint64 offset, qint64 
         return -1;
     if (m_Listener)
         m_Listener->readBlock(offset, size);
-    return file->read(buffer, size);
+    const qint64 got = file->read(buffer, size);
+
+    SourceFile *source = sourceOf(file);
+    const qint64 known = source->knownSize.load();
+    if (got < 0 || (got < size && offset + got < known)) {
+        // Playback ends here as at the end of the input; the user has to learn that the file
+        // itself changed (a download or capture cut short, a file deleted and truncated).
+        const QString text = got < 0
+            ? QStringLiteral("read failed at offset %1 (%2 bytes asked for): %3")
+                  .arg(offset).arg(size).arg(file->errorString())
+            : QStringLiteral("short read at offset %1: %2 of %3 bytes, the file was %4 bytes and is now %5")
+                  .arg(offset).arg(got).arg(size).arg(known).arg(file->size());
+        s_Log.log(LOG_WARN, text, "./filevideodriver", __LINE__);
+        if (m_Listener)
+            m_Listener->readFailed(offset, size, got);
+    } else if (got > 0) {
+        source->knownSize.store(std::max(known, offset + got));
+    }
+    return got;
 }
 
 qint64 FileVideoDriver::size(qint64 handle)
 {
     QFile *file = fileOf(handle);
-    return file ? file->size() : 0;
+    if (!file)
+        return 0;
+    const qint64 bytes = file->size();
+    SourceFile *source = sourceOf(file);
+    source->knownSize.store(std::max(source->knownSize.load(), bytes));
+    return bytes;
 }
 
 qint64 FileVideoDriver::pendingSize(qint64 /*handle*/)

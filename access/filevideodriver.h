@@ -8,7 +8,10 @@ class QFile;
 
 // Driver for local files. The handle it hands out is the address of the QFile it opened for the
 // source, so the driver keeps no table: close() deletes the file object behind the handle. Every
-// open and read is reported to m_Listener (the file access view in seekmark) before it happens.
+// open and read is reported to m_Listener (the file access view in seekmark) before it happens. A
+// read that fails, or ends short of the largest size the file has been seen to have (the file was
+// cut short while open), is reported after it to m_Listener's readFailed() and in a WARN line of
+// the "access" log channel.
 //
 // Threads: open() and close() on the GUI thread; read() and size() on the thread that calls into
 // libavformat, and the listener is called there. One source is read by one thread at a time (the
@@ -26,7 +29,8 @@ public:
     void started(qint64 handle) override;
     // A local file is all there; false only for the "no source" handle 0.
     bool isAvailable(qint64 handle, qint64 offset, qint64 size) override;
-    // The count read, 0 at or past the end, -1 on a read error, a bad offset or handle 0.
+    // The count read, 0 at or past the end, -1 on a read error, a bad offset or handle 0. A read
+    // that fails or comes back short of the size last seen is reported (see above).
     qint64 read(qint64 handle, char *buffer, qint64 offset, qint64 size) override;
     qint64 size(qint64 handle) override;
     qint64 pendingSize(qint64 handle) override;

@@ -13,4 +13,13 @@ public:
     virtual void readBlock(qint64 offset, qint64 size) = 0;
     // A driver has opened a source of size bytes.
     virtual void fileOpened(qint64 size) = 0;
+    // A read came back with fewer bytes than the source held when it was last seen whole (the file
+    // was cut short under the reader), or failed: got is the count read, -1 for an error. Called
+    // after the read, on the same thread as readBlock(). Listeners that do not care ignore it.
+    virtual void readFailed(qint64 offset, qint64 size, qint64 got)
+    {
+        Q_UNUSED(offset);
+        Q_UNUSED(size);
+        Q_UNUSED(got);
+    }
 };

@@ -15,7 +15,7 @@ AudioAgent::AudioAgent(AudioFeed::Source source, std::atomic<double> *clock, int
     : m_Feed(std::move(source))
     , m_Clock(clock)
     , m_TimeBase(timeBase)
-    , m_SampleRate(sampleRate)
+    , m_SampleRate(std::clamp(sampleRate, minSampleRate, maxSampleRate))
     , m_Channels(std::clamp(channels, 1, 2))
 {
     openDevice(logChannels);

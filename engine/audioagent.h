@@ -11,7 +11,9 @@
 // Plays decoded sound through an SDL audio device and, as it goes, keeps the playback clock that
 // the picture scheduler follows. The device asks for signed 16-bit little-endian samples at the
 // stream's rate and at most two channels, 1024 sample frames per buffer; SDL converts to whatever
-// the hardware takes. Each agent opens its own device, so two decoders can play side by side.
+// the hardware takes. The rate is held within minSampleRate..maxSampleRate: a file may declare
+// any rate, and at 2 Hz one buffer would last over eight minutes, which closing the device waits
+// out; the decoder resamples to the device's rate. Each agent opens its own device, so two decoders can play side by side.
 // When no device can be opened (no sound card), the agent says so in a WARN line and plays to
 // SDL's dummy driver instead, which still calls back in real time, so the clock keeps running.
 //
@@ -22,9 +24,12 @@
 // The volume values are atomics because setVolume() may run while the callback reads them.
 class AudioAgent {
 public:
+    static constexpr int minSampleRate = 4000;
+    static constexpr int maxSampleRate = 384000;
+
     // source: where blocks come from (the decoder's audio queue); clock: the playback clock to
-    // write (seconds); sampleRate and channels: the decoded stream's (channels limited to 2
-    // here); timeBase: seconds per unit of the blocks' time stamps; logChannels: report a device
+    // write (seconds); sampleRate and channels: the decoded stream's (channels limited to 2 and
+    // the rate to minSampleRate..maxSampleRate here; see sampleRate()); timeBase: seconds per unit of the blocks' time stamps; logChannels: report a device
     // failure through the "decoder" log channel, otherwise through qWarning.
     AudioAgent(AudioFeed::Source source, std::atomic<double> *clock, int sampleRate, int channels,
                double timeBase, bool logChannels);

@@ -34,6 +34,21 @@ namespace {
 // nothing lands outside the buffer, while the picture itself stays exactly 3 x width x height.
 constexpr int rgbSlack = 64;
 
+bool pictureTooLarge(int width, int height)
+{
+    return width > DecoderAgent::maxPictureSide || height > DecoderAgent::maxPictureSide
+        || static_cast<int64_t>(width) * height > DecoderAgent::maxPicturePixels;
+}
+
+QString tooLargeReason(int width, int height)
+{
+    return QStringLiteral("the picture size %1x%2 is too large (at most %3 pixels, %4 on a side)")
+        .arg(width)
+        .arg(height)
+        .arg(DecoderAgent::maxPicturePixels)
+        .arg(DecoderAgent::maxPictureSide);
+}
+
 struct PacketUnref {
     AVPacket *packet;
     ~PacketUnref() { av_packet_unref(packet); }
@@ -112,7 +127,22 @@ bool DecoderAgent::openInput(AVFormatContext *context, const char *url)
     if (result < 0)
         return fail(QStringLiteral("not a readable media file (%1)").arg(ffmpegError(result)));
     m_FormatContext.reset(context);
-    result = avformat_find_stream_info(context, nullptr);
+    // What the header declares, kept for the reason: a probe that refuses a huge size leaves the
+    // stream without any size.
+    QString declaredTooLarge;
+    for (unsigned i = 0; i < context->nb_streams && declaredTooLarge.isEmpty(); ++i) {
+        const AVCodecParameters *declared = context->streams[i]->codecpar;
+        if (declared->codec_type == AVMEDIA_TYPE_VIDEO && pictureTooLarge(declared->width, declared->height))
+            declaredTooLarge = tooLargeReason(declared->width, declared->height);
+    }
+    // The probing decoders get the same limit as ours: without it a header declaring 16000 x 16000
+    // pictures has FFmpeg allocate and decode them here, before any size could be checked.
+    std::vector<AVDictionary *> probeOptions(context->nb_streams, nullptr);
+    for (AVDictionary *&options : probeOptions)
+        av_dict_set_int(&options, "max_pixels", maxPicturePixels, 0);
+    result = avformat_find_stream_info(context, probeOptions.empty() ? nullptr : probeOptions.data());
+    for (AVDictionary *&options : probeOptions)
+        av_dict_free(&options);
     if (result < 0)
         return fail(QStringLiteral("no stream information found (%1)").arg(ffmpegError(result)));
     if (context->nb_streams == 0)
@@ -135,7 +165,8 @@ bool DecoderAgent::openInput(AVFormatContext *context, const char *url)
     if (!m_Frame || !m_AudioFrame || !m_Packet || !m_PendingPacket)
         return fail(QStringLiteral("out of memory"));
     if (m_Width <= 0 || m_Height <= 0)
-        return fail(QStringLiteral("the video stream has no picture size"));
+        return fail(declaredTooLarge.isEmpty() ? QStringLiteral("the video stream has no picture size")
+                                               : declaredTooLarge);
     m_RgbSize = av_image_get_buffer_size(AV_PIX_FMT_RGB24, m_Width, m_Height, 1);
     if (m_RgbSize <= 0)
         return fail(QStringLiteral("the picture size %1x%2 is not supported").arg(m_Width).arg(m_Height));
@@ -186,13 +217,16 @@ bool DecoderAgent::openStreams()
             m_AudioStartOffset = av_rescale_q(m_StartTime, AV_TIME_BASE_Q, stream->time_base);
             const double timeBase = av_q2d(stream->time_base);
             const int channels = m_AudioCodec->ch_layout.nb_channels;
-            m_DeviceRate = m_AudioCodec->sample_rate;
             m_AudioAgent = std::make_unique<AudioAgent>([this] { return nextAudioPacket(); }, &m_Clock,
-                                                        m_DeviceRate, channels > 0 ? std::min(channels, 2) : 2,
+                                                        m_AudioCodec->sample_rate,
+                                                        channels > 0 ? std::min(channels, 2) : 2,
                                                         timeBase, m_Options.logChannels);
             m_DeviceChannels = m_AudioAgent->channels();
+            m_DeviceRate = m_AudioAgent->sampleRate();   // the stream's, unless implausible
             DECODER_LOG(LOG_INFO, QStringLiteral("audio time base :%1").arg(QString::number(timeBase)));
         } else if (type == AVMEDIA_TYPE_VIDEO && m_VideoStream < 0) {
+            if (pictureTooLarge(stream->codecpar->width, stream->codecpar->height))
+                return fail(tooLargeReason(stream->codecpar->width, stream->codecpar->height));
             if (!openCodec(stream, m_VideoCodec, true))
                 return false;
             m_VideoStream = static_cast<int>(i);
@@ -212,6 +246,9 @@ bool DecoderAgent::openCodec(AVStream *stream, CodecContextPtr &codec, bool vide
 {
     const char *kind = video ? "video" : "audio";
     const AVCodec *decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!decoder && stream->codecpar->codec_id == AV_CODEC_ID_NONE)
+        return fail(QStringLiteral("no decoder for the %1 codec: the file names a codec unknown to FFmpeg")
+                        .arg(QLatin1String(kind)));
     if (!decoder)
         return fail(QStringLiteral("no decoder for the %1 codec %2")
                         .arg(QLatin1String(kind), QLatin1String(avcodec_get_name(stream->codecpar->codec_id))));
@@ -226,6 +263,7 @@ bool DecoderAgent::openCodec(AVStream *stream, CodecContextPtr &codec, bool vide
         // stamp, so that does not matter.
         context->thread_count = 0;
         context->thread_type = FF_THREAD_FRAME;
+        context->max_pixels = maxPicturePixels;
     }
     const int result = avcodec_open2(context.get(), decoder, nullptr);
     if (result < 0)
@@ -335,13 +373,21 @@ void DecoderAgent::seekLocked(int seconds)
 {
     m_AudioQueue.flush();
     m_LastSeek = seconds;
+    // The input is read afresh from the new position. Left set, the end of the input read before
+    // the seek would stop a running worker as soon as the flushed queues looked drained: a seek in
+    // the clip's last seconds would end playback instead of moving it.
+    m_Eof.store(false);
     if (m_VideoAgent)
         m_VideoAgent->flush();
     if (!m_FormatContext)
         return;
     // libavformat seeks in absolute time: an input that starts later than 0 needs its start added.
-    av_seek_frame(m_FormatContext.get(), -1, static_cast<int64_t>(seconds) * 1000000 + m_StartTime,
-                  AVSEEK_FLAG_BACKWARD);
+    const int sought = av_seek_frame(m_FormatContext.get(), -1,
+                                     static_cast<int64_t>(seconds) * 1000000 + m_StartTime, AVSEEK_FLAG_BACKWARD);
+    // Reading goes on from where it stood (an input without time stamps or index cannot seek):
+    // say so, or the seek just seems to be ignored.
+    if (sought < 0)
+        DECODER_LOG(LOG_WARN, QStringLiteral("seek to %1 s failed (%2)").arg(seconds).arg(ffmpegError(sought)));
     // The decoders still hold pictures and sound of the old position.
     if (m_VideoCodec)
         avcodec_flush_buffers(m_VideoCodec.get());
@@ -435,6 +481,23 @@ double DecoderAgent::frameRate() const
 bool DecoderAgent::videoQueueFull()
 {
     return m_VideoAgent && m_VideoAgent->pictures().isFull();
+}
+
+bool DecoderAgent::catchingUp(int catchUpBelow, int pictures, bool soundQueued, int audioBlocks)
+{
+    if (catchUpBelow <= 0)
+        return false;
+    return pictures < catchUpBelow || (soundQueued && audioBlocks < catchUpBelow);
+}
+
+bool DecoderAgent::restAfterWork()
+{
+    if (!m_VideoAgent)
+        return true;
+    // Queue counts take only the queues' own locks: no need for m_Mutex here.
+    const bool soundQueued = m_Options.decodeAudio && m_AudioStream >= 0;
+    return !catchingUp(m_Options.catchUpBelow, m_VideoAgent->pictures().count(), soundQueued,
+                       soundQueued ? m_AudioQueue.count() : 0);
 }
 
 bool DecoderAgent::step()

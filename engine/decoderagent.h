@@ -46,6 +46,13 @@ class DecoderAgent : public JobThread {
 public:
     static constexpr int audioBufferSize = 288000;
     static constexpr int audioQueueCapacity = 31;
+    // The largest pictures taken. The picture queue holds up to 31 RGB24 copies of the opened size
+    // and the decoder several more of its own, so a header that declares a huge size (or a stream
+    // that switches to one) would otherwise cost gigabytes before a single picture is shown. 4096
+    // x 2304 takes both kinds of 4K; larger inputs are refused at open, and a decoder refuses larger
+    // pictures that turn up later in the stream.
+    static constexpr int maxPictureSide = 8192;
+    static constexpr int64_t maxPicturePixels = 4096 * 2304;
 
     // source: where open() reads the bytes from (null for decoders that open a file by path).
     explicit DecoderAgent(ByteSource *source, const EngineOptions &options = EngineOptions::seekmark(),
@@ -63,7 +70,8 @@ public:
     void pause() override;
     void stop() override;
     // Repositions to the keyframe at or before the given second; the first audio block queued
-    // afterwards is acknowledged with seekDone().
+    // afterwards is acknowledged with seekDone(). A running worker reads on from there, also when
+    // it had already read to the end of the input; a stopped one stays stopped.
     void seek(int seconds);
 
     // For the audio output (SDL's thread): the oldest block, or null when none or stopped.
@@ -123,6 +131,13 @@ signals:
 
 protected:
     bool step() override;
+    // False while the engine is catching up (see EngineOptions::catchUpBelow).
+    bool restAfterWork() override;
+
+public:
+    // The catch-up rule: true (no sleep after work) while the picture queue, or the audio queue
+    // when sound is queued, holds fewer than catchUpBelow packets; never when catchUpBelow <= 0.
+    static bool catchingUp(int catchUpBelow, int pictures, bool soundQueued, int audioBlocks);
 
 private:
     // Records the first reason an open failed and returns false.

@@ -10,6 +10,13 @@ struct EngineOptions {
     int idleWaitMs = 10;
     int afterIdleMs = 10;
     int pausedMs = 100;
+    // The worker skips the sleep after a step that did work while the picture queue, or the audio
+    // queue when sound is decoded, holds fewer packets than this; 0 never skips it. The fixed
+    // cadence (about 100 packets a second in seekmark) cannot feed 60 pictures a second plus
+    // 48 kHz sound (about 107 packets); and after a seek or at the start, when both queues are
+    // empty, every sleep delays the first picture. Once the queues are half full the designed
+    // cadence applies again.
+    int catchUpBelow = 16;
 
     // Engine log lines through the "decoder" channels; off means silent.
     bool logChannels = true;

@@ -82,7 +82,7 @@ void JobThread::run()
         }
         if (step()) {
             const int ms = m_AfterWorkMs.load();
-            if (ms > 0)
+            if (ms > 0 && restAfterWork())
                 QThread::msleep(static_cast<unsigned long>(ms));
         } else {
             sleepFor(m_IdleWaitMs.load());

@@ -39,6 +39,8 @@ protected:
     void run() override;
     // One unit of work on the worker thread; true when it did something.
     virtual bool step() = 0;
+    // Asked on the worker after a step that did work: false skips the sleep that follows it.
+    virtual bool restAfterWork() { return true; }
     // A timed wait on the never-signalled condition: a sleep of ms milliseconds.
     void sleepFor(int ms);
     // For the worker: end the loop after this pass.

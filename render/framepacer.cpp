@@ -20,14 +20,19 @@ FramePacer::FramePacer(const PacerOptions &options)
 {
 }
 
-int FramePacer::intervalForRate(double rate, bool limitRate)
+double FramePacer::rateUsed(double rate, bool limitRate)
 {
     // !(rate > 0) also catches NaN, which would otherwise slip through every comparison.
     if (!(rate > 0.0) || !std::isfinite(rate))
-        rate = DefaultRate;
-    if (limitRate && !(rate > 20.0 && rate <= 30.0))
-        rate = DefaultRate;
-    return static_cast<int>(1000.0 / rate);
+        return DefaultRate;
+    if (limitRate && !(rate > LowestRate && rate <= HighestRate))
+        return DefaultRate;
+    return rate;
+}
+
+int FramePacer::intervalForRate(double rate, bool limitRate)
+{
+    return static_cast<int>(1000.0 / rateUsed(rate, limitRate));
 }
 
 int FramePacer::setFrameRate(double rate)

@@ -10,7 +10,7 @@ struct PacerOptions {
     // After a shown picture, a backlog of more than one interval plus 5 ms is cut down to 10 ms
     // instead of being caught up on consecutive ticks; anything less is dropped to 0.
     bool cutBacklog = false;
-    // Rates outside (20, 30] frames per second are taken as 25 (seekmark's safety net for streams
+    // Rates outside (20, 60] frames per second are taken as 25 (seekmark's safety net for streams
     // that report field rates or nonsense). Off, the rate is used as it is.
     bool limitRate = true;
 
@@ -48,6 +48,11 @@ public:
     static constexpr int LateTickMs = 15;
     // The rate used when the clip's own is unusable (or, with limitRate, out of range).
     static constexpr double DefaultRate = 25.0;
+    // The plausible range of rates with limitRate: above LowestRate, up to HighestRate.
+    static constexpr double LowestRate = 20.0;
+    static constexpr double HighestRate = 60.0;
+    // The rate a pacer with these options uses for a clip's rate.
+    static double rateUsed(double rate, bool limitRate);
 
     struct TickDecision {
         qint64 elapsed = 0;    // ms since the previous tick (one interval for the first tick)
@@ -73,7 +78,8 @@ public:
 
     // Sets the frame interval from the clip's frame rate and returns it (ms): trunc(1000 / rate),
     // where a rate that is zero, negative or not a number is replaced by DefaultRate, and with
-    // limitRate also any rate outside (20, 30].
+    // limitRate also any rate outside (20, HighestRate]. (Up to 30 once: a 50 or 60 frames a second
+    // clip was then asked for 25 pictures a second and lost more than half of them to the drop rule.)
     int setFrameRate(double rate);
     static int intervalForRate(double rate, bool limitRate);
 

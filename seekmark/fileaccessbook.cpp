@@ -32,6 +32,16 @@ QString FileAccessBook::Snapshot::statusLine() const
              QString::number(currentBlocks), QString::number(maxBlocks), timeText, requestText);
 }
 
+QString FileAccessBook::Snapshot::failureText() const
+{
+    if (failedReads == 0)
+        return QString();
+    return QStringLiteral("READ FAILED %1x, last at %2 KiB: %3 of %4 bytes")
+        .arg(QString::number(failedReads), QString::number(failedOffset / 1024),
+             failedGot < 0 ? QStringLiteral("error") : QString::number(failedGot),
+             QString::number(failedSize));
+}
+
 qint64 FileAccessBook::blockNumber(qint64 offset)
 {
     return offset / BlockSize + 1;
@@ -120,6 +130,15 @@ void FileAccessBook::clearDistances()
 {
     QMutexLocker lock(&m_Mutex);
     m_State.distances.clear();
+}
+
+void FileAccessBook::readFailed(qint64 offset, qint64 size, qint64 got)
+{
+    QMutexLocker lock(&m_Mutex);
+    ++m_State.failedReads;
+    m_State.failedOffset = offset;
+    m_State.failedSize = size;
+    m_State.failedGot = got;
 }
 
 int FileAccessBook::tick()

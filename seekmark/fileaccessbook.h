@@ -38,11 +38,20 @@ public:
         qint64 requestSeconds = 0;
         QString timeText;
         QString requestText;
+        // Reads that failed or came back short because the file was cut short under the reader,
+        // and the last of them.
+        int failedReads = 0;
+        qint64 failedOffset = 0;
+        qint64 failedSize = 0;
+        qint64 failedGot = 0;
 
         // The mean read distance in KiB, six significant digits ("488.281").
         QString averageText() const;
         // "<dataOffset KiB> OB:<n> CB:<n> MBA:<n> TIME:<hh:mm:ss> REQ:<hh:mm:ss>"
         QString statusLine() const;
+        // "READ FAILED <n>x, last at <offset KiB> KiB: <got> of <size> bytes" ("error" for a got of
+        // -1); empty while no read has failed.
+        QString failureText() const;
     };
 
     // Block number of a file offset; the first block is number 1.
@@ -60,6 +69,8 @@ public:
     void setRequestTime(qint64 seconds);
     // The next read starts the distance average afresh; the average keeps its value until then.
     void clearDistances();
+    // Records a read that failed or came back short (see IFileAccess::readFailed).
+    void readFailed(qint64 offset, qint64 size, qint64 got);
     // Closes the current interval into the history; returns its distinct block count.
     int tick();
 

@@ -29,6 +29,13 @@ void FileAccessView::readBlock(qint64 offset, qint64 /*size*/)
     requestRepaint();
 }
 
+void FileAccessView::readFailed(qint64 offset, qint64 size, qint64 got)
+{
+    m_Book.readFailed(offset, size, got);
+    qDebug() << "FileAccessView::READ FAILED" << offset << size << got;
+    requestRepaint();
+}
+
 void FileAccessView::setDataOffset(qint64 offset)
 {
     m_Book.setDataOffset(offset);
@@ -112,6 +119,12 @@ void FileAccessView::paintSnapshot(QPainter &painter, const FileAccessBook::Snap
 
     painter.setPen(QColor(255, 255, 0));
     painter.drawText(10, 10, state.statusLine());
+
+    const QString failure = state.failureText();
+    if (!failure.isEmpty()) {
+        painter.setPen(QColor(255, 0, 0));
+        painter.drawText(10, h - 3, failure);
+    }
 
     // Entries beyond the right edge would draw nothing; the history grows for the window's life.
     painter.setPen(QColor(2, 0, 250));

@@ -12,7 +12,9 @@ class QPainter;
 // The "File access" window: where the decoder's latest read lies in the file (a white bar), the
 // mean distance of the last reads in KiB, a line of counts (data offset in KiB, blocks read while
 // opening, blocks in the last interval and the most so far, playback time, last seek request) and
-// a chart of distinct blocks read per 5-second interval, one pixel per interval.
+// a chart of distinct blocks read per 5-second interval, one pixel per interval. Once a read has
+// failed or come back short (the file was cut short while playing) a red line at the bottom says
+// how often and where.
 //
 // It is the file driver's listener. readBlock() may come from the decoder thread, so all recorded
 // state lives in a FileAccessBook (which has its own lock) and repaints are requested through a
@@ -29,6 +31,7 @@ public:
 
     void fileOpened(qint64 size) override;
     void readBlock(qint64 offset, qint64 size) override;
+    void readFailed(qint64 offset, qint64 size, qint64 got) override;
 
     void setDataOffset(qint64 offset);
     void setOpened();

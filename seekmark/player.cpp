@@ -24,11 +24,6 @@ const char *const kDriverName = "file";
 const char *const kUrlPrefix = "file://";
 constexpr int kTickMs = 5;
 
-// The seekmark rate rule: only rates above 20 and up to 30 stay; anything else plays at 25.
-double rateUsed(double rate)
-{
-    return (rate > 20.0 && rate <= 30.0) ? rate : FramePacer::DefaultRate;
-}
 
 // Sets a flag for the life of a scope.
 class FlagScope {
@@ -180,7 +175,7 @@ void Player::newFileToCheck()
     m_AccessView.setDataOffset(video->dataOffset());
     m_AccessView.setOpened();
 
-    const double rate = rateUsed(video->frameRate());
+    const double rate = FramePacer::rateUsed(video->frameRate(), m_Pacer.options().limitRate);
     qDebug() << "FPS" << rate;
     const int interval = m_Pacer.setFrameRate(rate);
     qDebug() << "FPS DELAY" << interval;
@@ -276,6 +271,9 @@ void Player::showPicture(PixelPacket *picture)
         doneCurrent();
     }
     ++m_PicturesShown;
+    // One line per uploaded picture: how far it is from the clock, and when (the tick's monotonic
+    // ms), so that pacing and seek latency can be measured from the outside.
+    qDebug() << "shown" << picture->m_Time << "clock" << clockMs() / 1000.0 << "at" << m_TickClock.elapsed();
     update();
 }
 
@@ -466,9 +464,17 @@ void Player::mousePressEvent(QMouseEvent *event)
     const qint64 target = SeekStats::clickTarget(m_Video->duration(),
                                                  static_cast<int>(event->position().x()), width());
     m_Video->seek(static_cast<int>(target));
+    // A clip that played to its end has stopped its decoder (its videoEnd may still be on the way):
+    // the seek alone would leave the last picture standing. Play on from the clicked second.
+    const FFMpegVideo *video = ffmpegVideo();
+    if (m_Ended || (video && video->agent() && video->agent()->isStopped())) {
+        m_Ended = false;
+        m_Video->play();
+    }
     m_AccessView.setRequestTime(target);
     m_ClickTarget = static_cast<int>(target);
     qDebug() << "vado sono su " << m_ClickTarget;
+    qDebug() << "seek asked at" << m_TickClock.elapsed();
     m_AccessView.clearDistances();
 }
 

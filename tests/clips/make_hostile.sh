@@ -6,7 +6,8 @@
 #   make_hostile.sh OUTDIR CORPUSDIR   -> every file into OUTDIR, then OUTDIR/hostile.stamp
 #
 # CORPUSDIR is the generated clip corpus (make_clips.sh). Everything random is seeded from the file
-# name, so every run produces the same bytes. Files are written under a temporary folder and moved
+# name and Matroska is written bit-exact (no random identifiers), so every run produces the same
+# bytes from the same corpus. Files are written under a temporary folder and moved
 # into place when all are complete; the stamp is touched last.
 set -euo pipefail
 
@@ -62,7 +63,8 @@ def flip(src, dst, count, start_percent):
 def noise(dst, size, prefix_src='', prefix_len='0'):
     rng = seeded(dst.rsplit('/', 1)[-1])
     head = read(prefix_src)[:int(prefix_len)] if prefix_src else b''
-    write(dst, head + bytes(rng.getrandbits(8) for _ in range(int(size) - len(head))))
+    count = int(size) - len(head)
+    write(dst, head + (rng.getrandbits(8 * count).to_bytes(count, 'little') if count > 0 else b''))
 
 def replace(src, dst, *pairs):
     # Same-length replacements of byte strings given in hex, each of which must occur exactly once.
@@ -242,9 +244,11 @@ ff -f lavfi -i "testsrc=s=320x240:r=25:d=2" -pix_fmt yuv420p -c:v libx264 -prese
 tool sps_size "$w/baseline.h264" "$w/sps_16000x16000.h264" 16000 16000
 tool sps_size "$w/baseline.h264" "$w/sps_32768x32768.h264" 32768 32768
 # The ffmpeg tool itself must not decode the large pictures while it remuxes.
-ff -max_pixels 1000000 -r 25 -i "$w/sps_16000x16000.h264" -c copy -output_ts_offset 2 -f mpegts "$w/huge_second.ts"
+# (It still reports every picture it refuses: only fatal messages are shown.)
+ff -loglevel fatal -max_pixels 1000000 -r 25 -i "$w/sps_16000x16000.h264" -c copy -output_ts_offset 2 \
+    -f mpegts "$w/huge_second.ts"
 cat "$w/small_first.ts" "$w/huge_second.ts" >"$w/resize_to_16000x16000.ts"
-ff -f lavfi -i "testsrc=s=256x256:r=10:d=1" -pix_fmt yuv420p -c:v rawvideo -f matroska "$w/raw256.mkv"
+ff -f lavfi -i "testsrc=s=256x256:r=10:d=1" -pix_fmt yuv420p -c:v rawvideo -fflags +bitexact -f matroska "$w/raw256.mkv"
 # PixelWidth (B0) and PixelHeight (BA), two bytes each: 256 -> 16000 (0x3E80).
 tool replace "$w/raw256.mkv" "$w/rawvideo_16000x16000.mkv" b0820100 b0823e80 ba820100 ba823e80
 tool replace "$corpus/h264_nobframes.mkv" "$w/h264_declared_16000_wide.mkv" b0820140 b0823e80
@@ -260,7 +264,7 @@ tool replace "$corpus/h264_nobframes.mkv" "$w/audio_no_decoder.mkv" 415f414143 4
 # stream (listed first) in MPEG-TS.
 tool noise "$w/blob.bin" 3000
 ff -i "$corpus/h264_aac.mp4" -attach "$w/blob.bin" -metadata:s:t mimetype=application/octet-stream \
-    -metadata:s:t filename=blob.bin -c copy -f matroska "$w/attachment.mkv"
+    -metadata:s:t filename=blob.bin -c copy -fflags +bitexact -f matroska "$w/attachment.mkv"
 ff -i "$corpus/h264_aac.mp4" -map 0 -c copy -timecode 01:00:00:00 -f mp4 "$w/timecode_track.mp4"
 tool noise "$w/klv.bin" 20000
 ff -i "$corpus/h264_aac.mp4" -f data -i "$w/klv.bin" -map 1 -map 0 -c copy -f mpegts "$w/data_stream.ts"

@@ -188,4 +188,30 @@ TEST(AudioOutput, WithoutAUsableDeviceItWarnsAndPlaysToTheDummyDriver)
     g_Warnings = nullptr;
 }
 
+TEST(AudioOutput, ADeclaredRateNoDevicePlaysIsHeldToTheNearestPlayableOne)
+{
+    // A damaged file may declare 2 Hz. One device buffer would then last over eight minutes, and
+    // closing the device waits for the buffer in flight: without the limit this test runs into its
+    // timeout. (The fuzz target found such a file.)
+    EnvOverride driver("SDL_AUDIODRIVER", "dummy");
+    struct Case {
+        int declared;
+        int device;
+    };
+    const Case cases[] = {
+        {2, AudioAgent::minSampleRate},       {0, AudioAgent::minSampleRate},
+        {-44100, AudioAgent::minSampleRate},  {8000, 8000},
+        {48000, 48000},                       {AudioAgent::maxSampleRate, AudioAgent::maxSampleRate},
+        {100000000, AudioAgent::maxSampleRate},
+    };
+    for (const Case &c : cases) {
+        std::atomic<double> clock{0.0};
+        AudioAgent agent([] { return static_cast<AudioPacket *>(nullptr); }, &clock, c.declared, 2, 1.0 / 48000,
+                         false);
+        EXPECT_EQ(agent.sampleRate(), c.device) << c.declared;
+        EXPECT_TRUE(agent.isDeviceOpen()) << c.declared;
+        agent.resume();   // running, so closing has a buffer in flight to wait for
+    }
+}
+
 } // namespace

@@ -274,3 +274,32 @@ TEST(DecoderControl, ADecoderDestroyedFromTheDropLoopsEventsGoesSafely)
 }
 
 } // namespace
+
+TEST(DecoderControl, TheWorkerSkipsItsRestOnlyWhileAQueueIsBelowTheMark)
+{
+    struct Row {
+        int mark;
+        int pictures;
+        bool soundQueued;
+        int audioBlocks;
+        bool catchingUp;
+    };
+    const Row rows[] = {
+        {16, 0, true, 0, true},      // after a seek or at the start: both empty
+        {16, 15, true, 31, true},    // pictures running low (60 pictures a second)
+        {16, 31, true, 15, true},    // sound running low
+        {16, 16, true, 16, false},   // both half full: the designed cadence
+        {16, 31, true, 31, false},
+        {16, 20, false, 0, false},   // no sound queued (framewise, silent clips): pictures decide
+        {16, 3, false, 0, true},
+        {0, 0, true, 0, false},      // off
+        {-1, 0, false, 0, false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(testing::Message() << "mark " << row.mark << " pictures " << row.pictures << " sound "
+                                        << row.soundQueued << " blocks " << row.audioBlocks);
+        EXPECT_EQ(DecoderAgent::catchingUp(row.mark, row.pictures, row.soundQueued, row.audioBlocks), row.catchingUp);
+    }
+    EXPECT_EQ(EngineOptions::seekmark().catchUpBelow, 16);
+    EXPECT_EQ(EngineOptions::framewise().catchUpBelow, 16);
+}

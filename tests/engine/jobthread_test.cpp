@@ -133,6 +133,30 @@ TEST(JobThread, SleepsComeFromTheOptionsAndIdleStepsWaitLonger)
     EXPECT_EQ(idle.steps.load(), 1);
 }
 
+// A worker that is told to skip its rest after work, as the decoder does while it catches up.
+class CatchingUpThread : public CountingThread {
+public:
+    std::atomic<bool> behind{true};
+
+protected:
+    bool restAfterWork() override { return !behind.load(); }
+};
+
+TEST(JobThread, SkippingTheRestAfterWorkStepsFreelyUntilCaughtUp)
+{
+    // With a 1.5 s rest after every step, a thousand steps would take 25 minutes: they can only
+    // come from skipped rests. Once caught up the long rest applies again.
+    CatchingUpThread worker;
+    worker.setSleeps(1500, 0, 1500, 100);
+    worker.start();
+    ASSERT_TRUE(eventually([&] { return worker.steps.load() > 1000; }));
+    worker.behind.store(false);
+    QThread::msleep(50);   // the step in flight may still have skipped its rest
+    const int settled = worker.steps.load();
+    QThread::msleep(300);
+    EXPECT_LE(worker.steps.load(), settled + 1);
+}
+
 TEST(JobThread, DestroyingARunningWorkerStopsItFirst)
 {
     auto *worker = new CountingThread;

@@ -82,7 +82,8 @@ bool resetPeak();
 // Open file descriptors of this process.
 int openFileCount();
 
-// A byte source over a plain file, for decoders driven without the access layer.
+// A byte source over a plain file, for decoders driven without the access layer. read() and
+// sourceSize() come from whichever thread drives libavformat; the file is under m_Mutex.
 class FileSource : public ByteSource {
 public:
     explicit FileSource(const QString &path);
@@ -108,20 +109,25 @@ bool waitFor(const std::function<bool()> &condition, int timeoutMs);
 struct PlayResult {
     bool opened = false;
     QString error;          // why it did not open
-    int pictures = 0;       // pictures that came out
+    int pictures = 0;       // pictures that came out until the end (before any seek after it)
+    int picturesAfterSeeks = 0;   // pictures that came out after the seeks after the end
     int audioBlocks = 0;    // sound blocks that came out
     bool ended = false;     // seekmark form: videoEnd() arrived and the worker stopped
     bool timedOut = false;  // the deadline passed first
+    int seeksPlayed = 0;    // seeks after the end that played to the end again
 };
 
 // The seekmark form: an FFMpegVideo on "file://" + path through a FileVideoDriver (reporting to
 // listener, when given), played until videoEnd() with every picture and sound block taken off the
 // queues as it comes. duringPlay, when given, runs once after the first picture was taken (or,
 // with waitForFullQueue, once the worker has stopped reading because a queue is full).
+// After the end, each of seeksAfterEnd seeks (to seeded seconds in the second half of the clip and
+// beyond its end) is followed by play() and played to the end again.
 struct SeekmarkRun {
     IFileAccess *listener = nullptr;
     bool waitForFullQueue = false;
     std::function<void()> duringPlay;
+    int seeksAfterEnd = 0;
 };
 PlayResult playSeekmarkForm(const QString &path, Watchdog &dog, int timeoutMs, const SeekmarkRun &run = {});
 
@@ -130,7 +136,8 @@ PlayResult playSeekmarkForm(const QString &path, Watchdog &dog, int timeoutMs, c
 PlayResult playFramewiseForm(const QString &path, Watchdog &dog, int timeoutMs, int enough, int quietMs,
                              const std::function<void()> &duringPlay = {});
 
-// Collects Qt's debug and warning lines (from any thread) while alive, instead of printing them.
+// Collects Qt's debug and warning lines (from any thread) while alive, instead of printing them;
+// the per-read and per-tick lines are left out. One at a time; the lines are under one mutex.
 class MessageLog {
 public:
     MessageLog();

@@ -182,7 +182,8 @@ TEST(FramePacer, IntervalFromRate)
     };
     const Row rows[] = {
         {25.0, true, 40},  {30.0, true, 33},  {29.97, true, 33}, {24.0, true, 41},
-        {20.0, true, 40},  {20.5, true, 48},  {30.5, true, 40},  {60.0, true, 40},
+        {20.0, true, 40},  {20.5, true, 48},  {30.5, true, 32},  {50.0, true, 20},
+        {59.94, true, 16}, {60.0, true, 16},  {60.5, true, 40},  {120.0, true, 40},
         {0.0, true, 40},   {nan, true, 40},   {-25.0, true, 40},
         {25.0, false, 40}, {24.0, false, 41}, {60.0, false, 16}, {29.97, false, 33},
         {0.0, false, 40},  {-5.0, false, 40}, {nan, false, 40},  {inf, false, 40},
@@ -195,7 +196,8 @@ TEST(FramePacer, IntervalFromRate)
     EXPECT_EQ(framewise.setFrameRate(50.0), 20);
     EXPECT_EQ(framewise.frameInterval(), 20);
     FramePacer seekmark(PacerOptions::seekmark());
-    EXPECT_EQ(seekmark.setFrameRate(50.0), 40);
+    EXPECT_EQ(seekmark.setFrameRate(50.0), 20);
+    EXPECT_EQ(seekmark.setFrameRate(100.0), 40);   // a field rate or nonsense: 25
 }
 
 } // namespace

@@ -1,0 +1,235 @@
+#!/usr/bin/env bash
+# Playback and seek benchmarks of seekmark and framewise against ffplay, on a virtual display of
+# its own with SDL's dummy audio driver. Called by bench/run-all.sh:
+#
+#   bench/playback.sh BIN_DIR CLIP_DIR REPS      (SEEKS=n seeks, default 50; ONLY_SEEKS=1 skips the table)
+#
+# Per clip and program: CPU seconds (user + sys of the process, from /usr/bin/time), pictures
+# shown and dropped, |picture time - clock| at upload (p50/p95), peak resident memory, and the
+# X server's CPU during the run. Ours count from their own debug lines: seekmark's
+# "shown <time> clock <clock> at <ms>" per uploaded picture, framewise's "PAcket V1 <time>" per
+# shown picture; ffplay reports its drops in its -stats line ("fd="). Then seekmark's seek
+# latency: right clicks at random places, from the click ("seek asked at <ms>") to the first
+# picture uploaded after it.
+set -uo pipefail
+
+bin=${1:?bin dir}
+clips=${2:?clip dir}
+reps=${3:-3}
+seeks=${SEEKS:-50}
+
+work=$(mktemp -d /tmp/seekmark-bench.XXXXXX)
+mkdir -p "$work/runtime" && chmod 700 "$work/runtime"
+export HOME=$work XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=dummy
+unset SDL_VIDEODRIVER
+
+# A display of our own.
+display=90
+while [ -e /tmp/.X$display-lock ] || [ -e /tmp/.X11-unix/X$display ]; do display=$((display + 1)); done
+Xvfb :$display -screen 0 1920x1200x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+export DISPLAY=:$display
+cleanup() {
+  [ -n "${prog:-}" ] && kill "$prog" 2>/dev/null
+  kill "$xvfb" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; timeout 5 xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+
+ticks=$(getconf CLK_TCK)
+cpu_of() { awk -v t="$ticks" '{ print ($14 + $15) / t }' "/proc/$1/stat" 2>/dev/null || echo 0; }
+now_ms() { date +%s%3N; }
+frames_of() { ffprobe -v error -select_streams v:0 -show_entries stream=nb_frames -of csv=p=0 "$1"; }
+rate_of() { ffprobe -v error -select_streams v:0 -show_entries stream=r_frame_rate -of csv=p=0 "$1"; }
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# Percentile p (0..100) of numbers on stdin, nearest rank.
+pct() { sort -g | awk -v p="$1" '{ v[NR] = $1 } END { if (NR == 0) { print "nan"; exit } r = int(p / 100 * NR + 0.999999); if (r < 1) r = 1; if (r > NR) r = NR; print v[r] }'; }
+
+# The program started under /usr/bin/time is its only child.
+child_of() { for _ in $(seq 100); do c=$(pgrep -P "$1" | head -1); [ -n "$c" ] && { echo "$c"; return; }; sleep 0.05; done; }
+
+# Answers the next open dialog (one not answered before in this run) with a typed path.
+seen_dialogs=" "
+answer_dialog() { # path
+  local d="" id
+  for _ in $(seq 300); do
+    for id in $(timeout 5 xdotool search --onlyvisible --name '^Open Video$' 2>/dev/null); do
+      case "$seen_dialogs" in *" $id "*) ;; *) d=$id; break ;; esac
+    done
+    [ -n "$d" ] && break
+    sleep 0.1
+  done
+  [ -z "$d" ] && return 1
+  seen_dialogs="$seen_dialogs$d "
+  timeout 5 xdotool windowfocus --sync "$d"
+  timeout 30 xdotool type --delay 5 "$1"
+  timeout 5 xdotool key Return
+}
+
+# Waits until the last picture of the clip is shown (time >= last), or no new one came for 3 s
+# after the clip's length; the pattern picks the picture lines, field is the time's field.
+wait_for_end() { # errfile pattern field last duration
+  local start last_seen=0 count=0 prev=0 stall
+  start=$(now_ms); stall=$(now_ms)
+  while :; do
+    local t
+    t=$(grep -a "$2" "$1" | tail -1 | awk -v f="$3" '{ print $f }')
+    count=$(grep -ac "$2" "$1")
+    if [ "$count" != "$prev" ]; then prev=$count; stall=$(now_ms); fi
+    if [ -n "$t" ] && awk -v t="$t" -v l="$4" 'BEGIN { exit !(t >= l) }'; then return 0; fi
+    local n; n=$(now_ms)
+    (( n - start > ($5 + 25) * 1000 )) && return 1
+    (( count > 0 && n - start > $5 * 1000 && n - stall > 5000 )) && return 1
+    sleep 0.1
+  done
+}
+
+run_seekmark() { # clip -> "cpu shown dropped p50 p95 kb xcpu"
+  local clip=$1 frames last err=$work/seekmark.err tfile=$work/time.txt x0 x1
+  frames=$(frames_of "$clip"); last=$(awk -v f="$frames" -v r="$(rate_of "$clip")" 'BEGIN { split(r, a, "/"); print (f - 1) * a[2] / a[1] - 0.001 }')
+  : > "$err"; rm -f "$tfile"
+  x0=$(cpu_of "$xvfb")
+  /usr/bin/time -f "%U %S %M" -o "$tfile" "$bin/seekmark" 2>"$err" >/dev/null &
+  local timer=$!
+  prog=$(child_of "$timer")
+  seen_dialogs=" "
+  answer_dialog "$clip" || echo "seekmark: no dialog" >&2
+  wait_for_end "$err" '^shown ' 2 "$last" 20 || echo "seekmark: did not reach the last picture of $(basename "$clip")" >&2
+  x1=$(cpu_of "$xvfb")
+  kill "$prog" 2>/dev/null; wait "$timer" 2>/dev/null; prog=
+  local shown dropped p50 p95
+  shown=$(grep -a '^shown ' "$err" | awk '{ print $2 }' | sort -u | wc -l)
+  dropped=$((frames - shown))
+  p50=$(grep -a '^shown ' "$err" | awk '{ d = ($2 - $4) * 1000; if (d < 0) d = -d; print d }' | pct 50)
+  p95=$(grep -a '^shown ' "$err" | awk '{ d = ($2 - $4) * 1000; if (d < 0) d = -d; print d }' | pct 95)
+  read -r u s kb < <(tail -1 "$tfile")
+  echo "$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }') $shown $dropped $p50 $p95 $kb $(awk -v a="$x0" -v b="$x1" 'BEGIN { print b - a }')"
+}
+
+run_framewise() { # clip -> "cpu shown dropped - - kb xcpu"
+  local clip=$1 frames last err=$work/framewise.err tfile=$work/time.txt x0 x1
+  frames=$(frames_of "$clip"); last=$(awk -v f="$frames" -v r="$(rate_of "$clip")" 'BEGIN { split(r, a, "/"); print (f - 1) * a[2] / a[1] - 0.001 }')
+  : > "$err"; rm -f "$tfile"
+  x0=$(cpu_of "$xvfb")
+  /usr/bin/time -f "%U %S %M" -o "$tfile" "$bin/framewise" 2>"$err" >/dev/null &
+  local timer=$!
+  prog=$(child_of "$timer")
+  seen_dialogs=" "
+  answer_dialog "$clip" || echo "framewise: no first dialog" >&2
+  answer_dialog "$clip" || echo "framewise: no second dialog" >&2
+  # framewise shows every picture (it never drops); when two decoders cannot keep up, it falls
+  # behind, and the pictures not reached within the clip's length + 25 s count as dropped.
+  wait_for_end "$err" '^PAcket V1 ' 3 "$last" 20 || echo "framewise: did not reach the last picture of $(basename "$clip") in time" >&2
+  x1=$(cpu_of "$xvfb")
+  kill "$prog" 2>/dev/null; wait "$timer" 2>/dev/null; prog=
+  local shown
+  shown=$(grep -a '^PAcket V1 ' "$err" | awk '{ print $3 }' | sort -u | wc -l)
+  read -r u s kb < <(tail -1 "$tfile")
+  echo "$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }') $shown $((frames - shown)) - - $kb $(awk -v a="$x0" -v b="$x1" 'BEGIN { print b - a }')"
+}
+
+run_ffplay() { # clip w h -> "cpu shown dropped - - kb xcpu"
+  local clip=$1 frames err=$work/ffplay.err tfile=$work/time.txt x0 x1
+  frames=$(frames_of "$clip")
+  : > "$err"; rm -f "$tfile"
+  x0=$(cpu_of "$xvfb")
+  timeout 60 /usr/bin/time -f "%U %S %M" -o "$tfile" ffplay -autoexit -stats -x "$2" -y "$3" "$clip" 2>"$err" >/dev/null
+  x1=$(cpu_of "$xvfb")
+  local fd
+  fd=$(tr '\r' '\n' < "$err" | grep -o 'fd= *[0-9]*' | tail -1 | tr -dc 0-9)
+  fd=${fd:-0}
+  read -r u s kb < <(tail -1 "$tfile")
+  echo "$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }') $((frames - fd)) $fd - - $kb $(awk -v a="$x0" -v b="$x1" 'BEGIN { print b - a }')"
+}
+
+# Our window's size, for ffplay's: seekmark's player window as it opens.
+window_size() {
+  local clip=$1 err=$work/size.err w h
+  /usr/bin/time -o /dev/null "$bin/seekmark" 2>"$err" >/dev/null &
+  local timer=$!
+  prog=$(child_of "$timer")
+  seen_dialogs=" "
+  answer_dialog "$clip" >/dev/null
+  local win
+  win=$(timeout 20 xdotool search --sync --onlyvisible --name '^seekmark' | head -1)
+  eval "$(timeout 5 xdotool getwindowgeometry --shell "$win")"
+  kill "$prog" 2>/dev/null; wait "$timer" 2>/dev/null; prog=
+  echo "${WIDTH:-640} ${HEIGHT:-480}"
+}
+
+# Field medians of several runs: one line of fields per run on stdin.
+medians() { awk '{ for (i = 1; i <= NF; i++) v[i] = v[i] " " $i; n = NF } END { for (i = 1; i <= n; i++) print v[i] }' | while read -r line; do
+    if [ "${line%% *}" = "-" ]; then echo -n "- "; else echo -n "$(echo "$line" | tr ' ' '\n' | median) "; fi
+  done; echo; }
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b + 0 == 0) print "-"; else printf "%.2f", a / b }'; }
+mb() { awk -v k="$1" 'BEGIN { printf "%.0f", k / 1024 }'; }
+
+if [ -z "${ONLY_SEEKS:-}" ]; then
+first_clip=$(ls "$clips"/*.mp4 | head -1)
+read -r W H < <(window_size "$first_clip")
+
+echo "Playback: median of $reps runs each (runs of the three players alternate); CPU = user + sys s of the"
+echo "player's process, X = the X server's CPU s meanwhile; |pic - clock| = |picture time - audio clock| at"
+echo "upload, ms; memory = peak resident MB; bound = picture queue 31 x w x h x 3 + audio queue 31 x 288000"
+echo "+ 150 MB. Window ${W}x${H} for all three (ffplay -x $W -y $H)."
+echo
+echo "| clip | player | CPU s | X s | shown | dropped | pic-clock p50 | p95 | peak MB | bound MB | CPU / ffplay |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|"
+for clip in "$clips"/720p30.mp4 "$clips"/1080p30.mp4 "$clips"/1080p60.mp4; do
+  [ -f "$clip" ] || continue
+  name=$(basename "$clip" .mp4)
+  read -r w h < <(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$clip" | tr , ' ')
+  bound=$(awk -v w="$w" -v h="$h" 'BEGIN { printf "%.0f", (31 * w * h * 3 + 31 * 288000) / 1048576 + 150 }')
+  : > "$work/s.txt"; : > "$work/f.txt"; : > "$work/p.txt"
+  for _ in $(seq "$reps"); do
+    run_seekmark "$clip" >> "$work/s.txt"
+    run_ffplay "$clip" "$W" "$H" >> "$work/p.txt"
+    run_framewise "$clip" >> "$work/f.txt"
+  done
+  pc=$(medians < "$work/p.txt" | awk '{ print $1 }')
+  for who in seekmark framewise ffplay; do
+    case $who in seekmark) f=s ;; framewise) f=f ;; ffplay) f=p ;; esac
+    read -r c s d p50 p95 k x <<< "$(medians < "$work/$f.txt")"
+    echo "| $name | $who | $c | $x | $s | $d | $p50 | $p95 | $(mb "$k") | $bound | $(ratio "$c" "$pc") |"
+  done
+done
+
+fi
+
+# Seek latency on the 1080p30 clip: from the click (as the player received it) to the first
+# picture uploaded after it.
+clip=$clips/1080p30.mp4
+if [ -f "$clip" ] && [ "$seeks" -gt 0 ]; then
+  err=$work/seek.err
+  : > "$err"
+  "$bin/seekmark" 2>"$err" >/dev/null &
+  prog=$!
+  seen_dialogs=" "
+  answer_dialog "$clip"
+  win=$(timeout 20 xdotool search --sync --onlyvisible --name '^seekmark' | head -1)
+  eval "$(timeout 5 xdotool getwindowgeometry --shell "$win")"
+  for _ in $(seq 100); do grep -aq '^shown ' "$err" && break; sleep 0.1; done
+  sleep 1
+  RANDOM=7
+  for i in $(seq "$seeks"); do
+    # Targets in the first 70 % of the clip, so that it never plays to its end between seeks.
+    x=$((RANDOM % (WIDTH * 7 / 10)))
+    before=$(grep -ac '^seek asked at ' "$err")
+    timeout 5 xdotool mousemove --window "$win" "$x" $((HEIGHT / 2)) click 3
+    for _ in $(seq 60); do
+      # The click's line, then a picture after it.
+      awk -v n="$before" '/^seek asked at /{ c++; if (c > n) armed = 1; next } armed && /^shown /{ found = 1 } END { exit !found }' "$err" && break
+      sleep 0.05
+    done
+    sleep 0.$((3 + RANDOM % 5))
+  done
+  kill "$prog" 2>/dev/null; wait "$prog" 2>/dev/null; prog=
+  awk '/^seek asked at /{ t = $4; armed = 1; next } armed && /^shown /{ print $6 - t; armed = 0 }' "$err" > "$work/lat.txt"
+  n=$(wc -l < "$work/lat.txt")
+  echo
+  echo "Seek latency (seekmark, 1080p30, keyframe every 2 s): $n of $seeks right clicks measured;"
+  echo "click to first new picture uploaded: p50 $(pct 50 < "$work/lat.txt") ms, p95 $(pct 95 < "$work/lat.txt") ms, max $(pct 100 < "$work/lat.txt") ms"
+fi

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Every benchmark in one go: installs what is missing, builds a Release build in build-bench/,
+# makes the 20-second clips once (build-bench/bench-clips/), then prints the engine table, the
+# playback table and the seek latency. About 12 minutes on 2 cores.
+#
+#   bash bench/run-all.sh            (REPS=3 runs per figure, SEEKS=50 seeks; both can be set)
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build-bench
+clips=$build/bench-clips
+reps=${REPS:-3}
+
+bash "$root/scripts/setup.sh"
+# ffplay comes with Debian's ffmpeg package; /usr/bin/time and xdpyinfo are separate.
+missing=()
+command -v /usr/bin/time >/dev/null || missing+=(time)
+command -v ffplay >/dev/null || missing+=(ffmpeg)
+command -v xdpyinfo >/dev/null || missing+=(x11-utils)
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_cmd=(); [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSEEKMARK_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target seekmark framewise enginebench >/dev/null
+
+# H.264 High + AAC, B-frames, a keyframe every 2 s, a moving picture.
+mkdir -p "$clips"
+make_clip() { # name size rate
+  [ -s "$clips/$1" ] && return 0
+  echo "making $1" >&2
+  ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=size=$2:rate=$3:duration=20" \
+    -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=20" \
+    -c:v libx264 -profile:v high -preset veryfast -bf 3 -g $(($3 * 2)) -keyint_min $(($3 * 2)) -sc_threshold 0 \
+    -pix_fmt yuv420p -c:a aac -b:a 128k -ac 2 -shortest "$clips/$1.part.mp4"
+  mv "$clips/$1.part.mp4" "$clips/$1"
+}
+make_clip 720p30.mp4 1280x720 30
+make_clip 1080p30.mp4 1920x1080 30
+make_clip 1080p60.mp4 1920x1080 60
+
+echo "== $(date -u +%Y-%m-%dT%H:%MZ), $(nproc) cores; figures move about 10 % between runs"
+echo
+"$build/bin/enginebench" --reps "$reps" "$clips/720p30.mp4" "$clips/1080p30.mp4" "$clips/1080p60.mp4"
+echo
+bash "$root/bench/playback.sh" "$build/bin" "$clips" "$reps"
