@@ -9,6 +9,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   libsdl2-dev libgtest-dev
+  # the fuzz target: clang with libFuzzer and its sanitizer runtimes; llvm-symbolizer names the frames
+  clang libclang-rt-14-dev llvm-14
   # run and test: a virtual display with software GL, window driving, screenshots, clip making
   xvfb xauth libgl1-mesa-dri qt6-qpa-plugins xdotool imagemagick ffmpeg
 )

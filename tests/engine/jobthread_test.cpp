@@ -136,6 +136,10 @@ TEST(JobThread, SleepsComeFromTheOptionsAndIdleStepsWaitLonger)
 // A worker that is told to skip its rest after work, as the decoder does while it catches up.
 class CatchingUpThread : public CountingThread {
 public:
+    // Stopped here, not only in ~CountingThread: by then this class's part is gone, while the
+    // worker may still be calling restAfterWork() (ThreadSanitizer reports the race on the vtable).
+    ~CatchingUpThread() override { stop(); }
+
     std::atomic<bool> behind{true};
 
 protected:
