@@ -30,10 +30,6 @@ static LogCategory s_Log("decoder");
 
 namespace {
 
-// The scaler may write a few bytes past the last packed row with some widths: give it room so
-// nothing lands outside the buffer, while the picture itself stays exactly 3 x width x height.
-constexpr int rgbSlack = 64;
-
 bool pictureTooLarge(int width, int height)
 {
     return width > DecoderAgent::maxPictureSide || height > DecoderAgent::maxPictureSide
@@ -170,11 +166,6 @@ bool DecoderAgent::openInput(AVFormatContext *context, const char *url)
     m_RgbSize = av_image_get_buffer_size(AV_PIX_FMT_RGB24, m_Width, m_Height, 1);
     if (m_RgbSize <= 0)
         return fail(QStringLiteral("the picture size %1x%2 is not supported").arg(m_Width).arg(m_Height));
-    m_RgbBuffer.reset(static_cast<uint8_t *>(av_mallocz(static_cast<size_t>(m_RgbSize) + rgbSlack)));
-    if (!m_RgbBuffer)
-        return fail(QStringLiteral("out of memory for %1x%2 pictures").arg(m_Width).arg(m_Height));
-    av_image_fill_arrays(m_RgbData, m_RgbLinesize, m_RgbBuffer.get(), AV_PIX_FMT_RGB24, m_Width,
-                         m_Height, 1);
     m_AudioBuffer.assign(audioBufferSize, 0);
 
     // libavformat no longer tells where the first packet lies: read it now (it is normally still
@@ -288,11 +279,6 @@ void DecoderAgent::close()
     }
     m_AudioQueue.flush();
 
-    m_RgbBuffer.reset();
-    for (auto &plane : m_RgbData)
-        plane = nullptr;
-    for (auto &size : m_RgbLinesize)
-        size = 0;
     m_RgbSize = 0;
     m_Frame.reset();
     m_AudioFrame.reset();
@@ -624,7 +610,12 @@ bool DecoderAgent::convertAndPush(AVFrame *frame)
     m_Converter.reset(converter);
     if (!converter)
         return false;
-    sws_scale(converter, frame->data, frame->linesize, 0, frame->height, m_RgbData, m_RgbLinesize);
+    PixelPacket *picture = m_VideoAgent->blankPicture();
+    if (!picture)
+        return false;
+    uint8_t *rgb[4] = {picture->m_Buffer, nullptr, nullptr, nullptr};
+    int rgbLinesize[4] = {m_Width * 3, 0, 0, 0};
+    sws_scale(converter, frame->data, frame->linesize, 0, frame->height, rgb, rgbLinesize);
     m_HasBFrames.store(m_VideoCodec->has_b_frames != 0);
     updateAspect();
 
@@ -642,8 +633,9 @@ bool DecoderAgent::convertAndPush(AVFrame *frame)
 
     if (m_Options.pictureDebugLines)
         qDebug() << this << frame->pts << frame->pkt_dts;
-    m_VideoAgent->pushPicture(m_RgbData[0], m_RgbLinesize[0], stamp - m_VideoStartOffset,
-                              av_q2d(stream->time_base));
+    picture->m_Time = static_cast<double>(stamp - m_VideoStartOffset) * av_q2d(stream->time_base);
+    picture->m_KeyFrame = frame->key_frame != 0;
+    m_VideoAgent->queuePicture(picture);
     return true;
 }
 

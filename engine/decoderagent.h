@@ -184,10 +184,7 @@ private:
     PacketPtr m_Packet;
     PacketPtr m_PendingPacket;   // read by open() to learn the first packet's offset; step() takes it
     bool m_HasPending = false;
-    AvBufferPtr m_RgbBuffer;     // one RGB24 picture of the opened size (plus scaler slack)
-    uint8_t *m_RgbData[4] = {};
-    int m_RgbLinesize[4] = {};
-    int m_RgbSize = 0;
+    int m_RgbSize = 0;           // bytes of one RGB24 picture of the opened size
     std::vector<uint8_t> m_AudioBuffer;   // one converted audio frame
 
     int m_Width = 0;

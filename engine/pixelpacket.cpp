@@ -1,7 +1,7 @@
 #include "pixelpacket.h"
 
-PixelPacket::PixelPacket(DataQueue *queue, const uint8_t *source, int size, double time)
-    : DataPacket(queue), m_Time(time)
+PixelPacket::PixelPacket(DataQueue *queue, const uint8_t *source, int size, double time, bool keyFrame)
+    : DataPacket(queue), m_Time(time), m_KeyFrame(keyFrame)
 {
     fill(source, size);
 }

@@ -27,7 +27,7 @@ VideoAgent::VideoAgent(std::atomic<double> *clock, int width, int height, int64_
     , m_DurationUs(durationUs)
     , m_Options(options)
 {
-    m_Pictures.init(m_Width * m_Height * 3, queueCapacity);
+    m_Pictures.init(m_Width * m_Height * 3 + pictureSlack, queueCapacity);
 }
 
 VideoAgent::~VideoAgent()
@@ -37,16 +37,35 @@ VideoAgent::~VideoAgent()
     m_Pictures.flush();
 }
 
-void VideoAgent::pushPicture(const uint8_t *data, int linesize, int64_t timeStamp, double timeBase)
+void VideoAgent::pushPicture(const uint8_t *data, int linesize, int64_t timeStamp, double timeBase, bool keyFrame)
 {
     const int64_t size = static_cast<int64_t>(m_Height) * linesize;
-    if (!data || linesize <= 0 || size > m_Pictures.bufferSize())
+    if (!data || linesize <= 0 || size > static_cast<int64_t>(m_Width) * m_Height * 3)
         return;
-    auto *packet = new PixelPacket(&m_Pictures, data, static_cast<int>(size),
-                                   static_cast<double>(timeStamp) * timeBase);
+    queuePicture(new PixelPacket(&m_Pictures, data, static_cast<int>(size),
+                                 static_cast<double>(timeStamp) * timeBase, keyFrame));
+}
+
+PixelPacket *VideoAgent::blankPicture()
+{
+    const int size = m_Width * m_Height * 3;
+    if (size <= 0)
+        return nullptr;
+    auto *picture = new PixelPacket(&m_Pictures, nullptr, size, 0.0);
+    if (!picture->m_Buffer) {
+        delete picture;
+        return nullptr;
+    }
+    return picture;
+}
+
+void VideoAgent::queuePicture(PixelPacket *picture)
+{
+    if (!picture)
+        return;
     if (m_Pictures.isFull())
         VIDEO_LOG(LOG_DEBUG, "Video Packet queue full");
-    m_Pictures.put(packet);
+    m_Pictures.put(picture);
 }
 
 void VideoAgent::flush()

@@ -43,10 +43,22 @@ public:
                const EngineOptions &options);
     ~VideoAgent() override;
 
+    // Room past the picture in every pool buffer: the scaler may write a few bytes past the last
+    // packed row with some widths.
+    static constexpr int pictureSlack = 64;
+
     // Queues one RGB24 picture of the opened size: height rows of linesize bytes from data, with
     // the time timeStamp x timeBase seconds. A picture that does not fit the queue's buffers is
     // refused (never copied past a buffer).
-    void pushPicture(const uint8_t *data, int linesize, int64_t timeStamp, double timeBase);
+    void pushPicture(const uint8_t *data, int linesize, int64_t timeStamp, double timeBase,
+                     bool keyFrame = false);
+    // A picture of the opened size whose buffer comes from the pool unwritten (width x 3 bytes a
+    // row, pictureSlack bytes of room after it), for the decoder to scale straight into: at 1080p
+    // a copy of every picture costs as much as the conversion. Null when the pool cannot supply
+    // one. The caller owns it until queuePicture().
+    PixelPacket *blankPicture();
+    // Queues a picture from blankPicture() (the queue destroys it when full).
+    void queuePicture(PixelPacket *picture);
 
     // The picture to show now: the newly due one, the one shown last (held, empty queue, nested
     // call), or null when pictures were just dropped (or none was ever shown). The agent keeps
