@@ -79,7 +79,7 @@ QSurfaceFormat Player::surfaceFormat()
 
 void Player::construct(const Clips *clips)
 {
-    setWindowTitle(QStringLiteral("framewise"));
+    setWindowTitle(PairingReadout::programName());
     setFocusPolicy(Qt::StrongFocus);
     setFormat(surfaceFormat());
     m_Clock.start();
@@ -182,6 +182,8 @@ void Player::timerEventCus()
     if (m_InTick || !m_Primary || !m_Decoder2)
         return;
     FlagGuard inTick(m_InTick);
+    // A change the throttle held back goes out now, even when no picture is due.
+    refreshTitle();
 
     if (!m_Pacer.tick(m_Clock.elapsed()).request)
         return;
@@ -210,22 +212,46 @@ void Player::timerEventCus()
         m_Alignment.picture(StartAlignment::Second, p2->m_Time);
         const double a = m_Alignment.relative(StartAlignment::First, time1);
         const double b = m_Alignment.relative(StartAlignment::Second, p2->m_Time);
-        switch (m_Pairing.compare(a, b)) {
+        m_Readout.picture(PairingReadout::First, a);
+        m_Readout.shown(PairingReadout::First);
+        m_Readout.picture(PairingReadout::Second, b);
+        const ClipPairing::Step step = m_Pairing.compare(a, b);
+        switch (step) {
         case ClipPairing::Step::SkipSecond:
-            if (PixelPacket *next = m_Decoder2->nextPicture())
+            if (PixelPacket *next = m_Decoder2->nextPicture()) {
                 p2 = next;
+                m_Readout.picture(PairingReadout::Second,
+                                  m_Alignment.relative(StartAlignment::Second, p2->m_Time));
+            }
             qDebug() << ClipPairing::skipLine();
             break;
         case ClipPairing::Step::AdvanceFirst:
-            m_Decoder1->nextPicture();
+            // The picture passed over still counts in the first clip's numbers.
+            if (PixelPacket *next = m_Decoder1->nextPicture())
+                m_Readout.picture(PairingReadout::First,
+                                  m_Alignment.relative(StartAlignment::First, next->m_Time));
             break;
         case ClipPairing::Step::InStep:
             break;
         }
+        m_Readout.paired(step);
         qDebug() << "PAcket V2" << p2->m_Time;
         upload(m_Renderer2, p2->m_Buffer, m_Picture2Width, m_Picture2Height);
+        m_Readout.shown(PairingReadout::Second);
+    } else {
+        m_Readout.picture(PairingReadout::First, m_Alignment.relative(StartAlignment::First, time1));
+        m_Readout.shown(PairingReadout::First);
+        m_Readout.unpaired();
     }
     update();
+    refreshTitle();
+}
+
+void Player::refreshTitle()
+{
+    const qint64 now = m_Clock.elapsed();
+    if (m_Readout.titleDue(now))
+        setWindowTitle(m_Readout.takeTitle(now));
 }
 
 void Player::correctFrame()
@@ -234,6 +260,10 @@ void Player::correctFrame()
     // after a seek the clips compare correctly as they are, whichever of them reorders pictures.
     // Where they landed on different pictures the pairing catches up picture by picture.
     startRendering();
+    // Pictures move again, even when a pause came before the seek (the next space still takes
+    // the resume branch).
+    m_Readout.setPaused(false);
+    refreshTitle();
 }
 
 void Player::seekClick(int x)
@@ -255,6 +285,14 @@ void Player::seekClick(int x)
     QTimer::singleShot(kSettleMs, this, &Player::correctFrame);
     m_ClickTarget = target;
     qDebug() << "vado sono su " << m_ClickTarget;
+    m_Readout.seeked(target);
+    refreshTitle();
+}
+
+void Player::showingChanged()
+{
+    m_Readout.setShowing(m_ShowFirst ? PairingReadout::First : PairingReadout::Second);
+    refreshTitle();
 }
 
 void Player::mousePressEvent(QMouseEvent *event)
@@ -266,6 +304,7 @@ void Player::mousePressEvent(QMouseEvent *event)
     } else if (event->button() == Qt::LeftButton) {
         m_ShowFirst = !m_ShowFirst;
         update();
+        showingChanged();
     }
 }
 
@@ -277,6 +316,7 @@ void Player::mouseDoubleClickEvent(QMouseEvent *event)
     if (m_Primary && event->button() == Qt::LeftButton) {
         m_ShowFirst = !m_ShowFirst;
         update();
+        showingChanged();
     }
 }
 
@@ -303,6 +343,8 @@ void Player::keyPressEvent(QKeyEvent *event)
             m_Decoder2->start();
             m_Paused = false;
         }
+        m_Readout.setPaused(m_Paused);
+        refreshTitle();
         return;
     default:
         QOpenGLWidget::keyPressEvent(event);

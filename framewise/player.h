@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clippairing.h"
+#include "pairingreadout.h"
 #include "startalignment.h"
 
 #include "render/framepacer.h"
@@ -30,6 +31,11 @@ class QTimer;
 // the first clip skips one when the second is ahead. Both clips' pictures are stamped with their
 // own presentation times, reordered (B-frame) streams included, so no shift is applied for a
 // decoder that reorders and nothing is realigned after a seek.
+//
+// The window title reads out the pairing (PairingReadout): both clips' picture times and numbers
+// since the start or the last seek, the last step and which clip is on screen. It is renewed at
+// most ten times a second while pictures come, at once after a control and the first pairing
+// after a seek.
 //
 // Threads: everything here runs on the GUI thread: the timers, the controls, painting and the
 // decoders' start/pause/seek/nextPicture. Each decoder runs its own worker thread that fills its
@@ -95,6 +101,9 @@ private:
     bool openClip(DecoderAgent &decoder, const QString &fileName);
     void upload(PictureRenderer &renderer, const uint8_t *rgb, int width, int height);
     void seekClick(int x);
+    // Sets the readout as the window title when it changed and the throttle lets it.
+    void refreshTitle();
+    void showingChanged();
 
     int m_Picture1Width = 0;
     int m_Picture1Height = 0;
@@ -115,6 +124,7 @@ private:
     QElapsedTimer m_Clock;   // the pacer's monotonic time
     ClipPairing m_Pairing;
     StartAlignment m_Alignment;
+    PairingReadout m_Readout;
 
     int m_ClickTarget = 0;   // no right click yet: second 0
     bool m_ShowFirst = true;

@@ -1,8 +1,9 @@
 // The framewise program from end to end, driven as a person would: the built binary under Xvfb,
 // its two open-file dialogs answered by typing a path (xdotool), its window read back from
 // screenshots (ImageMagick's import). Checks that both clips show the same source picture after
-// the start and after a right-click seek, that playback runs at about the first clip's rate, and
-// that a clip that cannot be opened ends the program with a message and exit status 0.
+// the start and after a right-click seek, that the window title's readout names the pictures on
+// screen, that playback runs at about the first clip's rate, and that a clip that cannot be
+// opened ends the program with a message and exit status 0.
 //
 // The test command runs inside xvfb-run, so DISPLAY is set. Every external tool call has a
 // timeout; every wait polls against a deadline.
@@ -17,10 +18,12 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <string>
@@ -348,6 +351,51 @@ Both compareClips(const Window &w, const QElapsedTimer &clock, std::string *log)
     return both;
 }
 
+// The pairing readout in the window title: each clip's picture time and number since the start or
+// the last seek.
+struct Readout {
+    bool ok = false;
+    double time1 = 0.0;
+    int number1 = -1;
+    double time2 = 0.0;
+    int number2 = -1;
+    QString title;
+};
+
+Readout readTitle(const Window &w)
+{
+    static const QRegularExpression form(QStringLiteral(
+        R"(^framewise - 1: (-?\d+\.\d{3}) s #(\d+) \| 2: (-?\d+\.\d{3}) s #(\d+) \| .*\| showing 1 \| paused$)"));
+    Readout r;
+    r.title = QString::fromUtf8(xdo({"getwindowname", w.id()}, 5).out).trimmed();
+    const QRegularExpressionMatch m = form.match(r.title);
+    if (!m.hasMatch())
+        return r;
+    r.ok = true;
+    r.time1 = m.captured(1).toDouble();
+    r.number1 = m.captured(2).toInt();
+    r.time2 = m.captured(3).toDouble();
+    r.number2 = m.captured(4).toInt();
+    return r;
+}
+
+// With the window paused on the first clip: the title names both pictures on screen, by their
+// time (a picture of the clips' 25 a second) and by the number counted since the clips were last
+// positioned, which started at the picture firstNumber (of each clip) or later.
+void checkReadout(const Window &w, const Both &shown, int firstNumberFrom, int firstNumberTo)
+{
+    Readout r;
+    ASSERT_TRUE(waitUntil([&] { r = readTitle(w); return r.ok; }, 10000, 200))
+        << "no readout of the paused first clip in the title: " << r.title.toStdString();
+    SCOPED_TRACE(r.title.toStdString() + " on screen: " + shown.text());
+    EXPECT_EQ(std::lround(r.time1 * 25), shown.first);
+    EXPECT_EQ(std::lround(r.time2 * 25), shown.second);
+    for (const int started : {shown.first - r.number1, shown.second - r.number2}) {
+        EXPECT_GE(started, firstNumberFrom);
+        EXPECT_LE(started, firstNumberTo);
+    }
+}
+
 int countLines(const QString &text, const QString &line)
 {
     int n = 0;
@@ -398,7 +446,7 @@ TEST_F(FramewiseProgram, KeepsTwoClipsInStepAndSeeksBoth)
         ASSERT_TRUE(run.started());
         ASSERT_TRUE(run.answerDialog(row.first)) << "no first dialog";
         ASSERT_TRUE(run.answerDialog(row.second)) << "no second dialog";
-        const QString id = waitForWindow(QStringLiteral("^framewise$"));
+        const QString id = waitForWindow(QStringLiteral("^framewise"));
         ASSERT_FALSE(id.isEmpty()) << "no framewise window" << run.outputTail().toStdString();
         const Window w(id, row.size, row.size);
         QElapsedTimer clock;
@@ -430,6 +478,10 @@ TEST_F(FramewiseProgram, KeepsTwoClipsInStepAndSeeksBoth)
         const Both start = compareClips(w, clock, &log);
         EXPECT_GE(start.first, 0) << log;
         EXPECT_EQ(start.first, start.second) << "after the start:" << log;
+        {
+            SCOPED_TRACE("readout after the start");
+            checkReadout(w, start, 0, 0);
+        }
         // In step from the first picture on: the second clip never had to skip one.
         EXPECT_LE(countLines(run.output(), QStringLiteral("DIVERSI")), 2);
         const int beforeSeek = start.first;
@@ -453,6 +505,12 @@ TEST_F(FramewiseProgram, KeepsTwoClipsInStepAndSeeksBoth)
             log.clear();
             const Both after = compareClips(w, clock, &log);
             EXPECT_EQ(after.first, after.second) << "after the seek:" << log;
+            {
+                SCOPED_TRACE("readout after the seek");
+                // Counted from where each clip landed: a keyframe at most two seconds (plus the
+                // first clip's late start) before the target.
+                checkReadout(w, after, target - 75, target);
+            }
             EXPECT_GE(after.first, target - 50) << log;
             EXPECT_LT(after.first, row.seconds * 25 - 1) << "both at the end proves little" << log;
             EXPECT_TRUE(run.output().contains(QStringLiteral("vado sono su  %1").arg(row.seekTo)));
@@ -505,7 +563,7 @@ TEST_F(FramewiseProgram, ClipThatCannotBeOpenedEndsWithStatusZero)
         // The program waits for the box to be closed.
         QThread::msleep(300);
         EXPECT_TRUE(run.running());
-        EXPECT_TRUE(windowsNamed(QStringLiteral("^framewise$")).isEmpty());
+        EXPECT_TRUE(windowsNamed(QStringLiteral("^framewise")).isEmpty());
         xdo({"windowfocus", "--sync", box}, 5);
         xdo({"key", "Return"});
         ASSERT_TRUE(run.process().waitForFinished(20000)) << "still running after the box closed";
