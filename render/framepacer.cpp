@@ -1,5 +1,6 @@
 #include "framepacer.h"
 
+#include <algorithm>
 #include <cmath>
 
 QByteArray FramePacer::PictureDecision::trace() const
@@ -38,6 +39,7 @@ int FramePacer::intervalForRate(double rate, bool limitRate)
 int FramePacer::setFrameRate(double rate)
 {
     m_FrameInterval = intervalForRate(rate, m_Options.limitRate);
+    m_IntervalUs = std::llround(1000000.0 / rateUsed(rate, m_Options.limitRate));
     return m_FrameInterval;
 }
 
@@ -47,14 +49,15 @@ FramePacer::TickDecision FramePacer::tick(qint64 nowMs)
     if (!m_HaveLastTick) {
         d.elapsed = m_FrameInterval;
         m_HaveLastTick = true;
+        m_AccumulatedUs += m_IntervalUs - qint64(m_FrameInterval) * 1000;
     } else {
         // A monotonic clock never runs back; a caller that mixes clocks must not stall us.
         d.elapsed = nowMs >= m_LastTick ? nowMs - m_LastTick : 0;
         d.late = d.elapsed > LateTickMs;
     }
     m_LastTick = nowMs;
-    m_Accumulated += d.elapsed;
-    d.request = m_Accumulated >= m_FrameInterval;
+    m_AccumulatedUs += d.elapsed * 1000;
+    d.request = m_AccumulatedUs >= m_IntervalUs;
     return d;
 }
 
@@ -62,25 +65,33 @@ FramePacer::PictureDecision FramePacer::noPicture()
 {
     PictureDecision d;
     d.outcome = Outcome::Drop;
-    d.accumulatedBefore = m_Accumulated;
-    m_Accumulated += m_FrameInterval;
+    d.accumulatedBefore = accumulated();
+    m_AccumulatedUs += m_IntervalUs;
     return d;
 }
 
 FramePacer::PictureDecision FramePacer::picture(double time)
 {
     PictureDecision d;
-    d.accumulatedBefore = m_Accumulated;
+    d.accumulatedBefore = accumulated();
     // Exact comparison on purpose: the scheduler hands back the very same picture when it holds.
     if (time == m_LastPictureTime) {
         d.outcome = Outcome::Repeat;
-        m_Accumulated = 0;
+        m_AccumulatedUs = 0;
         return d;
     }
     d.outcome = Outcome::Show;
-    m_Accumulated -= m_FrameInterval;
+    m_AccumulatedUs -= m_IntervalUs;
     if (m_Options.cutBacklog)
-        m_Accumulated = m_Accumulated <= m_FrameInterval + 5 ? 0 : 10;
+        m_AccumulatedUs = m_AccumulatedUs <= m_IntervalUs + 5000 ? 0 : 10000;
     m_LastPictureTime = time;
     return d;
+}
+
+void FramePacer::followClock(int diffMs)
+{
+    if (!m_Options.followClock)
+        return;
+    const qint64 limit = m_IntervalUs / 4;
+    m_AccumulatedUs -= std::clamp<qint64>(qint64(diffMs) * 1000 / 8, -limit, limit);
 }

@@ -13,6 +13,9 @@ struct PacerOptions {
     // Rates outside (20, 60] frames per second are taken as 25 (seekmark's safety net for streams
     // that report field rates or nonsense). Off, the rate is used as it is.
     bool limitRate = true;
+    // Lean the request times towards the playback clock (see followClock()); only for a player
+    // whose pictures are scheduled against a sound clock.
+    bool followClock = true;
 
     static PacerOptions seekmark() { return PacerOptions(); }
 
@@ -21,6 +24,7 @@ struct PacerOptions {
         PacerOptions o;
         o.cutBacklog = true;
         o.limitRate = false;
+        o.followClock = false;
         return o;
     }
 };
@@ -34,6 +38,17 @@ struct PacerOptions {
 //   - the picture shown last (the next one is early, or none is queued): the accumulator restarts
 //     at 0, so the next request waits a whole interval;
 //   - a new picture: one interval is spent (and with cutBacklog any remaining backlog is cut).
+//
+// The interval shown and logged is whole milliseconds (trunc(1000 / rate)), but the requests are
+// paced at the exact rate: at 30 or 60 pictures a second the truncated interval asked for 1 or 4 %
+// more pictures than the clip has, so the pictures drifted ahead of the sound until the
+// scheduler's hold (a picture 101 ms early) caught them, and then stayed 70 to 100 ms ahead.
+//
+// With followClock the player also reports, for every new picture, how far its time is from the
+// playback clock; an eighth of that (at most a quarter interval) is taken off or added to the
+// accumulator, so the next request comes a little later when pictures run early and a little
+// sooner when they run late. The rate stays the clip's; only the phase follows the sound, which a
+// fixed rate cannot do by itself (the sound starts, and restarts after a seek, at its own moment).
 //
 // Time comes from the caller as monotonic milliseconds (a QElapsedTimer, or a fake in tests), so
 // the elapsed time never goes negative. The very first tick has no previous tick to measure from;
@@ -89,18 +104,23 @@ public:
     // What the request of the current tick returned: a picture stamped with time seconds, or none.
     PictureDecision picture(double time);
     PictureDecision noPicture();
+    // A new picture just shown is diffMs early (negative: late) against the playback clock. Does
+    // nothing without followClock.
+    void followClock(int diffMs);
 
-    qint64 accumulated() const { return m_Accumulated; }
+    // ms gathered towards the next request (truncated).
+    qint64 accumulated() const { return m_AccumulatedUs / 1000; }
     int frameInterval() const { return m_FrameInterval; }
     double lastPictureTime() const { return m_LastPictureTime; }
     const PacerOptions &options() const { return m_Options; }
 
 private:
     PacerOptions m_Options;
-    // ms gathered towards the next request; 64-bit because a clip that never delivers a picture
+    // µs gathered towards the next request; 64-bit because a clip that never delivers a picture
     // keeps adding to it on every due tick for as long as the window stays open.
-    qint64 m_Accumulated = 0;
-    int m_FrameInterval = 40;         // ms per picture
+    qint64 m_AccumulatedUs = 0;
+    int m_FrameInterval = 40;         // ms per picture, truncated (the logged interval)
+    qint64 m_IntervalUs = 40000;      // µs per picture, exact to the µs (the pacing)
     double m_LastPictureTime = -1.0;  // time of the picture shown last; no picture has it at first
     qint64 m_LastTick = 0;            // monotonic ms of the previous tick
     bool m_HaveLastTick = false;

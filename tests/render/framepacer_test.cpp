@@ -3,13 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <vector>
 
 namespace {
 
-// What the scheduler hands back when the pacer asks.
 enum class Reply {
     None,  // the tick must not ask
     New,   // a picture never shown before
@@ -20,136 +18,80 @@ enum class Reply {
 struct Step {
     qint64 advance;       // ms since the previous tick
     Reply reply;
-    qint64 accumulated;   // expected accumulator once the tick is done
+    qint64 accumulated;   // expected once the tick is done
 };
 
 struct Script {
     const char *name;
     PacerOptions options;
-    std::vector<Step> steps;
+    std::vector<Step> steps;   // the first is the first tick ever
 };
-
-// Runs a script; the first step is the first tick ever (its advance only moves the clock).
-void runScript(const Script &script)
-{
-    SCOPED_TRACE(script.name);
-    FramePacer pacer(script.options);
-    ASSERT_EQ(pacer.setFrameRate(25.0), 40);
-    qint64 now = 1000;
-    double nextTime = 0.0;
-    int index = 0;
-    for (const Step &step : script.steps) {
-        SCOPED_TRACE(testing::Message() << "step " << index++);
-        now += step.advance;
-        const FramePacer::TickDecision tick = pacer.tick(now);
-        ASSERT_EQ(tick.request, step.reply != Reply::None);
-        switch (step.reply) {
-        case Reply::None:
-            break;
-        case Reply::New:
-            EXPECT_EQ(pacer.picture(nextTime).outcome, FramePacer::Outcome::Show);
-            EXPECT_EQ(pacer.lastPictureTime(), nextTime);
-            nextTime += 0.04;
-            break;
-        case Reply::Same:
-            EXPECT_EQ(pacer.picture(pacer.lastPictureTime()).outcome, FramePacer::Outcome::Repeat);
-            break;
-        case Reply::Null:
-            EXPECT_EQ(pacer.noPicture().outcome, FramePacer::Outcome::Drop);
-            break;
-        }
-        EXPECT_EQ(pacer.accumulated(), step.accumulated);
-    }
-}
 
 TEST(FramePacer, ScriptedTicks)
 {
-    const std::vector<Script> scripts = {
-        {"a late tick is caught up picture by picture", PacerOptions::seekmark(),
-         {{0, Reply::New, 0},
-          {100, Reply::New, 60},
-          {5, Reply::New, 25},
-          {5, Reply::None, 30},
-          {5, Reply::None, 35},
+    const PacerOptions seekmark = PacerOptions::seekmark();
+    const PacerOptions framewise = PacerOptions::framewise();
+    const Script scripts[] = {
+        {"every eighth tick of 5 ms asks", seekmark,
+         {{0, Reply::New, 0}, {5, Reply::None, 5}, {5, Reply::None, 10}, {5, Reply::None, 15},
+          {5, Reply::None, 20}, {5, Reply::None, 25}, {5, Reply::None, 30}, {5, Reply::None, 35},
           {5, Reply::New, 0}}},
-        {"a held picture resets even a large backlog", PacerOptions::seekmark(),
-         {{0, Reply::New, 0},
-          {300, Reply::Same, 0},
-          {5, Reply::None, 5},
-          {35, Reply::New, 0}}},
-        {"a missing picture makes the next tick ask again", PacerOptions::seekmark(),
-         {{0, Reply::Null, 80},
-          {5, Reply::New, 45},
-          {5, Reply::New, 10},
-          {5, Reply::None, 15}}},
-        {"the first tick asks at once and the first picture is shown", PacerOptions::seekmark(),
-         {{0, Reply::New, 0}, {5, Reply::None, 5}}},
-        {"framewise cuts a large backlog to 10", PacerOptions::framewise(),
-         {{0, Reply::New, 0},
-          {100, Reply::New, 10},
-          {5, Reply::None, 15},
-          {25, Reply::New, 0}}},
-        {"framewise drops a backlog of exactly interval + 5", PacerOptions::framewise(),
-         {{0, Reply::New, 0},
-          {85, Reply::New, 0},
-          {86, Reply::New, 10}}},
-        {"framewise holds and drops like seekmark", PacerOptions::framewise(),
-         {{0, Reply::Null, 80},
-          {5, Reply::Same, 0},
-          {40, Reply::New, 0}}},
+        {"a late tick is caught up picture by picture", seekmark,
+         {{0, Reply::New, 0}, {100, Reply::New, 60}, {5, Reply::New, 25}, {5, Reply::None, 30},
+          {5, Reply::None, 35}, {5, Reply::New, 0}}},
+        {"a held picture resets even a large backlog", seekmark,
+         {{0, Reply::New, 0}, {300, Reply::Same, 0}, {5, Reply::None, 5}, {35, Reply::New, 0}}},
+        {"a missing picture makes the next tick ask again", seekmark,
+         {{0, Reply::Null, 80}, {5, Reply::New, 45}, {5, Reply::New, 10}, {5, Reply::None, 15}}},
+        {"framewise cuts a large backlog to 10", framewise,
+         {{0, Reply::New, 0}, {100, Reply::New, 10}, {5, Reply::None, 15}, {25, Reply::New, 0}}},
+        {"framewise drops a backlog of exactly interval + 5", framewise,
+         {{0, Reply::New, 0}, {85, Reply::New, 0}, {86, Reply::New, 10}}},
+        {"framewise holds and drops like seekmark", framewise,
+         {{0, Reply::Null, 80}, {5, Reply::Same, 0}, {40, Reply::New, 0}}},
     };
-    for (const Script &script : scripts)
-        runScript(script);
-}
-
-TEST(FramePacer, AsksOnEveryEighthTickOfFiveMs)
-{
-    FramePacer pacer;
-    pacer.setFrameRate(25.0);
-    ASSERT_TRUE(pacer.tick(0).request);
-    pacer.picture(0.0);
-    std::vector<int> asking;
-    double time = 0.0;
-    for (int i = 1; i <= 80; ++i) {
-        const FramePacer::TickDecision tick = pacer.tick(i * 5);
-        EXPECT_FALSE(tick.late);
-        if (tick.request) {
-            asking.push_back(i);
-            time += 0.04;
-            pacer.picture(time);
+    for (const Script &script : scripts) {
+        SCOPED_TRACE(script.name);
+        FramePacer pacer(script.options);
+        ASSERT_EQ(pacer.setFrameRate(25.0), 40);
+        qint64 now = 1000;
+        double nextTime = 0.0;
+        for (size_t i = 0; i < script.steps.size(); ++i) {
+            SCOPED_TRACE(testing::Message() << "step " << i);
+            const Step &step = script.steps[i];
+            now += step.advance;
+            ASSERT_EQ(pacer.tick(now).request, step.reply != Reply::None);
+            if (step.reply == Reply::New) {
+                EXPECT_EQ(pacer.picture(nextTime).outcome, FramePacer::Outcome::Show);
+                nextTime += 0.04;
+            } else if (step.reply == Reply::Same) {
+                EXPECT_EQ(pacer.picture(pacer.lastPictureTime()).outcome, FramePacer::Outcome::Repeat);
+            } else if (step.reply == Reply::Null) {
+                EXPECT_EQ(pacer.noPicture().outcome, FramePacer::Outcome::Drop);
+            }
+            EXPECT_EQ(pacer.accumulated(), step.accumulated);
         }
     }
-    EXPECT_EQ(asking, (std::vector<int>{8, 16, 24, 32, 40, 48, 56, 64, 72, 80}));
 }
 
-TEST(FramePacer, EqualTimeStampCountsAsHeld)
+TEST(FramePacer, AnEqualTimeStampIsARepeatAndTracesCarryTheAccumulatorBefore)
 {
     FramePacer pacer;
     pacer.setFrameRate(25.0);
     pacer.tick(0);
-    ASSERT_EQ(pacer.picture(0.52).outcome, FramePacer::Outcome::Show);
-    pacer.tick(80);
-    // A different packet with the same stamp is not uploaded again, and the backlog goes.
-    const FramePacer::PictureDecision d = pacer.picture(0.52);
-    EXPECT_EQ(d.outcome, FramePacer::Outcome::Repeat);
-    EXPECT_EQ(d.accumulatedBefore, 80);
-    EXPECT_EQ(pacer.accumulated(), 0);
-    EXPECT_EQ(pacer.lastPictureTime(), 0.52);
-}
-
-TEST(FramePacer, TraceTextsCarryTheAccumulatorBeforeTheChange)
-{
-    FramePacer pacer;
-    pacer.setFrameRate(25.0);
-    pacer.tick(0);
-    pacer.tick(23);  // 63 gathered
+    pacer.tick(23);   // 63 gathered
     EXPECT_EQ(pacer.noPicture().trace(), QByteArray("drop ZERO: 63\n"));
     EXPECT_EQ(pacer.picture(1.0).trace(), QByteArray());
-    pacer.tick(33);  // 63 + 40 - 40 + 10
-    EXPECT_EQ(pacer.picture(1.0).trace(), QByteArray("repeat ZERO: 73\n"));
+    pacer.tick(33);   // 63 + 40 - 40 + 10
+    // Another packet with the same stamp is not uploaded again, and the backlog goes.
+    const FramePacer::PictureDecision repeat = pacer.picture(1.0);
+    EXPECT_EQ(repeat.outcome, FramePacer::Outcome::Repeat);
+    EXPECT_EQ(repeat.accumulatedBefore, 73);
+    EXPECT_EQ(repeat.trace(), QByteArray("repeat ZERO: 73\n"));
+    EXPECT_EQ(pacer.accumulated(), 0);
 }
 
-TEST(FramePacer, LateTicksAndClockOddities)
+TEST(FramePacer, LateTicksAndAClockRunningBack)
 {
     FramePacer pacer;
     pacer.setFrameRate(25.0);
@@ -157,16 +99,14 @@ TEST(FramePacer, LateTicksAndClockOddities)
     EXPECT_FALSE(first.late);
     EXPECT_EQ(first.elapsed, 40);
     pacer.picture(0.0);
-
     EXPECT_FALSE(pacer.tick(5015).late);
     const FramePacer::TickDecision late = pacer.tick(5031);
     EXPECT_TRUE(late.late);
     EXPECT_EQ(late.elapsed, 16);
 
-    // A clock that runs back must never take time away (the midnight wrap of a time of day).
+    // Must never take time away (the midnight wrap of a time of day).
     const qint64 before = pacer.accumulated();
-    const FramePacer::TickDecision back = pacer.tick(100);
-    EXPECT_EQ(back.elapsed, 0);
+    EXPECT_EQ(pacer.tick(100).elapsed, 0);
     EXPECT_EQ(pacer.accumulated(), before);
     EXPECT_EQ(pacer.tick(105).elapsed, 5);
 }
@@ -180,24 +120,65 @@ TEST(FramePacer, IntervalFromRate)
         bool limitRate;
         int interval;
     };
+    // 50 and 60 pictures a second keep their rate: taken as 25 they lost half their pictures.
     const Row rows[] = {
-        {25.0, true, 40},  {30.0, true, 33},  {29.97, true, 33}, {24.0, true, 41},
-        {20.0, true, 40},  {20.5, true, 48},  {30.5, true, 32},  {50.0, true, 20},
-        {59.94, true, 16}, {60.0, true, 16},  {60.5, true, 40},  {120.0, true, 40},
-        {0.0, true, 40},   {nan, true, 40},   {-25.0, true, 40},
-        {25.0, false, 40}, {24.0, false, 41}, {60.0, false, 16}, {29.97, false, 33},
-        {0.0, false, 40},  {-5.0, false, 40}, {nan, false, 40},  {inf, false, 40},
+        {25.0, true, 40},  {29.97, true, 33}, {20.0, true, 40},  {20.5, true, 48},  {50.0, true, 20},
+        {60.0, true, 16},  {60.5, true, 40},  {0.0, true, 40},   {nan, true, 40},   {-25.0, true, 40},
+        {120.0, false, 8}, {24.0, false, 41}, {-5.0, false, 40}, {nan, false, 40},  {inf, false, 40},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(FramePacer::intervalForRate(row.rate, row.limitRate), row.interval)
+            << "rate " << row.rate << " limit " << row.limitRate;
+    FramePacer seekmark(PacerOptions::seekmark());
+    EXPECT_EQ(seekmark.setFrameRate(100.0), 40);
+    EXPECT_EQ(seekmark.frameInterval(), 40);
+}
+
+// Requests over a long run keep the clip's exact rate (the logged interval is truncated), and with
+// followClock the phase leans towards the clock: a picture shown early delays the next request.
+TEST(FramePacer, PacesAtTheExactRateAndFollowsTheClock)
+{
+    struct Row {
+        double rate;
+        PacerOptions options;
+        int earlyMs;       // every shown picture is reported this early against the clock
+        int requestsIn10s; // requests in 10 s of 5 ms ticks (the first tick asks at once)
+    };
+    const Row rows[] = {
+        {30.0, PacerOptions::seekmark(), 0, 301},   // trunc(1000 / 30) = 33 ms would ask 304 times
+        {60.0, PacerOptions::seekmark(), 0, 600},   // 16 ms: 626 times
+        {25.0, PacerOptions::framewise(), 80, 251},  // framewise has no clock to follow
     };
     for (const Row &row : rows) {
-        SCOPED_TRACE(testing::Message() << "rate " << row.rate << " limit " << row.limitRate);
-        EXPECT_EQ(FramePacer::intervalForRate(row.rate, row.limitRate), row.interval);
+        FramePacer pacer(row.options);
+        pacer.setFrameRate(row.rate);
+        int requests = 0;
+        double time = 0.0;
+        for (qint64 now = 0; now <= 10000; now += 5) {
+            if (!pacer.tick(now).request)
+                continue;
+            ++requests;
+            pacer.picture(time);
+            pacer.followClock(row.earlyMs);
+            time += 1.0 / row.rate;
+        }
+        EXPECT_EQ(requests, row.requestsIn10s) << "rate " << row.rate;
     }
-    FramePacer framewise(PacerOptions::framewise());
-    EXPECT_EQ(framewise.setFrameRate(50.0), 20);
-    EXPECT_EQ(framewise.frameInterval(), 20);
-    FramePacer seekmark(PacerOptions::seekmark());
-    EXPECT_EQ(seekmark.setFrameRate(50.0), 20);
-    EXPECT_EQ(seekmark.setFrameRate(100.0), 40);   // a field rate or nonsense: 25
+
+    // Early pictures hold the next request back by an eighth of the lead, at most a quarter
+    // interval; late ones bring it forward.
+    struct Lean {
+        int diffMs;
+        qint64 accumulatedAfter;
+    };
+    for (const Lean &lean : {Lean{80, -10}, Lean{400, -10}, Lean{16, -2}, Lean{-40, 5}, Lean{0, 0}}) {
+        FramePacer pacer;
+        pacer.setFrameRate(25.0);
+        pacer.tick(0);
+        pacer.picture(0.0);
+        pacer.followClock(lean.diffMs);
+        EXPECT_EQ(pacer.accumulated(), lean.accumulatedAfter) << "diff " << lean.diffMs;
+    }
 }
 
 } // namespace
