@@ -1,4 +1,4 @@
-// The audio callback's body over a real queue of blocks, and the volume rule.
+// The audio callback's body over a real queue of blocks.
 #include "engine/audioagent.h"
 #include "engine/audiofeed.h"
 #include "engine/audiopacket.h"
@@ -11,151 +11,80 @@
 
 namespace {
 
-// Blocks of constant 16-bit samples, so every output byte tells which block it came from.
-class Blocks {
-public:
-    Blocks() { m_Queue.init(288000, 31); }
-    void add(int bytes, int16_t value, int64_t pts)
-    {
-        std::vector<int16_t> samples(bytes / 2, value);
-        m_Queue.put(new AudioPacket(&m_Queue, reinterpret_cast<const uint8_t *>(samples.data()), bytes, pts));
-    }
-    AudioFeed::Source source()
-    {
-        return [this] { return static_cast<AudioPacket *>(m_Queue.take()); };
-    }
-    DataQueue m_Queue;
+struct Block {
+    int bytes;
+    int16_t value;   // every sample, so each output sample tells which block it came from
+    int64_t pts;     // milliseconds
 };
 
-// The 16-bit sample values of a filled buffer.
-std::vector<int16_t> samplesOf(const std::vector<uint8_t> &buffer)
+struct Fill {
+    bool discardFirst;                        // resume: drop the part-played block
+    int bytes;
+    int volume;
+    std::vector<std::pair<int, int16_t>> runs;   // expected samples: count x value, in order
+    int offset;                               // expected afterwards; -1 unchecked
+    double clock;                             // expected afterwards; -1 unchecked
+};
+
+struct FeedCase {
+    const char *name;
+    std::vector<Block> blocks;
+    std::vector<Fill> fills;
+};
+
+TEST(AudioFeed, FillsFromTheQueueInOrder)
 {
-    std::vector<int16_t> samples(buffer.size() / 2);
-    std::memcpy(samples.data(), buffer.data(), samples.size() * 2);
-    return samples;
-}
-
-// Counts samples equal to value in [from, to) (in samples).
-int countOf(const std::vector<int16_t> &samples, int from, int to, int16_t value)
-{
-    int n = 0;
-    for (int i = from; i < to; ++i)
-        n += samples[i] == value;
-    return n;
-}
-
-constexpr int full = SDL_MIX_MAXVOLUME;
-constexpr double timeBase = 1.0 / 1000;
-
-TEST(AudioFeed, ABlockSpanningTwoCallbacksContinuesWhereItStopped)
-{
-    Blocks blocks;
-    blocks.add(3000, 100, 1000);
-    blocks.add(3000, 200, 2000);
-    blocks.add(3000, 300, 3000);
-    AudioFeed feed(blocks.source());
-    std::atomic<double> clock{0.0};
-
-    std::vector<uint8_t> buffer(4096, 0x55);   // SDL2 hands over the previous call's bytes
-    feed.fill(buffer.data(), 4096, full, timeBase, &clock);
-    auto samples = samplesOf(buffer);
-    EXPECT_EQ(countOf(samples, 0, 1500, 100), 1500);
-    EXPECT_EQ(countOf(samples, 1500, 2048, 200), 548);   // 1096 bytes of the second block
-    EXPECT_EQ(feed.offset(), 1096);
-    EXPECT_DOUBLE_EQ(clock.load(), 2.0);
-
-    clock = 0.0;
-    feed.fill(buffer.data(), 4096, full, timeBase, &clock);
-    samples = samplesOf(buffer);
-    EXPECT_EQ(countOf(samples, 0, 952, 200), 952);       // the 1904 bytes left of the second block
-    EXPECT_EQ(countOf(samples, 952, 2048, 300), 1096);
-    EXPECT_DOUBLE_EQ(clock.load(), 3.0);
-}
-
-TEST(AudioFeed, ABlockEndingWithTheBufferIsFollowedByAFreshOne)
-{
-    Blocks blocks;
-    blocks.add(2048, 100, 10);
-    blocks.add(2048, 200, 20);
-    blocks.add(2048, 300, 30);
-    AudioFeed feed(blocks.source());
-    std::atomic<double> clock{0.0};
-    std::vector<uint8_t> buffer(4096);
-    feed.fill(buffer.data(), 4096, full, timeBase, &clock);
-    EXPECT_EQ(feed.offset(), 0);
-    feed.fill(buffer.data(), 2048, full, timeBase, &clock);
-    EXPECT_EQ(countOf(samplesOf(buffer), 0, 1024, 300), 1024);
-    EXPECT_DOUBLE_EQ(clock.load(), 0.03);
-}
-
-TEST(AudioFeed, AnEmptyQueueLeavesTheRestSilentAndTheClockAlone)
-{
-    Blocks blocks;
-    blocks.add(1000, 100, 500);
-    AudioFeed feed(blocks.source());
-    std::atomic<double> clock{0.0};
-    std::vector<uint8_t> buffer(4096, 0x55);
-    feed.fill(buffer.data(), 4096, full, timeBase, &clock);
-    const auto samples = samplesOf(buffer);
-    EXPECT_EQ(countOf(samples, 0, 500, 100), 500);
-    EXPECT_EQ(countOf(samples, 500, 2048, 0), 1548);
-    EXPECT_EQ(feed.offset(), 0);
-    EXPECT_DOUBLE_EQ(clock.load(), 0.5);
-
-    std::fill(buffer.begin(), buffer.end(), 0x55);
-    feed.fill(buffer.data(), 4096, full, timeBase, &clock);
-    EXPECT_EQ(countOf(samplesOf(buffer), 0, 2048, 0), 2048);
-    EXPECT_DOUBLE_EQ(clock.load(), 0.5);
-}
-
-TEST(AudioFeed, ResumeDiscardsThePartBlockAndPlaysOneSilentBuffer)
-{
-    Blocks blocks;
-    blocks.add(6000, 100, 1);
-    blocks.add(6000, 200, 2);
-    AudioFeed feed(blocks.source());
-    std::atomic<double> clock{0.0};
-    std::vector<uint8_t> buffer(4096);
-    feed.fill(buffer.data(), 4096, full, timeBase, &clock);
-    ASSERT_EQ(feed.offset(), 4096);
-
-    feed.discardCurrent();
-    feed.fill(buffer.data(), 4096, full, timeBase, &clock);
-    EXPECT_EQ(countOf(samplesOf(buffer), 0, 2048, 0), 2048);
-    EXPECT_EQ(feed.offset(), 0);
-
-    feed.fill(buffer.data(), 4096, full, timeBase, &clock);
-    EXPECT_EQ(countOf(samplesOf(buffer), 0, 2048, 200), 2048);
-}
-
-TEST(AudioFeed, MixesAtTheGivenVolume)
-{
-    Blocks blocks;
-    blocks.add(2048, 1000, 0);
-    blocks.add(2048, -1000, 0);
-    blocks.add(2048, 1000, 0);
-    AudioFeed feed(blocks.source());
-    std::vector<uint8_t> buffer(2048);
-    feed.fill(buffer.data(), 2048, 64, timeBase, nullptr);
-    EXPECT_EQ(countOf(samplesOf(buffer), 0, 1024, 500), 1024);
-    feed.fill(buffer.data(), 2048, 32, timeBase, nullptr);
-    EXPECT_EQ(countOf(samplesOf(buffer), 0, 1024, -250), 1024);
-    feed.fill(buffer.data(), 2048, 0, timeBase, nullptr);
-    EXPECT_EQ(countOf(samplesOf(buffer), 0, 1024, 0), 1024);
-}
-
-TEST(AudioVolume, ClampsAndScalesToTheMixRange)
-{
-    struct Case {
-        int percent;
-        int volume;
-        int mix;
+    constexpr int full = SDL_MIX_MAXVOLUME;
+    const FeedCase cases[] = {
+        {"a block spanning two callbacks continues where it stopped",
+         {{3000, 100, 1000}, {3000, 200, 2000}, {3000, 300, 3000}},
+         {{false, 4096, full, {{1500, 100}, {548, 200}}, 1096, 2.0},
+          {false, 4096, full, {{952, 200}, {1096, 300}}, -1, 3.0}}},
+        {"a block ending with the buffer is followed by a fresh one",
+         {{2048, 100, 10}, {2048, 200, 20}, {2048, 300, 30}},
+         {{false, 4096, full, {{1024, 100}, {1024, 200}}, 0, 0.02}, {false, 2048, full, {{1024, 300}}, 0, 0.03}}},
+        {"an empty queue leaves the rest silent and the clock alone",
+         {{1000, 100, 500}},
+         {{false, 4096, full, {{500, 100}, {1548, 0}}, 0, 0.5}, {false, 4096, full, {{2048, 0}}, 0, 0.5}}},
+        {"resume discards the part block and plays one silent buffer",
+         {{6000, 100, 1}, {6000, 200, 2}},
+         {{false, 4096, full, {{2048, 100}}, 4096, -1}, {true, 4096, full, {{2048, 0}}, 0, -1},
+          {false, 4096, full, {{2048, 200}}, -1, -1}}},
+        {"mixes at the given volume",
+         {{2048, 1000, 0}, {2048, -1000, 0}}, {{false, 2048, 64, {{1024, 500}}, -1, -1}, {false, 2048, 0, {{1024, 0}}, -1, -1}}},
     };
-    const Case cases[] = {{150, 100, 128}, {100, 100, 128}, {0, 0, 0}, {-5, 0, 0},
-                          {1, 1, 1},       {99, 99, 126},   {50, 50, 64}};
-    for (const Case &c : cases) {
-        EXPECT_EQ(AudioAgent::clampVolume(c.percent), c.volume) << c.percent;
-        EXPECT_EQ(AudioAgent::mixVolumeFor(c.percent), c.mix) << c.percent;
+    for (const FeedCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        DataQueue queue;
+        queue.init(288000, 31);
+        for (const Block &b : c.blocks) {
+            std::vector<int16_t> samples(b.bytes / 2, b.value);
+            queue.put(new AudioPacket(&queue, reinterpret_cast<const uint8_t *>(samples.data()), b.bytes, b.pts));
+        }
+        AudioFeed feed([&queue] { return static_cast<AudioPacket *>(queue.take()); });
+        std::atomic<double> clock{-1.0};
+        for (size_t f = 0; f < c.fills.size(); ++f) {
+            SCOPED_TRACE(testing::Message() << "fill " << f);
+            const Fill &fill = c.fills[f];
+            if (fill.discardFirst)
+                feed.discardCurrent();
+            std::vector<uint8_t> buffer(fill.bytes, 0x55);   // SDL2 hands over the previous call's bytes
+            feed.fill(buffer.data(), fill.bytes, fill.volume, 1.0 / 1000, &clock);
+            std::vector<int16_t> samples(buffer.size() / 2);
+            std::memcpy(samples.data(), buffer.data(), buffer.size());
+            size_t at = 0;
+            for (const auto &[count, value] : fill.runs) {
+                for (int i = 0; i < count; ++i, ++at)
+                    ASSERT_EQ(samples.at(at), value) << "sample " << at;
+            }
+            EXPECT_EQ(at, samples.size());
+            if (fill.offset >= 0) {
+                EXPECT_EQ(feed.offset(), fill.offset);
+            }
+            if (fill.clock >= 0) {
+                EXPECT_DOUBLE_EQ(clock.load(), fill.clock);
+            }
+        }
     }
 }
 

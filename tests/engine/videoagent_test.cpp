@@ -1,10 +1,9 @@
-// The picture scheduler with a settable clock: dropping, holding, advancing without audio, and the
-// guards against re-entry and destruction while its drop loop processes events.
+// The picture scheduler with a settable clock: dropping, holding and advancing, and the guards
+// against re-entry and destruction while its drop loop processes events.
 #include "engine/pixelpacket.h"
 #include "engine/videoagent.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QPointer>
 
 #include <gtest/gtest.h>
@@ -25,7 +24,7 @@ EngineOptions quiet()
     return options;
 }
 
-// Pushes a picture whose first byte is its index, at the given time.
+// Pushes a picture whose bytes are all its index, at the given time.
 void push(VideoAgent &agent, int index, double time)
 {
     std::vector<uint8_t> rgb(W * H * 3, static_cast<uint8_t>(index));
@@ -37,136 +36,96 @@ int indexOf(const PixelPacket *picture)
     return picture ? picture->m_Buffer[0] : -1;
 }
 
-// Runs f from the event loop that the drop loop pumps.
-template <typename F>
-void postToEventLoop(F f)
-{
-    QMetaObject::invokeMethod(QCoreApplication::instance(), f, Qt::QueuedConnection);
-}
+struct Request {
+    double clock;
+    std::vector<double> push;   // times of pictures queued first, indexed on from the last
+    int shown;                  // index handed out; -1 null
+    int left;                   // pictures still queued
+};
 
-TEST(VideoAgent, EmptyQueueReturnsTheShownPicture)
+TEST(VideoAgent, DropsLateHoldsEarlyAndShowsTheRest)
 {
-    std::atomic<double> clock{0.0};
-    VideoAgent agent(&clock, W, H, tenSeconds, quiet());
-    EXPECT_EQ(agent.nextPicture(), nullptr);
-    push(agent, 1, 0.0);
-    PixelPacket *shown = agent.nextPicture();
-    EXPECT_EQ(indexOf(shown), 1);
-    EXPECT_EQ(agent.nextPicture(), shown);
-    agent.flush();   // keeps the shown picture
-    EXPECT_EQ(agent.nextPicture(), shown);
+    const std::vector<double> thirtyOne(31, 0.0);
+    const struct {
+        const char *name;
+        std::vector<Request> requests;
+    } scripts[] = {
+        {"an empty queue hands out the shown picture again",
+         {{0.0, {}, -1, 0}, {0.0, {0.0}, 0, 0}, {0.0, {}, 0, 0}}},
+        {"late pictures are dropped at most thirty at a time, the shown one stays",
+         {{0.0, {0.0}, 0, 0}, {50.0, thirtyOne, -1, 1}, {50.0, {1.0, 1.04, 1.08}, -1, 0}}},
+        {"the drop loop ends with the first picture on time, dropped too",
+         {{0.32, {0.0, 0.1, 0.2, 0.3, 0.4}, -1, 1}, {0.32, {}, 4, 0}}},
+        {"early pictures are held until near the end",
+         {{1.0, {1.0, 1.5}, 0, 1}, {1.0, {}, 0, 1}, {9.0, {}, -1, 0}, {9.0, {9.5}, 2, 0}}},
+    };
+    for (const auto &script : scripts) {
+        SCOPED_TRACE(script.name);
+        std::atomic<double> clock{0.0};
+        VideoAgent agent(&clock, W, H, tenSeconds, quiet());
+        int pushed = 0;
+        int lastShown = -1;
+        for (size_t r = 0; r < script.requests.size(); ++r) {
+            SCOPED_TRACE(testing::Message() << "request " << r);
+            const Request &request = script.requests[r];
+            for (double time : request.push)
+                push(agent, pushed++, time);
+            clock = request.clock;
+            EXPECT_EQ(indexOf(agent.nextPicture()), request.shown);
+            EXPECT_EQ(agent.pictures().count(), request.left);
+            if (request.shown >= 0)
+                lastShown = request.shown;
+            EXPECT_EQ(indexOf(agent.current()), lastShown);
+        }
+        agent.flush();   // keeps the shown picture
+        EXPECT_EQ(indexOf(agent.current()), lastShown);
+    }
 }
 
 TEST(VideoAgent, RefusesAPictureLargerThanItsBuffers)
 {
     std::atomic<double> clock{0.0};
     VideoAgent agent(&clock, W, H, tenSeconds, quiet());
-    std::vector<uint8_t> rgb(W * H * 3 + H, 0);
-    agent.pushPicture(rgb.data(), W * 3 + 1, 0, 0.001);
+    const int linesize = W * 3 + VideoAgent::pictureSlack;   // H rows of it overrun a buffer
+    std::vector<uint8_t> rgb(linesize * H, 0);
+    agent.pushPicture(rgb.data(), linesize, 0, 0.001);
     EXPECT_TRUE(agent.pictures().isEmpty());
 }
 
-TEST(VideoAgent, WithoutAudioEveryRequestAdvancesOnePictureAndSetsTheClock)
-{
-    std::atomic<double> clock{100.0};   // far ahead: would drop everything with an audio clock
-    VideoAgent agent(&clock, W, H, tenSeconds, quiet());
-    agent.setNoAudio(true);
-    for (int i = 0; i < 5; ++i)
-        push(agent, i, i * 0.04);
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(indexOf(agent.nextPicture()), i);
-        EXPECT_DOUBLE_EQ(clock.load(), i * 0.04);
-    }
-}
-
-TEST(VideoAgent, LatePicturesAreDroppedAtMostThirtyAtATime)
-{
-    std::atomic<double> clock{0.0};
-    VideoAgent agent(&clock, W, H, tenSeconds, quiet());
-    push(agent, 99, 0.0);
-    PixelPacket *shown = agent.nextPicture();
-    for (int i = 0; i < 31; ++i)
-        push(agent, i, 0.04 * i);
-    clock = 50.0;
-    EXPECT_EQ(agent.nextPicture(), nullptr);
-    EXPECT_EQ(agent.pictures().count(), 1);   // 30 dropped, one left
-    EXPECT_EQ(agent.current(), shown);        // the shown picture stays
-
-    // When every queued picture is late the loop ends with the queue.
-    for (int i = 0; i < 4; ++i)
-        push(agent, i, 1.0 + 0.04 * i);
-    EXPECT_EQ(agent.nextPicture(), nullptr);
-    EXPECT_TRUE(agent.pictures().isEmpty());
-}
-
-TEST(VideoAgent, TheDropLoopEndsWithTheFirstPictureOnTimeDroppedToo)
-{
-    std::atomic<double> clock{0.32};
-    VideoAgent agent(&clock, W, H, tenSeconds, quiet());
-    const double times[] = {0.0, 0.1, 0.2, 0.3, 0.4};
-    for (int i = 0; i < 5; ++i)
-        push(agent, i, times[i]);
-    EXPECT_EQ(agent.nextPicture(), nullptr);
-    EXPECT_EQ(agent.pictures().count(), 1);
-    EXPECT_EQ(indexOf(agent.nextPicture()), 4);   // 80 ms early: shown
-}
-
-TEST(VideoAgent, EarlyPicturesAreHeldUntilNearTheEnd)
-{
-    std::atomic<double> clock{1.0};
-    VideoAgent agent(&clock, W, H, tenSeconds, quiet());
-    push(agent, 1, 1.0);
-    push(agent, 2, 1.5);
-    EXPECT_EQ(indexOf(agent.nextPicture()), 1);
-    EXPECT_EQ(indexOf(agent.nextPicture()), 1);   // 500 ms early: held
-    clock = 9.0;
-    EXPECT_EQ(agent.nextPicture(), nullptr);       // picture 2, now late: dropped
-    push(agent, 3, 9.5);                           // as early as 2 was, but near the end: shown
-    EXPECT_EQ(indexOf(agent.nextPicture()), 3);
-}
-
-TEST(VideoAgent, ANestedRequestFromTheDropLoopsEventsReturnsTheShownPicture)
-{
-    std::atomic<double> clock{0.0};
-    VideoAgent agent(&clock, W, H, tenSeconds, quiet());
-    push(agent, 99, 0.0);
-    PixelPacket *shown = agent.nextPicture();
-    for (int i = 0; i < 10; ++i)
-        push(agent, i, 0.04 * i);
-    clock = 50.0;
-
-    PixelPacket *nested = nullptr;
-    int nestedQueue = -1;
-    bool wasInside = false;
-    postToEventLoop([&] {
-        wasInside = agent.isInsideNextPicture();
-        nestedQueue = agent.pictures().count();
-        nested = agent.nextPicture();
-        nestedQueue -= agent.pictures().count();
-    });
-    EXPECT_EQ(agent.nextPicture(), nullptr);
-    EXPECT_TRUE(wasInside);
-    EXPECT_EQ(nested, shown);
-    EXPECT_EQ(nestedQueue, 0);   // the nested call dropped nothing
-    EXPECT_TRUE(agent.pictures().isEmpty());
-    EXPECT_FALSE(agent.isInsideNextPicture());
-}
-
-TEST(VideoAgent, DisposedFromTheDropLoopsEventsItGoesWhenTheRequestReturns)
+// The drop loop processes events between drops. From them, a nested request returns the shown
+// picture without dropping anything, and dispose() defers the deletion until the request returns.
+TEST(VideoAgent, NestedRequestsAndDisposalFromTheDropLoopsEvents)
 {
     std::atomic<double> clock{0.0};
     auto *agent = new VideoAgent(&clock, W, H, tenSeconds, quiet());
     QPointer<VideoAgent> watch(agent);
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 20; ++i)
         push(*agent, i, 0.04 * i);
-    agent->nextPicture();
+    PixelPacket *shown = agent->nextPicture();
     clock = 50.0;
 
+    PixelPacket *nested = nullptr;
+    int droppedByNested = -1;
+    bool wasInside = false;
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [&] {
+        wasInside = agent->isInsideNextPicture();
+        droppedByNested = agent->pictures().count();
+        nested = agent->nextPicture();
+        droppedByNested -= agent->pictures().count();
+    }, Qt::QueuedConnection);
+    EXPECT_EQ(agent->nextPicture(), nullptr);
+    EXPECT_TRUE(wasInside);
+    EXPECT_EQ(nested, shown);
+    EXPECT_EQ(droppedByNested, 0);
+    EXPECT_FALSE(agent->isInsideNextPicture());
+
+    for (int i = 0; i < 10; ++i)
+        push(*agent, i, 1.0);
     bool stillThereAfterDispose = false;
-    postToEventLoop([&] {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [&] {
         agent->dispose();
         stillThereAfterDispose = !watch.isNull();
-    });
+    }, Qt::QueuedConnection);
     EXPECT_EQ(agent->nextPicture(), nullptr);
     EXPECT_TRUE(stillThereAfterDispose);   // not under the running loop
     EXPECT_TRUE(watch.isNull());           // but as soon as the request returned
