@@ -4,6 +4,7 @@
 #include "access/filevideodriver.h"
 #include "engine/decoderagent.h"
 #include "engine/pixelpacket.h"
+#include "engine/schedulerdecision.h"
 #include "platform/debugoutput.h"
 #include "platform/paths.h"
 
@@ -250,6 +251,10 @@ void Player::tick()
         debugOutput(shown.trace().constData());
         return;
     }
+    // The scheduler only keeps pictures within -50..+100 ms of the sound; the pacer keeps them
+    // close to it within that window.
+    if (clipHasAudio())
+        m_Pacer.followClock(SchedulerDecision::clockDifferenceMs(picture->m_Time, clockMs() / 1000.0));
 
     const qint64 position = m_Video->position();
     if (position != m_LastPosition) {
