@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -21,6 +23,8 @@ class SourceFile : public QFile {
 public:
     using QFile::QFile;
     std::atomic<qint64> knownSize{0};
+    // Where the last read ended; the storage model counts a read starting elsewhere as a seek.
+    std::atomic<qint64> lastEnd{StorageProfile::NoPreviousRead};
 };
 
 SourceFile *sourceOf(QFile *file)
@@ -84,10 +88,21 @@ qint64 FileVideoDriver::read(qint64 handle, char *buffer, qint64 offset, qint64 
         return -1;
     if (m_Listener)
         m_Listener->readBlock(offset, size);
-    const qint64 got = file->read(buffer, size);
 
     SourceFile *source = sourceOf(file);
     const qint64 known = source->knownSize.load();
+    // Only the bytes the file holds there would cross the wire: a request for a whole buffer at
+    // the end of the file costs no more than the bytes left.
+    const qint64 transferred = std::clamp<qint64>(known - offset, 0, std::max<qint64>(size, 0));
+    const qint64 delay = StorageProfile(m_Storage.load())
+                             .delayUs(offset, transferred, source->lastEnd.load());
+    if (delay > 0) {
+        m_StorageWaitUs.fetch_add(delay);
+        std::this_thread::sleep_for(std::chrono::microseconds(delay));
+    }
+
+    const qint64 got = file->read(buffer, size);
+    source->lastEnd.store(offset + std::max<qint64>(got, 0));
     if (got < 0 || (got < size && offset + got < known)) {
         // Playback ends here as at the end of the input; the user has to learn that the file
         // itself changed (a download or capture cut short, a file deleted and truncated).
@@ -119,4 +134,19 @@ qint64 FileVideoDriver::size(qint64 handle)
 qint64 FileVideoDriver::pendingSize(qint64 /*handle*/)
 {
     return 0;
+}
+
+void FileVideoDriver::setStorageProfile(StorageProfile profile)
+{
+    m_Storage.store(profile.kind());
+}
+
+StorageProfile FileVideoDriver::storageProfile() const
+{
+    return StorageProfile(m_Storage.load());
+}
+
+qint64 FileVideoDriver::storageWaitUs() const
+{
+    return m_StorageWaitUs.load();
 }

@@ -42,6 +42,13 @@ QString FileAccessBook::Snapshot::failureText() const
              QString::number(failedSize));
 }
 
+QString FileAccessBook::Snapshot::storageText() const
+{
+    if (storage.isEmpty())
+        return QString();
+    return QStringLiteral("STORAGE: ") + storage;
+}
+
 qint64 FileAccessBook::blockNumber(qint64 offset)
 {
     return offset / BlockSize + 1;
@@ -139,6 +146,12 @@ void FileAccessBook::readFailed(qint64 offset, qint64 size, qint64 got)
     m_State.failedOffset = offset;
     m_State.failedSize = size;
     m_State.failedGot = got;
+}
+
+void FileAccessBook::setStorage(const QString &label)
+{
+    QMutexLocker lock(&m_Mutex);
+    m_State.storage = label;
 }
 
 int FileAccessBook::tick()

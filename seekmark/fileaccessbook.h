@@ -44,6 +44,9 @@ public:
         qint64 failedOffset = 0;
         qint64 failedSize = 0;
         qint64 failedGot = 0;
+        // The storage the driver makes the file seem to lie on, as StorageProfile::label() gives
+        // it; empty until set.
+        QString storage;
 
         // The mean read distance in KiB, six significant digits ("488.281").
         QString averageText() const;
@@ -52,6 +55,8 @@ public:
         // "READ FAILED <n>x, last at <offset KiB> KiB: <got> of <size> bytes" ("error" for a got of
         // -1); empty while no read has failed.
         QString failureText() const;
+        // "STORAGE: <storage>"; empty while no storage is set.
+        QString storageText() const;
     };
 
     // Block number of a file offset; the first block is number 1.
@@ -71,6 +76,7 @@ public:
     void clearDistances();
     // Records a read that failed or came back short (see IFileAccess::readFailed).
     void readFailed(qint64 offset, qint64 size, qint64 got);
+    void setStorage(const QString &label);
     // Closes the current interval into the history; returns its distinct block count.
     int tick();
 

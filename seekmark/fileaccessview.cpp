@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QPainter>
+#include <QPen>
 #include <QTimerEvent>
 
 #include <algorithm>
@@ -11,6 +12,7 @@ FileAccessView::FileAccessView(int width, int height, QWidget *parent)
 {
     setWindowTitle(QStringLiteral("File access"));
     resize(width, height);
+    m_Book.setStorage(StorageProfile().label());
     m_TimerId = startTimer(IntervalMs);
 }
 
@@ -64,6 +66,12 @@ void FileAccessView::clearDistances()
     m_Book.clearDistances();
 }
 
+void FileAccessView::setStorageProfile(const StorageProfile &profile)
+{
+    m_Book.setStorage(profile.label());
+    requestRepaint();
+}
+
 void FileAccessView::tick()
 {
     const int blocks = m_Book.tick();
@@ -109,6 +117,18 @@ void FileAccessView::paintSnapshot(QPainter &painter, const FileAccessBook::Snap
     if (state.fileSize <= 0) {
         painter.restore();
         return;
+    }
+
+    // Right-aligned on the average's line, and drawn before the bar so the bar stays whole where
+    // they meet.
+    const QString storage = state.storageText();
+    if (!storage.isEmpty()) {
+        const int left = std::max(90, w - 10 - painter.fontMetrics().horizontalAdvance(storage));
+        // The average text below takes the pen as it came.
+        const QPen pen = painter.pen();
+        painter.setPen(QColor(0, 255, 255));
+        painter.drawText(left, 30, storage);
+        painter.setPen(pen);
     }
 
     const int x = static_cast<int>(static_cast<double>(state.currentOffset) / state.fileSize * w

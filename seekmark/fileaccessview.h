@@ -1,6 +1,7 @@
 #pragma once
 
 #include "access/ifileaccess.h"
+#include "access/storageprofile.h"
 #include "seekmark/fileaccessbook.h"
 
 #include <QWidget>
@@ -14,7 +15,8 @@ class QPainter;
 // opening, blocks in the last interval and the most so far, playback time, last seek request) and
 // a chart of distinct blocks read per 5-second interval, one pixel per interval. Once a read has
 // failed or come back short (the file was cut short while playing) a red line at the bottom says
-// how often and where.
+// how often and where. On the right of the average, in cyan, the storage the file driver makes the
+// file seem to lie on ("STORAGE: local disk (no added delay)" until the player changes it).
 //
 // It is the file driver's listener. readBlock() may come from the decoder thread, so all recorded
 // state lives in a FileAccessBook (which has its own lock) and repaints are requested through a
@@ -38,6 +40,8 @@ public:
     void setTime(qint64 seconds);
     void setRequestTime(qint64 seconds);
     void clearDistances();
+    // The storage profile the driver reads under, shown until the next change.
+    void setStorageProfile(const StorageProfile &profile);
 
     // Closes the current interval (the 5-second timer calls it).
     void tick();

@@ -128,6 +128,30 @@ TEST(FileAccessView, BarTextsAndChart)
     EXPECT_EQ(countPixels(image, QRect(3, 0, 297, 50), blue), 0) << "nothing past the history";
 }
 
+TEST(FileAccessView, StorageInCyanRightOfTheAverageUnderTheBar)
+{
+    if (!haveGui())
+        GTEST_SKIP() << "needs a display";
+    auto cyan = [](QRgb c) { return qRed(c) < 80 && qGreen(c) > 200 && qBlue(c) > 200; };
+
+    FileAccessBook book;
+    book.fileOpened(1000);
+    book.readBlock(750);   // the bar at x = 450, inside the text
+    EXPECT_EQ(countPixels(paintBook(book), QRect(0, 0, 600, 50), cyan), 0) << "no storage set";
+
+    // The longest label fits between the average and the right edge, on the average's line.
+    book.setStorage(StorageProfile(StorageProfile::Kind::NetworkShare).label());
+    const QImage image = paintBook(book);
+    EXPECT_GT(countPixels(image, QRect(300, 14, 290, 20), cyan), 20);
+    EXPECT_EQ(countPixels(image, QRect(0, 0, 90, 50), cyan), 0) << "over the average";
+    EXPECT_EQ(countPixels(image, QRect(0, 36, 600, 14), cyan), 0) << "over the chart";
+    EXPECT_EQ(countPixels(image, QRect(590, 0, 10, 50), cyan), 0) << "past the right margin";
+    for (int y : {20, 25, 30}) {
+        EXPECT_EQ(image.pixel(450, y), White) << "y " << y;
+        EXPECT_EQ(image.pixel(451, y), White) << "y " << y;
+    }
+}
+
 TEST(FileAccessView, WindowDebugLinesAndPainting)
 {
     if (!haveGui())
