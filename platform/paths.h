@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QString>
 
 // Fixed paths of the programs. Windows keeps the original locations; elsewhere the report lives in
@@ -16,6 +17,19 @@ inline QString reportFile()
 #else
     return QDir::homePath() + QStringLiteral("/report.txt");
 #endif
+}
+
+// seekmark's table of measured seeks, beside the report: "report.txt" -> "report-seeks.csv" in the
+// same folder.
+inline QString seekRowsFile(const QString &reportFile)
+{
+    const QFileInfo report(reportFile);
+    return report.dir().filePath(report.completeBaseName() + QStringLiteral("-seeks.csv"));
+}
+
+inline QString seekRowsFile()
+{
+    return seekRowsFile(reportFile());
 }
 
 // Start folder of seekmark's open dialog.

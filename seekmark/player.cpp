@@ -18,6 +18,7 @@
 #include <QTimerEvent>
 
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
@@ -82,7 +83,7 @@ void Player::construct(const Setup &setup)
     m_AccessView.show();
 
     m_Driver = std::make_unique<FileVideoDriver>();
-    m_Driver->m_Listener = &m_AccessView;
+    m_Driver->m_Listener = &m_FileListeners;
     m_Engine.registerDriver(QString::fromLatin1(kDriverName), m_Driver.get());
 
     if (!m_Report.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
@@ -94,6 +95,7 @@ void Player::construct(const Setup &setup)
         updateTitle();
         return;
     }
+    openSeekRows();
 
     connect(this, &Player::endCheckFile, this, &Player::newFileToCheck);
     newFileToCheck();
@@ -101,6 +103,7 @@ void Player::construct(const Setup &setup)
 
 Player::~Player()
 {
+    finishSeekRow();
     if (m_TimerId)
         killTimer(m_TimerId);
     m_TimerId = 0;
@@ -161,6 +164,9 @@ void Player::newFileToCheck()
         m_Watch.cancel();
         m_Run.seekAbandoned();
     }
+    m_ClickWatch.cancel();
+    m_ReopenAfterRow = false;
+    finishSeekRow();
     m_Ended = false;
 
     m_ClipPath = m_FileName.isEmpty() ? paths::defaultClip() : m_FileName;
@@ -276,6 +282,12 @@ void Player::showPicture(PixelPacket *picture)
         doneCurrent();
     }
     ++m_PicturesShown;
+    if (m_PendingRow.isOpen() && !m_PendingRow.hasPicture()) {
+        m_PendingRow.pictureShown(picture->m_Time, picture->m_KeyFrame, m_TickClock.elapsed(),
+                                  m_SeekReads.count());
+        if (m_PendingRow.isComplete())
+            finishSeekRow();
+    }
     // One line per uploaded picture: how far it is from the clock, and when (the tick's monotonic
     // ms), so that pacing and seek latency can be measured from the outside.
     qDebug() << "shown" << picture->m_Time << "clock" << clockMs() / 1000.0 << "at" << m_TickClock.elapsed();
@@ -285,11 +297,32 @@ void Player::showPicture(PixelPacket *picture)
 void Player::checkSeekTest(qint64 nowMs)
 {
     const qint64 duration = m_Video ? m_Video->durationMs() : 0;
+    switch (m_ClickWatch.poll(nowMs, clockMs(), duration)) {
+    case LandingWatch::State::Landed:
+        if (m_Video)
+            m_PendingRow.landed(m_Video->position());
+        if (m_PendingRow.isComplete())
+            finishSeekRow();
+        break;
+    case LandingWatch::State::TimedOut:
+        finishSeekRow();   // not landed: not measured
+        break;
+    case LandingWatch::State::Idle:
+    case LandingWatch::State::Pending:
+        break;
+    }
+    if (m_ReopenAfterRow) {
+        if (!m_PendingRow.isOpen() || m_PendingRow.hasPicture() || nowMs >= m_ReopenDeadline)
+            reopenAfterBatch();
+        return;
+    }
+
     switch (m_Watch.poll(nowMs, clockMs(), duration)) {
     case LandingWatch::State::Landed:
         reportSeek();
         break;
     case LandingWatch::State::TimedOut: {
+        finishSeekRow();   // not landed: not measured
         qDebug() << "seek to" << m_SeekTarget << "did not land within" << LandingWatch::TimeoutMs
                  << "ms:" << (m_Watch.seekDoneSeen() ? "the clock did not move" : "no seekDone")
                  << "- failed seeks:" << m_Run.failedSeeks() + 1;
@@ -323,6 +356,8 @@ void Player::slotSeekTest()
     }
     m_SeekTarget = SeekStats::randomTarget(std::rand(), duration).seconds;
     qDebug() << "richiedo" << m_SeekTarget;
+    m_ClickWatch.cancel();
+    beginSeekRow(QString::number(m_Run.batchesDone() + 1), m_SeekTarget);
     m_Video->seek(m_SeekTarget);
     if (m_Ended) {
         // The decoder stopped at the end of the clip: it reads from the new position once started.
@@ -349,6 +384,7 @@ void Player::slotSeekDone()
     if (video && video->agent() && video->agent()->isSeekPending())
         return;
     m_Watch.seekDone(clockMs());
+    m_ClickWatch.seekDone(clockMs());
 }
 
 void Player::reportSeek()
@@ -361,10 +397,20 @@ void Player::reportSeek()
         qDebug() << "FORWARD";
     qDebug() << "Average" << landing.average << landing.maxDiff << landing.minDiff;
     m_Run.landed(m_TickClock.elapsed(), landing.batchComplete);
+    m_PendingRow.landed(m_SeekTarget + landing.diff);
+    if (m_PendingRow.isComplete())
+        finishSeekRow();
     updateTitle();
     if (landing.batchComplete) {
         writeReportLine(landing.reportLine);
-        emit endCheckFile();
+        if (m_PendingRow.isOpen()) {
+            // With sound the clock may show the landing before the first new picture is due: the
+            // fresh clip would take the row's picture away.
+            m_ReopenAfterRow = true;
+            m_ReopenDeadline = m_TickClock.elapsed() + PendingSeekRow::PictureWaitMs;
+        } else {
+            emit endCheckFile();
+        }
     }
 }
 
@@ -379,6 +425,54 @@ void Player::writeReportLine(const QString &line)
                   QStringLiteral("cannot write to the report %1: %2")
                       .arg(m_Report.fileName(), m_Report.errorString()),
                   __FILE__, __LINE__);
+}
+
+void Player::openSeekRows()
+{
+    m_SeekRows.setFileName(paths::seekRowsFile(m_Report.fileName()));
+    if (!m_SeekRows.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        // The report works without it: say so and measure on.
+        m_Log.log(LOG_WARN,
+                  QStringLiteral("cannot write the seek table %1: %2")
+                      .arg(m_SeekRows.fileName(), m_SeekRows.errorString()),
+                  __FILE__, __LINE__);
+        return;
+    }
+    QTextStream out(&m_SeekRows);
+    out << SeekRow::csvHeader() << Qt::endl;
+}
+
+void Player::beginSeekRow(const QString &batch, qint64 target)
+{
+    finishSeekRow();
+    m_SeekReads.restart();
+    m_PendingRow.begin(batch, target, m_TickClock.elapsed(), m_Video ? m_Video->frameRate() : 0.0);
+}
+
+void Player::finishSeekRow()
+{
+    if (const std::optional<SeekRow> row = m_PendingRow.close(m_SeekReads.count()))
+        writeSeekRow(*row);
+}
+
+void Player::writeSeekRow(const SeekRow &row)
+{
+    if (!m_SeekRows.isOpen())
+        return;
+    QTextStream out(&m_SeekRows);
+    out << row.csvLine() << Qt::endl;
+    if (out.status() != QTextStream::Ok || !m_SeekRows.flush())
+        m_Log.log(LOG_WARN,
+                  QStringLiteral("cannot write to the seek table %1: %2")
+                      .arg(m_SeekRows.fileName(), m_SeekRows.errorString()),
+                  __FILE__, __LINE__);
+}
+
+void Player::reopenAfterBatch()
+{
+    m_ReopenAfterRow = false;
+    finishSeekRow();
+    emit endCheckFile();
 }
 
 void Player::toggleSeekTest()
@@ -407,6 +501,8 @@ void Player::stopSeekTest(const QString &note)
 {
     // A seek still on its way is not measured: nobody waits for it any more.
     m_Watch.cancel();
+    if (!m_PendingRow.hasLanded())
+        finishSeekRow();
     m_Run.stop();
     m_TitleNote = note;
     updateTitle();
@@ -422,6 +518,20 @@ void Player::updateTitle()
     else if (!m_TitleNote.isEmpty())
         title += QStringLiteral(" - ") + m_TitleNote;
     setWindowTitle(title);
+}
+
+StorageProfile Player::storageProfile() const
+{
+    return m_Driver ? m_Driver->storageProfile() : StorageProfile();
+}
+
+void Player::nextStorageProfile()
+{
+    // The next read of the decoder thread already waits as the new storage would make it.
+    const StorageProfile profile = m_Driver->storageProfile().next();
+    m_Driver->setStorageProfile(profile);
+    m_AccessView.setStorageProfile(profile);
+    qDebug().noquote() << "storage:" << profile.label();
 }
 
 void Player::keyPressEvent(QKeyEvent *event)
@@ -440,6 +550,10 @@ void Player::keyPressEvent(QKeyEvent *event)
     case Qt::Key_T:
         if (!event->isAutoRepeat())
             toggleSeekTest();
+        break;
+    case Qt::Key_S:
+        if (!event->isAutoRepeat())
+            nextStorageProfile();
         break;
     default:
         m_Video->play();
@@ -461,6 +575,12 @@ void Player::mousePressEvent(QMouseEvent *event)
 {
     if (!clipOpen() || event->button() != Qt::RightButton)
         return;
+    // A batch's reopen still waiting for its last row comes first; the click seeks in the new clip.
+    if (m_ReopenAfterRow) {
+        reopenAfterBatch();
+        if (!clipOpen())
+            return;
+    }
     // The click's seek replaces any random one on its way: a run ends here.
     if (m_Run.isActive()) {
         qDebug() << "seek test stopped";
@@ -468,6 +588,7 @@ void Player::mousePressEvent(QMouseEvent *event)
     }
     const qint64 target = SeekStats::clickTarget(m_Video->duration(),
                                                  static_cast<int>(event->position().x()), width());
+    beginSeekRow(QString::fromLatin1(SeekRow::ClickBatch), target);
     m_Video->seek(static_cast<int>(target));
     // A clip that played to its end has stopped its decoder (its videoEnd may still be on the way):
     // the seek alone would leave the last picture standing. Play on from the clicked second.
@@ -476,6 +597,7 @@ void Player::mousePressEvent(QMouseEvent *event)
         m_Ended = false;
         m_Video->play();
     }
+    m_ClickWatch.arm(m_TickClock.elapsed(), clockMs(), clipHasAudio());
     m_AccessView.setRequestTime(target);
     m_ClickTarget = static_cast<int>(target);
     qDebug() << "vado sono su " << m_ClickTarget;

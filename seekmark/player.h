@@ -1,11 +1,15 @@
 #pragma once
 
+#include "access/storageprofile.h"
 #include "access/videoengine.h"
 #include "log/logcategory.h"
 #include "render/framepacer.h"
 #include "render/picturerenderer.h"
+#include "seekmark/fileaccessfanout.h"
 #include "seekmark/fileaccessview.h"
 #include "seekmark/landingwatch.h"
+#include "seekmark/pendingseekrow.h"
+#include "seekmark/seekreadcounter.h"
 #include "seekmark/seekstats.h"
 #include "seekmark/seektestrun.h"
 
@@ -26,10 +30,14 @@ class Video;
 // video engine (a FileVideoDriver registered under "file" that reports each open and read to the
 // "File access" window), and measures where seeks land: a right click seeks to the clicked
 // fraction of the clip, and the T key runs batches of random seeks whose statistics go to the
-// report file, one line per batch of 21, after which the clip is opened afresh.
+// report file, one line per batch of 21, after which the clip is opened afresh. Beside the report a
+// table gets one row per measured seek, random or right-click (SeekRow): the second it landed on,
+// the first picture shown after the request and what was read for it. The reopen after a batch
+// waits, at most PendingSeekRow::PictureWaitMs, for the batch's last row to get its picture.
 //
-// Controls: P pauses; any other key but T resumes; T starts and stops a seek-test run; a double
-// click toggles full screen; a right press seeks.
+// Controls: P pauses; any other key but T and S resumes; T starts and stops a seek-test run; S
+// turns the driver to the next storage profile (shown in the access view) and leaves playback as
+// it is; a double click toggles full screen; a right press seeks.
 //
 // Picture clock: a 5 ms timer paces picture requests at the clip's frame rate (FramePacer fed by a
 // monotonic clock), asks the video's scheduler for the picture due, uploads it into the
@@ -38,7 +46,8 @@ class Video;
 // shows the new position (LandingWatch), not merely when the decoder acknowledges it.
 //
 // Threads: everything here runs on the GUI thread; the decoder's signals arrive queued. The
-// decoder thread reads through m_Driver and reports to m_AccessView, so the video is always
+// decoder thread reads through m_Driver and reports to m_AccessView and m_SeekReads (through
+// m_FileListeners; the counter has its own lock), so the video is always
 // stopped and deleted before either goes (newFileToCheck(), the destructor). nextPicture() may
 // process events; the tick is not re-entered from them (m_InTick), and a clip reopen requested
 // from them is deferred until the request has returned (m_InNextPicture).
@@ -69,10 +78,14 @@ public:
     const SeekStats &seekStats() const { return m_Stats; }
     const SeekTestRun &seekTestRun() const { return m_Run; }
     QString reportPath() const { return m_Report.fileName(); }
+    // The table of measured seeks beside the report (paths::seekRowsFile).
+    QString seekRowsPath() const { return m_SeekRows.fileName(); }
     // The clip being checked (the dialog's choice or the default clip).
     QString clipPath() const { return m_ClipPath; }
     int picturesShown() const { return m_PicturesShown; }
     int clipsOpened() const { return m_ClipsOpened; }
+    // The storage the driver makes the clip seem to lie on.
+    StorageProfile storageProfile() const;
 
 signals:
     // A batch of the seek test is complete: check the clip afresh.
@@ -105,8 +118,17 @@ private:
     void showPicture(PixelPacket *picture);
     void checkSeekTest(qint64 nowMs);
     void toggleSeekTest();
+    void nextStorageProfile();
     void stopSeekTest(const QString &note);
     void writeReportLine(const QString &line);
+    void openSeekRows();
+    // Starts the row of a seek about to be asked for; ends the previous row first.
+    void beginSeekRow(const QString &batch, qint64 target);
+    // Ends the pending row, writing it if its seek landed.
+    void finishSeekRow();
+    void writeSeekRow(const SeekRow &row);
+    // The reopen after a batch, held back until the batch's last row has its picture.
+    void reopenAfterBatch();
     void updateTitle();
     // The open clip's decoder clock in ms; 0 when nothing is open. Unlike positionMs(), reading
     // it never moves a stopped clock on.
@@ -142,4 +164,14 @@ private:
     bool m_ReopenPending = false;
     int m_PicturesShown = 0;
     int m_ClipsOpened = 0;
+
+    // The table of measured seeks, one row per seek (random and right-click), beside the report.
+    // The driver reports to both the access view and the counter of each seek's reads.
+    QFile m_SeekRows;
+    SeekReadCounter m_SeekReads;
+    FileAccessFanout m_FileListeners{&m_AccessView, &m_SeekReads};
+    PendingSeekRow m_PendingRow;
+    LandingWatch m_ClickWatch;      // the landing of the last right-click seek, for its row
+    bool m_ReopenAfterRow = false;  // a batch is complete; its reopen waits for the last row
+    qint64 m_ReopenDeadline = 0;    // monotonic ms at which the reopen waits no longer
 };

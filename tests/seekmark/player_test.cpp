@@ -6,6 +6,8 @@
 #include "access/ffmpegvideo.h"
 #include "access/video.h"
 #include "engine/decoderagent.h"
+#include "platform/paths.h"
+#include "seekmark/seekrow.h"
 #include "tests/common/framenumber.h"
 #include "tests/common/testclips.h"
 
@@ -23,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -139,6 +142,22 @@ QStringList reportLines(const QString &path)
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return {};
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// The rows of the seek table beside a report, split into their fields; the header must come first.
+struct SeekRows {
+    bool headerFirst = false;
+    QList<QStringList> rows;
+};
+
+SeekRows seekRows(const QString &reportPath)
+{
+    SeekRows r;
+    QStringList lines = reportLines(paths::seekRowsFile(reportPath));
+    r.headerFirst = !lines.isEmpty() && lines.takeFirst() == SeekRow::csvHeader();
+    for (const QString &line : lines)
+        r.rows << line.split(QLatin1Char(','));
+    return r;
 }
 
 // RMS of the 16-bit samples that the disk audio driver wrote between two byte offsets.
@@ -291,6 +310,43 @@ TEST_F(PlayerTest, PauseSilencesTheSoundAndAnotherKeyResumes)
     EXPECT_GT(rmsBetween(sound, resumed.first, resumed.second), 500.0);
 }
 
+TEST_F(PlayerTest, StorageKeyTurnsTheProfileAndLeavesPlaybackAsItIs)
+{
+    Player &player = open(testsupport::clipPath(QStringLiteral("h264_long.mp4")));
+    ASSERT_GE(waitForFrame(), 0);
+    const auto *video = qobject_cast<FFMpegVideo *>(player.video());
+    ASSERT_TRUE(video && video->agent());
+    auto shown = [&] { return player.accessView().book().snapshot().storageText(); };
+    EXPECT_EQ(player.storageProfile(), StorageProfile());
+    EXPECT_EQ(shown(), QStringLiteral("STORAGE: local disk (no added delay)"));
+
+    // Round the three profiles while paused: S neither resumes nor ends the pause.
+    QTest::keyClick(&player, Qt::Key_P);
+    for (StorageProfile::Kind kind : {StorageProfile::Kind::HardDisk,
+                                      StorageProfile::Kind::NetworkShare,
+                                      StorageProfile::Kind::LocalDisk}) {
+        const StorageProfile profile(kind);
+        SCOPED_TRACE(profile.name().toStdString());
+        QTest::keyClick(&player, Qt::Key_S);
+        EXPECT_EQ(player.storageProfile(), profile);
+        EXPECT_EQ(shown(), QStringLiteral("STORAGE: ") + profile.label());
+        EXPECT_TRUE(m_Log.contains(QStringLiteral("storage: ") + profile.label()));
+        EXPECT_TRUE(video->agent()->isPaused());
+    }
+
+    // Playing from a network share: S does not pause, and the slower reads still keep up.
+    QTest::keyClick(&player, Qt::Key_A);
+    ASSERT_FALSE(video->agent()->isPaused());
+    QTest::keyClick(&player, Qt::Key_S);
+    QTest::keyClick(&player, Qt::Key_S);
+    EXPECT_EQ(player.storageProfile(), StorageProfile(StorageProfile::Kind::NetworkShare));
+    EXPECT_FALSE(video->agent()->isPaused());
+    const int first = waitForFrame();
+    ASSERT_GE(first, 0);
+    EXPECT_GT(waitForFrame(20000, [first](int f) { return f > first + 25; }), first + 25)
+        << "the picture does not move on from a network share";
+}
+
 TEST_F(PlayerTest, RightClickAtTheMiddleLandsNearTheMiddle)
 {
     Player &player = open(testsupport::clipPath(QStringLiteral("h264_long.mp4")));
@@ -307,6 +363,17 @@ TEST_F(PlayerTest, RightClickAtTheMiddleLandsNearTheMiddle)
     const int frame = waitForFrame(15000, [](int f) { return std::abs(f - 500) <= 60; });
     EXPECT_LE(std::abs(frame - 500), 60) << "frame on screen " << frame;
     EXPECT_TRUE(waitFor([&] { return m_Log.contains(QStringLiteral("ora sono su ")); }, 10000));
+    // Its row in the seek table: where it landed and the first picture shown after it.
+    SeekRows table;
+    ASSERT_TRUE(waitFor([&] { table = seekRows(m_Report); return !table.rows.isEmpty(); }, 15000));
+    EXPECT_TRUE(table.headerFirst);
+    ASSERT_EQ(table.rows.size(), 1);
+    const QStringList click = table.rows.first();
+    ASSERT_EQ(click.size(), 10) << click.join(',').toStdString();
+    EXPECT_EQ(click[0], QStringLiteral("click"));
+    EXPECT_EQ(click[1], QStringLiteral("20"));
+    EXPECT_LE(std::abs(click[2].toInt() - 20), 2);
+    EXPECT_LT(std::abs(click[4].toDouble()), 1.0) << click.join(',').toStdString();
 
     // A double click toggles full screen, also right after a right click on the same spot.
     QTest::mouseDClick(&player, Qt::RightButton, Qt::NoModifier,
@@ -372,6 +439,37 @@ TEST_P(PlayerSeekTest, BatchWritesOneReportLineAndReopensTheClip)
     EXPECT_LE(m.captured(1).toInt(), m.captured(2).toInt());
     EXPECT_LE(m.captured(3).toInt(), m.captured(1).toInt());
     EXPECT_EQ(player.seekTestRun().failedSeeks(), 0);
+
+    // One row per seek of the batch. Their landings give the report line's figures; every target
+    // is a keyframe time (a keyframe every 25 pictures), so the first picture shown lies less than
+    // a second from it and is a keyframe exactly when it is a whole number of seconds away.
+    // Without sound every picture is shown: the first one is the keyframe at the target.
+    SeekRows table;
+    ASSERT_TRUE(waitFor([&] { table = seekRows(m_Report); return table.rows.size() >= 21; }, 15000));
+    EXPECT_TRUE(table.headerFirst);
+    int sum = 0, most = 0, least = SeekStats::NoSeekYet;
+    qint64 bytes = 0;
+    for (int i = 0; i < 21; ++i) {
+        const QStringList &f = table.rows.at(i);
+        SCOPED_TRACE(f.join(',').toStdString());
+        ASSERT_EQ(f.size(), 10);
+        EXPECT_EQ(f[0], QStringLiteral("1"));
+        const int diff = std::abs(f[2].toInt() - f[1].toInt());
+        sum += diff;
+        most = std::max(most, diff);
+        least = std::min(least, diff);
+        EXPECT_LT(std::abs(f[4].toDouble()), 1.0);
+        EXPECT_EQ(f[6] == QStringLiteral("1"), f[5].toInt() % 25 == 0);
+        if (GetParam().generatedWithoutSound) {
+            EXPECT_EQ(f[5], QStringLiteral("0"));
+            EXPECT_EQ(f[6], QStringLiteral("1"));
+        }
+        EXPECT_GE(f[7].toLongLong(), 0);
+        EXPECT_EQ(f[8].toLongLong() > 0, f[9].toInt() > 0);
+        bytes += f[8].toLongLong();
+    }
+    EXPECT_GT(bytes, 0);
+    EXPECT_EQ(lines.first(), SeekStats::reportLine(sum / 21, most, least));
 
     // The batch ended in a fresh open of the same clip, and the run goes on with batch 2.
     EXPECT_TRUE(waitFor([&] { return player.clipsOpened() == 2; }, 5000));

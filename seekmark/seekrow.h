@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// One measured seek as a line of the seek table: which batch asked for it, the second asked for,
+// the second it landed on (the playback position in whole seconds, as the report measures it),
+// the first picture shown after the request (its time, its distance from the target in seconds
+// and in pictures, whether it is a keyframe, how long after the request it came) and what the
+// decoder read for the seek (bytes and distinct 128 KiB blocks, from the request to that picture).
+//
+// A seek that landed without a picture shown before the row had to be written, or a probe seek
+// that never produced one, leaves the picture columns empty; a seek that produced a picture but
+// whose landing was not measured leaves the landed column empty.
+//
+// A plain value: no threads, no locking.
+struct SeekRow {
+    // What the batch column holds for a right-click seek.
+    static constexpr const char *ClickBatch = "click";
+
+    QString batch;                 // batch number from 1, or ClickBatch
+    qint64 target = 0;             // second asked for
+    bool landedKnown = false;
+    qint64 landed = 0;             // whole seconds
+    bool pictureShown = false;
+    double pictureTime = 0.0;      // seconds from the clip's start
+    bool keyFrame = false;
+    qint64 requestToPictureMs = 0;
+    double frameRate = 0.0;        // the clip's pictures per second, for the error in pictures
+    qint64 bytes = 0;
+    int blocks = 0;
+
+    // The picture's time less the target: positive when the picture lies after the second asked for.
+    double errorSeconds() const { return pictureTime - static_cast<double>(target); }
+    // errorSeconds() in pictures of the clip's rate, rounded to the nearest (half away from zero);
+    // 0 for a rate that is not a positive number.
+    qint64 errorPictures() const;
+
+    // "batch,target_s,landed_s,picture_s,error_s,error_pictures,keyframe,request_to_picture_ms,bytes,blocks"
+    static QString csvHeader();
+    // The fields in the header's order; seconds of the picture and of the error with three
+    // decimals, the keyframe as 1 or 0, unknown fields empty. No line end.
+    QString csvLine() const;
+};

@@ -1,0 +1,125 @@
+// The pieces behind seekmark's table of measured seeks: the row and its CSV line, the row's life
+// from request to picture and landing, and the count of what was read for a seek.
+#include "platform/paths.h"
+#include "seekmark/pendingseekrow.h"
+#include "seekmark/seekreadcounter.h"
+#include "seekmark/seekrow.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <optional>
+#include <vector>
+
+namespace {
+
+SeekRow row(qint64 target, double time, double rate, bool key = true)
+{
+    SeekRow r;
+    r.batch = QStringLiteral("2");
+    r.target = r.landed = target;
+    r.landedKnown = r.pictureShown = true;
+    r.pictureTime = time;
+    r.keyFrame = key;
+    r.requestToPictureMs = 35;
+    r.frameRate = rate;
+    r.bytes = 65536;
+    r.blocks = 1;
+    return r;
+}
+
+TEST(SeekRow, LinesCarryTheErrorInSecondsAndPictures)
+{
+    EXPECT_EQ(SeekRow::csvHeader(), QStringLiteral("batch,target_s,landed_s,picture_s,error_s,error_pictures,"
+                                                   "keyframe,request_to_picture_ms,bytes,blocks"));
+    SeekRow noPicture = row(20, 0.0, 25.0);
+    noPicture.pictureShown = false;
+    SeekRow click = row(9, 9.04, 25.0);
+    click.batch = QString::fromLatin1(SeekRow::ClickBatch);
+    click.landedKnown = false;
+    const std::vector<std::pair<SeekRow, const char *>> cases = {
+        {row(4, 4.0, 25.0), "2,4,4,4.000,0.000,0,1,35,65536,1"},
+        {row(12, 12.48, 25.0, false), "2,12,12,12.480,0.480,12,0,35,65536,1"},
+        {row(7, 6.0, 25.0), "2,7,7,6.000,-1.000,-25,1,35,65536,1"},
+        {row(3, 2.99999, 25.0), "2,3,3,3.000,0.000,0,1,35,65536,1"},           // never "-0.000"
+        {row(10, 10.010, 30000.0 / 1001.0), "2,10,10,10.010,0.010,0,1,35,65536,1"},
+        {row(5, 6.0, 0.0), "2,5,5,6.000,1.000,0,1,35,65536,1"},                // no usable rate
+        {noPicture, "2,20,20,,,,,,65536,1"},
+        {click, "click,9,,9.040,0.040,1,1,35,65536,1"},
+    };
+    for (const auto &[r, line] : cases)
+        EXPECT_EQ(r.csvLine(), QString::fromLatin1(line));
+    EXPECT_EQ(paths::seekRowsFile(QStringLiteral("/tmp/x/run.2.txt")),
+              QStringLiteral("/tmp/x/run.2-seeks.csv"));
+    EXPECT_TRUE(paths::seekRowsFile().endsWith(QStringLiteral("/report-seeks.csv")));
+}
+
+// The picture and the landing arrive in either order; a row is written only when its seek landed.
+TEST(PendingSeekRow, FillsInPictureAndLandingInEitherOrder)
+{
+    const SeekReadCounter::Count atPicture{32768, 1};
+    const SeekReadCounter::Count atClose{98304, 3};
+    struct Case {
+        bool picture, land, pictureFirst;
+        const char *line;   // null: nothing written
+    };
+    for (const Case &c : {Case{true, true, true, "1,8,8,8.000,0.000,0,1,120,32768,1"},
+                          Case{true, true, false, "1,8,8,8.000,0.000,0,1,120,32768,1"},
+                          Case{false, true, false, "1,8,8,,,,,,98304,3"},
+                          Case{true, false, true, nullptr}}) {
+        PendingSeekRow pending;
+        pending.landed(1);   // nothing open yet: ignored
+        pending.begin(QStringLiteral("1"), 8, 1000, 25.0);
+        for (int step = 0; step < 2; ++step) {
+            if (c.picture && (step == 0) == c.pictureFirst) {
+                pending.pictureShown(8.0, true, 1120, atPicture);
+                pending.pictureShown(8.04, false, 1160, atClose);   // not the first any more
+            }
+            if (c.land && (step == 0) != c.pictureFirst)
+                pending.landed(8);
+        }
+        EXPECT_EQ(pending.isComplete(), c.picture && c.land);
+        const std::optional<SeekRow> r = pending.close(atClose);
+        EXPECT_FALSE(pending.isOpen());
+        EXPECT_EQ(r ? r->csvLine() : QString(), c.line ? QString::fromLatin1(c.line) : QString());
+    }
+}
+
+// Reads as the driver reports them: offset and requested size, then a short read's actual count.
+TEST(SeekReadCounter, CountsHeldBytesAndEveryBlockTouched)
+{
+    const qint64 B = 131072;
+    struct Case {
+        const char *what;
+        qint64 fileSize;   // -1: no fileOpened report
+        std::vector<std::array<qint64, 3>> reads;   // offset, size, got (-2: no readFailed)
+        qint64 bytes;
+        int blocks;
+    };
+    const std::vector<Case> cases = {
+        {"across a block boundary", 10 * B, {{B - 100, 32768, -2}}, 32768, 2},
+        {"up to a boundary", 10 * B, {{B - 32768, 32768, -2}}, 32768, 1},
+        {"one block twice", 10 * B, {{0, 32768, -2}, {32768, 32768, -2}}, 65536, 1},
+        {"past the end: what the file holds", B + 1000, {{B, 32768, -2}}, 1000, 1},
+        {"wholly past the end", 1000, {{4000, 32768, -2}}, 0, 0},
+        {"size unknown: as asked", -1, {{0, 32768, -2}}, 32768, 1},
+        {"short read: what came", 10 * B, {{0, 32768, 1000}}, 1000, 1},
+        {"failed read: nothing", 10 * B, {{0, 32768, -1}}, 0, 1},
+    };
+    for (const Case &c : cases) {
+        SeekReadCounter counter;
+        if (c.fileSize >= 0)
+            counter.fileOpened(c.fileSize);
+        for (const auto &[offset, size, got] : c.reads) {
+            counter.readBlock(offset, size);
+            if (got != -2)
+                counter.readFailed(offset, size, got);
+        }
+        EXPECT_EQ(counter.count().bytes, c.bytes) << c.what;
+        EXPECT_EQ(counter.count().blocks, c.blocks) << c.what;
+        counter.restart();
+        EXPECT_EQ(counter.count().bytes + counter.count().blocks, 0) << c.what;
+    }
+}
+
+} // namespace
