@@ -432,6 +432,8 @@ qint64 DecoderAgent::positionMs()
         if (clockMs(clock) >= end)
             return end;
         m_Clock.store(clock + 0.04);
+        // The step that crosses the end must not report a position past it.
+        return std::min(clockMs(clock + 0.04), end);
     }
     return clockMs(m_Clock.load());
 }

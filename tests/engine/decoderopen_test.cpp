@@ -87,4 +87,24 @@ TEST(DecoderOpen, AFailedOpenKeepsNoAudioDevice)
     EXPECT_TRUE(other.audioAgent()->isDeviceOpen());
 }
 
+// A stopped clip's position climbs 40 ms a call and stops at the duration, also when the duration
+// is not a multiple of 40 ms (the step that crossed it once reported 8040 for 8021).
+TEST(DecoderOpen, StoppedPositionClimbsFortyMillisecondsACallUpToTheDuration)
+{
+    for (const char *clip : {"h264_noaudio.mp4", "odd_321x241.mkv"}) {
+        DecoderAgent decoder(nullptr, EngineOptions::seekmark());
+        ASSERT_TRUE(decoder.open(testsupport::clipPath(clip))) << clip;
+        const qint64 end = decoder.durationMs();
+        EXPECT_EQ(decoder.positionMs(), 40) << clip;
+        qint64 last = 40;
+        for (int i = 0; i < 300; ++i) {
+            const qint64 now = decoder.positionMs();
+            EXPECT_LE(now, end) << clip;
+            EXPECT_EQ(now, std::min(last + 40, end)) << clip;
+            last = now;
+        }
+        EXPECT_EQ(last, end) << clip;
+    }
+}
+
 } // namespace
