@@ -191,6 +191,7 @@ bool DecoderAgent::openInput(AVFormatContext *context, const char *url)
 
     if (m_AudioStream < 0 || m_Options.noAudioClock)
         m_VideoAgent->setNoAudio(true);
+    m_SoundGate.store(false);
     return true;
 }
 
@@ -321,6 +322,7 @@ bool DecoderAgent::start()
         m_AudioQueue.flush();
         if (m_VideoAgent)
             m_VideoAgent->flush();
+        m_SoundGate.store(false);
     }
     m_Eof.store(false);
     if (m_AudioAgent)
@@ -387,12 +389,13 @@ void DecoderAgent::seekLocked(int seconds)
     m_Drained = false;
     m_NextAudioPts = AV_NOPTS_VALUE;
     m_LastVideoTs = AV_NOPTS_VALUE;
+    m_SoundGate.store(false);
     m_SeekPending.store(true);
 }
 
 AudioPacket *DecoderAgent::nextAudioPacket()
 {
-    if (isStopped())
+    if (isStopped() || !m_SoundGate.load())
         return nullptr;
     return static_cast<AudioPacket *>(m_AudioQueue.take());
 }
@@ -529,6 +532,7 @@ bool DecoderAgent::step()
 
 bool DecoderAgent::readFailed()
 {
+    m_SoundGate.store(true);
     if (m_Options.stopAtEnd) {
         m_Eof.store(true);
         DECODER_LOG(LOG_INFO, "av_read failed");
@@ -638,6 +642,7 @@ bool DecoderAgent::convertAndPush(AVFrame *frame)
     picture->m_Time = static_cast<double>(stamp - m_VideoStartOffset) * av_q2d(stream->time_base);
     picture->m_KeyFrame = frame->key_frame != 0;
     m_VideoAgent->queuePicture(picture);
+    m_SoundGate.store(true);
     return true;
 }
 
@@ -745,6 +750,8 @@ void DecoderAgent::queueAudioFrame(AVFrame *frame)
 
     m_AudioQueue.put(new AudioPacket(&m_AudioQueue, m_AudioBuffer.data(), samples * bytesPerSample,
                                      stamp - m_AudioStartOffset));
+    if (m_AudioQueue.isFull())
+        m_SoundGate.store(true);
     if (m_SeekPending.load()) {
         m_SeekPending.store(false);
         emit seekDone();

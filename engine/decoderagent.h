@@ -177,6 +177,13 @@ private:
 
     std::atomic<bool> m_Eof{false};
     std::atomic<bool> m_SeekPending{false};
+    // The sound waits for the pictures: after the open, a seek or a restart the audio callback
+    // takes no block (plays silence and leaves the clock alone) until the first picture of the new
+    // position is queued. Sound decodes in microseconds, a 1080p picture comes out of the frame
+    // threads several packets later; a clock started by the sound alone ran 50 to 100 ms ahead of
+    // the first pictures, and the scheduler dropped them as late. The gate also opens when the
+    // sound queue is full or the input has ended, so a clip whose pictures never come still plays.
+    std::atomic<bool> m_SoundGate{true};
     QMutex m_Mutex;
 
     FramePtr m_Frame;

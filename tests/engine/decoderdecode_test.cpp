@@ -172,4 +172,24 @@ TEST(DecoderDecode, OnlyTheFirstStreamOfEachKindIsDriven)
     EXPECT_NEAR(decoded.audioSamples / 2.0 / 48000.0, 8.0, 0.1);
 }
 
+// The sound waits for the pictures: in a clip whose video starts 0.3 s after its sound (the file
+// holds that much sound before the first picture), the clock moves only once a picture is queued
+// (nothing takes pictures here, so it is still queued when the clock moves). Started by the sound
+// alone, the clock ran ahead of the first 1080p pictures and the scheduler dropped them.
+TEST(DecoderDecode, TheClockWaitsForTheFirstPicture)
+{
+    const QString path = generatedClip(
+        "late_video.mkv",
+        {QString("ffmpeg -nostdin -loglevel error -y -i '%1' -itsoffset 0.3 -i '%1' -map 1:v -map 0:a -t 3"
+                 " -c copy -f matroska .partial-late_video.mkv")
+             .arg(testsupport::clipPath("h264_long.mp4"))});
+    ASSERT_FALSE(path.isEmpty());
+    DecoderAgent decoder(nullptr, EngineOptions::seekmark());
+    ASSERT_TRUE(decoder.open(path));
+    ASSERT_TRUE(decoder.hasAudio());
+    decoder.start();
+    ASSERT_TRUE(waitFor([&] { return decoder.m_Clock.load() > 0.0; }));
+    EXPECT_GE(decoder.videoAgent()->pictures().count(), 1) << "the clock moved before a picture was queued";
+}
+
 } // namespace
