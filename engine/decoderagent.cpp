@@ -397,7 +397,10 @@ AudioPacket *DecoderAgent::nextAudioPacket()
 {
     if (isStopped() || !m_SoundGate.load())
         return nullptr;
-    return static_cast<AudioPacket *>(m_AudioQueue.take());
+    auto *block = static_cast<AudioPacket *>(m_AudioQueue.take());
+    if (!block && !m_Eof.load() && !isPaused())
+        m_SoundGaps.fetch_add(1);
+    return block;
 }
 
 PixelPacket *DecoderAgent::nextPicture()

@@ -120,6 +120,9 @@ public:
     int64_t startTimeUs() const { return m_StartTime; }
     // Target of the last seek in whole seconds.
     qint64 lastSeek() const { return m_LastSeek.load(); }
+    // How often the audio output asked for sound while playing and found none queued (a gap in
+    // the sound): not counted while the sound waits for the first picture or after the input's end.
+    int soundGaps() const { return m_SoundGaps.load(); }
 
     // The playback clock in seconds: written by the audio output (or, without audio, the
     // scheduler, and while stopped positionMs()), read by the scheduler.
@@ -184,6 +187,7 @@ private:
     // the first pictures, and the scheduler dropped them as late. The gate also opens when the
     // sound queue is full or the input has ended, so a clip whose pictures never come still plays.
     std::atomic<bool> m_SoundGate{true};
+    std::atomic<int> m_SoundGaps{0};
     QMutex m_Mutex;
 
     FramePtr m_Frame;

@@ -240,6 +240,16 @@ void Player::tick()
     // May reopen the clip (end of a batch); the request below then goes to the new one.
     checkSeekTest(now);
 
+    // A debug line whenever the sound ran dry while playing, so that gaps can be counted from the
+    // outside like dropped pictures.
+    if (const FFMpegVideo *video = ffmpegVideo(); video && video->agent()) {
+        const int gaps = video->agent()->soundGaps();
+        if (gaps != m_SoundGaps) {
+            m_SoundGaps = gaps;
+            qDebug() << "sound gaps" << gaps;
+        }
+    }
+
     if (!decision.request || !m_Video)
         return;
 

@@ -163,6 +163,7 @@ private:
     bool m_InNextPicture = false;
     bool m_ReopenPending = false;
     int m_PicturesShown = 0;
+    int m_SoundGaps = 0;          // the open clip's count as last written to the debug output
     int m_ClipsOpened = 0;
 
     // The table of measured seeks, one row per seek (random and right-click), beside the report.

@@ -252,4 +252,23 @@ TEST(DecoderControl, TheWorkerSkipsItsRestOnlyWhileAQueueIsBelowTheMark)
             << r.audioBlocks;
 }
 
+// Reads that stall longer than the queued sound lasts leave gaps in the sound, and they are
+// counted (after a pause and restart, which flushes the queues, as at any time).
+TEST(DecoderControl, GapsInTheSoundAreCounted)
+{
+    FileByteSource source(testsupport::clipPath("h264_long.mp4"));
+    DecoderAgent decoder(&source, EngineOptions::seekmark());
+    ASSERT_TRUE(decoder.open());
+    decoder.start();
+    ASSERT_TRUE(waitFor([&] { return decoder.m_Clock.load() > 0.5; }));
+    const int before = decoder.soundGaps();
+    decoder.pause();
+    settle(300);
+    decoder.start();
+    source.delayMs.store(1500);
+    EXPECT_TRUE(waitFor([&] { return decoder.soundGaps() > before; }, 20000));
+    source.delayMs.store(0);
+    decoder.stop();
+}
+
 } // namespace

@@ -31,6 +31,8 @@ public:
     explicit FileByteSource(const QString &path) : m_File(path) { m_File.open(QIODevice::ReadOnly); }
     qint64 read(char *buffer, qint64 offset, qint64 size) override
     {
+        if (const int delay = delayMs.load())
+            QThread::msleep(delay);
         if (failReads.load() || !m_File.isOpen() || offset < 0 || !m_File.seek(offset))
             return -1;
         const qint64 count = m_File.read(buffer, size);
@@ -46,6 +48,7 @@ public:
     std::atomic<qint64> bytesRead{0};
     std::atomic<qint64> firstOffset{-1};
     std::atomic<bool> failReads{false};   // every read reports a driver failure (-1)
+    std::atomic<int> delayMs{0};          // every read waits this long first (slow storage)
 
 private:
     QFile m_File;
