@@ -86,7 +86,7 @@ wait_for_end() { # errfile pattern field last duration
   done
 }
 
-run_seekmark() { # clip -> "cpu shown dropped p50 p95 kb xcpu"
+run_seekmark() { # clip -> "cpu shown dropped p50 p95 kb xcpu gaps"
   local clip=$1 frames last err=$work/seekmark.err tfile=$work/time.txt x0 x1
   frames=$(frames_of "$clip"); last=$(awk -v f="$frames" -v r="$(rate_of "$clip")" 'BEGIN { split(r, a, "/"); print (f - 1) * a[2] / a[1] - 0.001 }')
   : > "$err"; rm -f "$tfile"
@@ -104,11 +104,13 @@ run_seekmark() { # clip -> "cpu shown dropped p50 p95 kb xcpu"
   dropped=$((frames - shown))
   p50=$(grep -a '^shown ' "$err" | awk '{ d = ($2 - $4) * 1000; if (d < 0) d = -d; print d }' | pct 50)
   p95=$(grep -a '^shown ' "$err" | awk '{ d = ($2 - $4) * 1000; if (d < 0) d = -d; print d }' | pct 95)
+  local gaps
+  gaps=$(grep -a '^sound gaps ' "$err" | tail -1 | awk '{ print $3 }')
   read -r u s kb < <(tail -1 "$tfile")
-  echo "$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }') $shown $dropped $p50 $p95 $kb $(awk -v a="$x0" -v b="$x1" 'BEGIN { print b - a }')"
+  echo "$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }') $shown $dropped $p50 $p95 $kb $(awk -v a="$x0" -v b="$x1" 'BEGIN { print b - a }') ${gaps:-0}"
 }
 
-run_framewise() { # clip -> "cpu shown dropped - - kb xcpu"
+run_framewise() { # clip -> "cpu shown dropped - - kb xcpu -"
   local clip=$1 frames last err=$work/framewise.err tfile=$work/time.txt x0 x1
   frames=$(frames_of "$clip"); last=$(awk -v f="$frames" -v r="$(rate_of "$clip")" 'BEGIN { split(r, a, "/"); print (f - 1) * a[2] / a[1] - 0.001 }')
   : > "$err"; rm -f "$tfile"
@@ -127,10 +129,10 @@ run_framewise() { # clip -> "cpu shown dropped - - kb xcpu"
   local shown
   shown=$(grep -a '^PAcket V1 ' "$err" | awk '{ print $3 }' | sort -u | wc -l)
   read -r u s kb < <(tail -1 "$tfile")
-  echo "$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }') $shown $((frames - shown)) - - $kb $(awk -v a="$x0" -v b="$x1" 'BEGIN { print b - a }')"
+  echo "$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }') $shown $((frames - shown)) - - $kb $(awk -v a="$x0" -v b="$x1" 'BEGIN { print b - a }') -"
 }
 
-run_ffplay() { # clip w h -> "cpu shown dropped - - kb xcpu"
+run_ffplay() { # clip w h -> "cpu shown dropped - - kb xcpu -"
   local clip=$1 frames err=$work/ffplay.err tfile=$work/time.txt x0 x1
   frames=$(frames_of "$clip")
   : > "$err"; rm -f "$tfile"
@@ -141,7 +143,7 @@ run_ffplay() { # clip w h -> "cpu shown dropped - - kb xcpu"
   fd=$(tr '\r' '\n' < "$err" | grep -o 'fd= *[0-9]*' | tail -1 | tr -dc 0-9)
   fd=${fd:-0}
   read -r u s kb < <(tail -1 "$tfile")
-  echo "$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }') $((frames - fd)) $fd - - $kb $(awk -v a="$x0" -v b="$x1" 'BEGIN { print b - a }')"
+  echo "$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }') $((frames - fd)) $fd - - $kb $(awk -v a="$x0" -v b="$x1" 'BEGIN { print b - a }') -"
 }
 
 # Our window's size, for ffplay's: seekmark's player window as it opens.
@@ -172,12 +174,13 @@ first_clip=$(ls "$clips"/*.mp4 | head -1)
 read -r W H < <(window_size "$first_clip")
 
 echo "Playback: median of $reps runs each (runs of the three players alternate); CPU = user + sys s of the"
-echo "player's process, X = the X server's CPU s meanwhile; |pic - clock| = |picture time - audio clock| at"
+echo "player's process, X = the X server's CPU s meanwhile; sound gaps = times the sound ran dry while"
+echo "playing (seekmark's \"sound gaps\" line); |pic - clock| = |picture time - audio clock| at"
 echo "upload, ms; memory = peak resident MB; bound = picture queue 31 x w x h x 3 + audio queue 31 x 288000"
 echo "+ 150 MB (framewise: two picture queues + 150 MB). Window ${W}x${H} for all three (ffplay -x $W -y $H)."
 echo
-echo "| clip | player | CPU s | X s | shown | dropped | pic-clock p50 | p95 | peak MB | bound MB | CPU / ffplay |"
-echo "|---|---|---|---|---|---|---|---|---|---|---|"
+echo "| clip | player | CPU s | X s | shown | dropped | sound gaps | pic-clock p50 | p95 | peak MB | bound MB | CPU / ffplay |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
 for clip in "$clips"/720p30.mp4 "$clips"/1080p30.mp4 "$clips"/1080p60.mp4; do
   [ -f "$clip" ] || continue
   name=$(basename "$clip" .mp4)
@@ -194,8 +197,8 @@ for clip in "$clips"/720p30.mp4 "$clips"/1080p30.mp4 "$clips"/1080p60.mp4; do
   pc=$(medians < "$work/p.txt" | awk '{ print $1 }')
   for who in seekmark framewise ffplay; do
     case $who in seekmark) f=s; b=$bound ;; framewise) f=f; b=$bound2 ;; ffplay) f=p; b=- ;; esac
-    read -r c s d p50 p95 k x <<< "$(medians < "$work/$f.txt")"
-    echo "| $name | $who | $c | $x | $s | $d | $p50 | $p95 | $(mb "$k") | $b | $(ratio "$c" "$pc") |"
+    read -r c s d p50 p95 k x g <<< "$(medians < "$work/$f.txt")"
+    echo "| $name | $who | $c | $x | $s | $d | $g | $p50 | $p95 | $(mb "$k") | $b | $(ratio "$c" "$pc") |"
   done
 done
 
