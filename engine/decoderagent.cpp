@@ -226,6 +226,7 @@ bool DecoderAgent::openStreams()
             m_Width = m_VideoCodec->width;
             m_Height = m_VideoCodec->height;
             m_VideoAgent = new VideoAgent(&m_Clock, m_Width, m_Height, context->duration, m_Options);
+            m_VideoAgent->setPictureClockFlag(&m_PicturesDriveClock);
             const AVRational codecBase = m_VideoCodec->time_base;
             const double videoBase = codecBase.den != 0 ? av_q2d(codecBase) : 0.0;
             DECODER_LOG(LOG_INFO, QStringLiteral("video time base :%1").arg(QString::number(videoBase)));
@@ -390,6 +391,7 @@ void DecoderAgent::seekLocked(int seconds)
     m_NextAudioPts = AV_NOPTS_VALUE;
     m_LastVideoTs = AV_NOPTS_VALUE;
     m_SoundGate.store(false);
+    m_PicturesDriveClock.store(m_AudioStream >= 0);
     m_SeekPending.store(true);
 }
 
@@ -398,7 +400,9 @@ AudioPacket *DecoderAgent::nextAudioPacket()
     if (isStopped() || !m_SoundGate.load())
         return nullptr;
     auto *block = static_cast<AudioPacket *>(m_AudioQueue.take());
-    if (!block && !m_Eof.load() && !isPaused())
+    if (block)
+        m_PicturesDriveClock.store(false);
+    else if (!m_Eof.load() && !isPaused())
         m_SoundGaps.fetch_add(1);
     return block;
 }

@@ -188,6 +188,9 @@ private:
     // sound queue is full or the input has ended, so a clip whose pictures never come still plays.
     std::atomic<bool> m_SoundGate{true};
     std::atomic<int> m_SoundGaps{0};
+    // Set by a seek, cleared by the audio output once it plays a block again: meanwhile the
+    // pictures drive the clock (see VideoAgent::setPictureClockFlag()).
+    std::atomic<bool> m_PicturesDriveClock{false};
     QMutex m_Mutex;
 
     FramePtr m_Frame;

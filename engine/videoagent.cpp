@@ -78,6 +78,7 @@ void VideoAgent::dispose()
     if (m_Inside) {
         m_DisposePending = true;
         m_Clock = nullptr;
+        m_PictureClock = nullptr;
         flush();
         return;
     }
@@ -113,7 +114,7 @@ PixelPacket *VideoAgent::choose()
         return m_Current;
     }
 
-    if (m_NoAudio) {
+    if (m_NoAudio || (m_PictureClock && m_PictureClock->load())) {
         m_Clock->store(headTime);
         return advance();
     }

@@ -69,6 +69,11 @@ public:
     virtual void flush();
 
     void setNoAudio(bool noAudio) { m_NoAudio = noAudio; }
+    // A flag, owned by the decoder, that makes the pictures drive the clock for a while as if
+    // there were no sound: set by a seek, cleared once the sound of the new position plays. Until
+    // then the clock still shows the old position, and against it the new pictures would be
+    // dropped as late (a seek backwards) or held as early.
+    void setPictureClockFlag(const std::atomic<bool> *flag) { m_PictureClock = flag; }
     bool noAudio() const { return m_NoAudio; }
 
     bool isInsideNextPicture() const { return m_Inside; }
@@ -95,6 +100,7 @@ private:
     const EngineOptions m_Options;
     PixelPacket *m_Current = nullptr;   // owned; the picture handed out last
     bool m_NoAudio = false;
+    const std::atomic<bool> *m_PictureClock = nullptr;   // the decoder's; may be null
     bool m_Inside = false;              // a nextPicture() call is running
     bool m_DisposePending = false;      // dispose() came while a call was running
 };
