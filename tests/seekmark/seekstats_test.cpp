@@ -9,123 +9,76 @@ namespace {
 
 TEST(SeekStats, BatchOfTwentyOneWritesOneLineAndRestarts)
 {
-    SeekStats stats;
-    // Twenty seeks that land on their target, then one 21 s off.
-    for (int i = 0; i < 20; ++i) {
-        const SeekStats::Landing l = stats.record(100 + i, 100 + i);
-        EXPECT_FALSE(l.batchComplete) << "seek " << i + 1;
-        EXPECT_TRUE(l.reportLine.isEmpty());
-    }
-    EXPECT_EQ(stats.seekCount(), 20);
-    const SeekStats::Landing last = stats.record(61, 40);
-    ASSERT_TRUE(last.batchComplete);
-    EXPECT_EQ(last.reportLine, QStringLiteral("Average 1 MAX DIFF 21 MIN DIFF 0"));
-    EXPECT_EQ(last.average, 1);
-    EXPECT_EQ(last.maxDiff, 21);
-    EXPECT_EQ(last.minDiff, 0);
-
-    // Restarted: the next seek alone sets both extremes.
-    EXPECT_EQ(stats.seekCount(), 0);
-    EXPECT_EQ(stats.diffSum(), 0);
-    EXPECT_EQ(stats.minDiff(), SeekStats::NoSeekYet);
-    const SeekStats::Landing next = stats.record(10, 13);
-    EXPECT_EQ(next.maxDiff, 3);
-    EXPECT_EQ(next.minDiff, 3);
-    EXPECT_FALSE(next.batchComplete);
-}
-
-TEST(SeekStats, AverageDropsTheFraction)
-{
-    // The example of the report format: 21 differences summing to 47, largest 6, smallest 0.
-    std::vector<int> diffs = {6, 0, 5};
-    diffs.insert(diffs.end(), 18, 2);
-    SeekStats stats;
-    SeekStats::Landing l;
-    for (int d : diffs)
-        l = stats.record(1000 + d, 1000);
-    ASSERT_TRUE(l.batchComplete);
-    EXPECT_EQ(l.reportLine, QStringLiteral("Average 2 MAX DIFF 6 MIN DIFF 0"));
-}
-
-TEST(SeekStats, DirectionOfLanding)
-{
-    struct Row {
-        qint64 position, target;
-        int absDiff;
-        bool forward;
+    struct Case {
+        const char *name;
+        std::vector<int> diffs;   // landing minus target; the batch is padded with 2s to 21
+        const char *line;
     };
-    const Row rows[] = {
-        {50, 50, 0, false},
-        {48, 50, 2, false},  // early
-        {52, 50, 2, true},   // late
-        {0, 7, 7, false},
+    const Case cases[] = {
+        {"twenty on target, one 21 s late", {21, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         "Average 1 MAX DIFF 21 MIN DIFF 0"},
+        // The report format's example: the average drops the fraction (47 / 21).
+        {"sum 47", {6, 0, 5}, "Average 2 MAX DIFF 6 MIN DIFF 0"},
+        {"early and late count alike", {-2, 2}, "Average 2 MAX DIFF 2 MIN DIFF 2"},
     };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(testing::Message() << row.position << " for " << row.target);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<int> diffs = c.diffs;
+        diffs.resize(21, 2);
         SeekStats stats;
-        const SeekStats::Landing l = stats.record(row.position, row.target);
-        EXPECT_EQ(l.absDiff, row.absDiff);
-        EXPECT_EQ(l.forward, row.forward);
-        EXPECT_EQ(stats.diffSum(), row.absDiff);
+        SeekStats::Landing l;
+        for (size_t i = 0; i < diffs.size(); ++i) {
+            l = stats.record(100 + diffs[i], 100);
+            EXPECT_EQ(l.absDiff, std::abs(diffs[i]));
+            EXPECT_EQ(l.forward, diffs[i] > 0);
+            EXPECT_EQ(l.batchComplete, i == 20) << "seek " << i + 1;
+            EXPECT_EQ(l.reportLine.isEmpty(), i < 20);
+        }
+        EXPECT_EQ(l.reportLine, QString::fromLatin1(c.line));
+        EXPECT_EQ(l.reportLine, SeekStats::reportLine(l.average, l.maxDiff, l.minDiff));
+        // Restarted: the next seek alone sets both extremes.
+        EXPECT_EQ(stats.seekCount(), 0);
+        const SeekStats::Landing next = stats.record(10, 13);
+        EXPECT_EQ(next.maxDiff, 3);
+        EXPECT_EQ(next.minDiff, 3);
     }
-    // Early and late count alike in the batch.
-    SeekStats both;
-    both.record(48, 50);
-    const SeekStats::Landing l = both.record(52, 50);
-    EXPECT_EQ(l.average, 2);
-    EXPECT_EQ(l.maxDiff, 2);
-    EXPECT_EQ(l.minDiff, 2);
 }
 
-TEST(SeekStats, RandomTarget)
+TEST(SeekStats, Targets)
 {
-    struct Row {
+    // Random seconds leave out the last 30 of the clip; clips of 30 s or less have none.
+    struct Random {
         int random;
         qint64 duration;
         bool valid;
         int seconds;
     };
-    const Row rows[] = {
-        {41, 100, true, 41},   {70, 100, true, 0},    {69, 100, true, 69},
-        {12345, 31, true, 0},  {5, 30, false, 0},     {5, 0, false, 0},
-        {5, -1, false, 0},     {0, 1000, true, 0},    {-3, 100, true, 67},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(testing::Message() << row.random << " in " << row.duration);
-        const SeekStats::Target t = SeekStats::randomTarget(row.random, row.duration);
-        EXPECT_EQ(t.valid, row.valid);
-        if (row.valid) {
-            EXPECT_EQ(t.seconds, row.seconds);
-            EXPECT_TRUE(t.reason.isEmpty());
-        } else {
-            EXPECT_FALSE(t.reason.isEmpty());
-            EXPECT_FALSE(t.reason.contains(QLatin1Char('\n')));
-        }
+    const Random randoms[] = {{41, 100, true, 41}, {70, 100, true, 0},  {69, 100, true, 69},
+                              {12345, 31, true, 0}, {5, 30, false, 0},   {5, 0, false, 0},
+                              {5, -1, false, 0},    {0, 1000, true, 0},  {-3, 100, true, 67}};
+    for (const Random &r : randoms) {
+        SCOPED_TRACE(testing::Message() << r.random << " in " << r.duration);
+        const SeekStats::Target t = SeekStats::randomTarget(r.random, r.duration);
+        EXPECT_EQ(t.valid, r.valid);
+        EXPECT_EQ(t.valid ? t.seconds : 0, r.seconds);
+        EXPECT_EQ(t.reason.isEmpty(), r.valid);
+        EXPECT_FALSE(t.reason.contains(QLatin1Char('\n')));
     }
-}
 
-TEST(SeekStats, ClickTarget)
-{
-    struct Row {
+    struct Click {
         qint64 duration;
         int x, width;
         qint64 seconds;
     };
-    const Row rows[] = {
-        {100, 0, 640, 0},
-        {100, 320, 640, 50},
-        {100, 639, 640, 99},    // last column: never the duration itself
-        {90, 448, 640, 63},     // 90 * 0.7 is 62.99999... in doubles
-        {3600, 599, 600, 3594},
-        {100, 700, 640, 99},    // outside the window: the nearest edge
-        {100, -5, 640, 0},
-        {100, 10, 0, 0},        // no width
-        {0, 300, 640, 0},       // no duration
+    const Click clicks[] = {
+        {100, 320, 640, 50}, {100, 639, 640, 99},   // the last column is never the duration itself
+        {90, 448, 640, 63},                         // 90 * 0.7 is 62.99999... in doubles
+        {3600, 599, 600, 3594}, {100, 700, 640, 99}, {100, -5, 640, 0},   // outside: the nearest edge
+        {100, 10, 0, 0}, {0, 300, 640, 0},          // no width, no duration
     };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(testing::Message() << row.duration << " s, x " << row.x << " of " << row.width);
-        EXPECT_EQ(SeekStats::clickTarget(row.duration, row.x, row.width), row.seconds);
-    }
+    for (const Click &c : clicks)
+        EXPECT_EQ(SeekStats::clickTarget(c.duration, c.x, c.width), c.seconds)
+            << c.duration << " s, x " << c.x << " of " << c.width;
 }
 
 } // namespace
