@@ -649,7 +649,8 @@ bool DecoderAgent::convertAndPush(AVFrame *frame)
     picture->m_Time = static_cast<double>(stamp - m_VideoStartOffset) * av_q2d(stream->time_base);
     picture->m_KeyFrame = frame->key_frame != 0;
     m_VideoAgent->queuePicture(picture);
-    m_SoundGate.store(true);
+    if (m_VideoAgent->pictures().count() >= soundWaitsForPictures)
+        m_SoundGate.store(true);
     return true;
 }
 

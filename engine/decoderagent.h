@@ -46,6 +46,8 @@ class DecoderAgent : public JobThread {
 public:
     static constexpr int audioBufferSize = 288000;
     static constexpr int audioQueueCapacity = 31;
+    // Pictures queued before the sound starts (see m_SoundGate).
+    static constexpr int soundWaitsForPictures = 4;
     // The largest pictures taken. The picture queue holds up to 31 RGB24 copies of the opened size
     // and the decoder several more of its own, so a header that declares a huge size (or a stream
     // that switches to one) would otherwise cost gigabytes before a single picture is shown. 4096
@@ -181,11 +183,13 @@ private:
     std::atomic<bool> m_Eof{false};
     std::atomic<bool> m_SeekPending{false};
     // The sound waits for the pictures: after the open, a seek or a restart the audio callback
-    // takes no block (plays silence and leaves the clock alone) until the first picture of the new
-    // position is queued. Sound decodes in microseconds, a 1080p picture comes out of the frame
-    // threads several packets later; a clock started by the sound alone ran 50 to 100 ms ahead of
-    // the first pictures, and the scheduler dropped them as late. The gate also opens when the
-    // sound queue is full or the input has ended, so a clip whose pictures never come still plays.
+    // takes no block (plays silence and leaves the clock alone) until soundWaitsForPictures
+    // pictures of the new position are queued. Sound decodes in microseconds, a 1080p picture
+    // comes out of the frame threads several packets later, and the display takes its first
+    // pictures slowly (shaders compiled, the texture allocated: ticks of 25-30 ms instead of 5);
+    // a clock started by the sound alone ran 50 to 100 ms ahead of the first pictures, and the
+    // scheduler dropped them as late. The gate also opens when the sound queue is full or the
+    // input has ended, so a clip whose pictures never come still plays.
     std::atomic<bool> m_SoundGate{true};
     std::atomic<int> m_SoundGaps{0};
     // Set by a seek, cleared by the audio output once it plays a block again: meanwhile the
