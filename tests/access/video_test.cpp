@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -76,7 +78,10 @@ TEST_F(VideoTest, UrlSelectsTheDriverAndTheNameAndOnlyAnOpenSourceIsDriven)
             const QStringList calls{QString("started %1").arg(handle), QString("paused %1").arg(handle),
                                     QString("read %1 0 16").arg(handle)};
             EXPECT_EQ(d->events, driven ? calls : QStringList{});
-            EXPECT_EQ(d->closed, driven ? QList<qint64>{handle} : QList<qint64>{});
+            // As a vector: Qt 6.4 compares two empty QList<qint64> with memcmp on null pointers,
+            // which UBSan reports.
+            EXPECT_EQ(std::vector<qint64>(d->closed.begin(), d->closed.end()),
+                      driven ? std::vector<qint64>{handle} : std::vector<qint64>{});
         }
     }
     EXPECT_FALSE(TestVideo(nullptr, "file://C:/a.mp4").isOpened());
