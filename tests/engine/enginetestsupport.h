@@ -10,6 +10,7 @@
 #include "engine/engineoptions.h"
 #include "engine/pixelpacket.h"
 #include "engine/videoagent.h"
+#include "tests/common/enginerun.h"
 #include "tests/common/framenumber.h"
 
 #include <QCoreApplication>
@@ -110,18 +111,8 @@ private:
     QtMsgType m_Least;
 };
 
-// Polls (processing events) until the condition holds or the deadline passes.
-inline bool waitFor(const std::function<bool()> &condition, int timeoutMs = 30000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
+// Polls (processing events) until the condition holds; the deadline grows in sanitizer builds.
+using testsupport::waitFor;
 
 // Lets queued events and the worker run for a while, for checks that something does NOT happen.
 inline void settle(int ms)
