@@ -50,6 +50,10 @@ void AudioFeed::fill(uint8_t *buffer, int length, int mixVolume, double timeBase
 
 void AudioFeed::discardCurrent()
 {
+    // Nothing to drop at the first start: leave the field alone rather than write it while SDL's
+    // audio thread may already read it.
+    if (!m_Current)
+        return;
     delete m_Current;
     m_Current = nullptr;
 }
