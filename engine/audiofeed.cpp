@@ -20,6 +20,10 @@ AudioFeed::~AudioFeed()
 
 void AudioFeed::fill(uint8_t *buffer, int length, int mixVolume, double timeBase, std::atomic<double> *clock)
 {
+    if (m_DiscardPending.exchange(false)) {
+        delete m_Current;
+        m_Current = nullptr;
+    }
     if (length <= 0)
         return;
     std::memset(buffer, 0, static_cast<size_t>(length));
@@ -50,10 +54,5 @@ void AudioFeed::fill(uint8_t *buffer, int length, int mixVolume, double timeBase
 
 void AudioFeed::discardCurrent()
 {
-    // Nothing to drop at the first start: leave the field alone rather than write it while SDL's
-    // audio thread may already read it.
-    if (!m_Current)
-        return;
-    delete m_Current;
-    m_Current = nullptr;
+    m_DiscardPending.store(true);
 }

@@ -11,9 +11,10 @@ class AudioPacket;
 // given volume into a cleared buffer and sets the playback clock to the time of the block it is
 // playing. It only knows where blocks come from, so it can be driven by a plain queue in tests.
 //
-// Threads: fill() runs on SDL's audio thread; discardCurrent() on the controlling thread only
-// while the callback is shut out (device paused and locked). m_Current and m_Offset therefore
-// belong to whichever of the two holds SDL's device lock.
+// Threads: fill() runs on SDL's audio thread and alone touches m_Current and m_Offset.
+// discardCurrent() comes from the controlling thread and only raises an atomic flag that the next
+// fill() acts on: SDL's device lock did not order the controlling thread's access against the
+// audio thread's under ThreadSanitizer with the dummy driver, so the block is never handed across.
 class AudioFeed {
 public:
     // Returns the next block (the caller owns it) or null when none is available.
@@ -31,9 +32,9 @@ public:
     // timeBase, in seconds, for every chunk taken from a block.
     void fill(uint8_t *buffer, int length, int mixVolume, double timeBase, std::atomic<double> *clock);
 
-    // Drops the partly played block (on resume). The offset is kept on purpose: the next fill
-    // finds no block while the offset still points into one, plays one buffer of silence, and
-    // starts on a fresh block the call after.
+    // Drops the partly played block (on resume), at the start of the next fill(). The offset is
+    // kept on purpose: that fill finds no block while the offset still points into one, plays one
+    // buffer of silence, and starts on a fresh block the call after.
     void discardCurrent();
 
     int offset() const { return m_Offset; }
@@ -43,4 +44,5 @@ private:
     Source m_Source;
     AudioPacket *m_Current = nullptr;   // owned; the block being played
     int m_Offset = 0;                   // read position in m_Current; 0 = fetch the next block
+    std::atomic<bool> m_DiscardPending{false};
 };
