@@ -102,10 +102,8 @@ TEST(SeekmarkProgram, ClipOnTheCommandLineNeedsNoDialogAndTheTerminalStaysQuiet)
     EXPECT_TRUE(poll([&] { return !windowRect(player).intersects(windowRect(access)); }, 5000))
         << "the access view covers the player";
 
-    int first = -1, later = -1;
-    const auto frame = [&] { return frameNumberOn(screenshot(player), QSize(640, 360)); };
-    ASSERT_TRUE(poll([&] { return (first = frame()) >= 0; }, 30000));
-    EXPECT_TRUE(poll([&] { return (later = frame()) > first; }, 30000));
+    // Pictures are being shown: each would have written debug lines.
+    ASSERT_TRUE(poll([&] { return frameNumberOn(screenshot(player), QSize(640, 360)) >= 5; }, 30000));
     for (const char *debugLine : {"FPS DELAY", "shown ", "FileAccessView::OPENED"})
         EXPECT_FALSE(run.output().contains(QLatin1String(debugLine))) << debugLine << run.outputTail();
 }
@@ -116,14 +114,10 @@ TEST(ClipDialog, OffersEveryVideoFileAndStartsWhereTheLastClipWas)
     QSettings settings(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
     const QString own = QStringLiteral("Video Files (*.mp4 *.mpg *.mkv)");
     auto dialog = ClipDialog::create(QStringLiteral("Open Video"), own, QDir::homePath(), settings);
-    const QStringList filters = dialog->nameFilters();
-    ASSERT_EQ(filters.size(), 3);
-    EXPECT_EQ(filters.at(0), own);
+    EXPECT_EQ(dialog->nameFilters(),
+              QStringList({own, "All video files (*.mp4 *.mpg *.mkv *.ts *.m2ts *.mts *.mov *.m4v *.webm *.avi *.flv "
+                                "*.wmv *.ogv *.3gp *.mxf *.y4m)", "All files (*)"}));
     EXPECT_EQ(dialog->selectedNameFilter(), own);
-    for (const char *kind : {"*.ts", "*.m2ts", "*.mov", "*.webm", "*.y4m", "*.mp4", "*.mkv"})
-        EXPECT_TRUE(filters.at(1).startsWith(QStringLiteral("All video files (")) && filters.at(1).contains(QLatin1String(kind)))
-            << kind;
-    EXPECT_EQ(filters.at(2), QStringLiteral("All files (*)"));
     EXPECT_EQ(dialog->directory().absolutePath(), QDir::homePath());
 
     ClipDialog::rememberClip(settings, dir.filePath(QStringLiteral("capture.ts")));
@@ -148,11 +142,8 @@ TEST(WindowPlacement, TheSecondWindowGoesBesideTheFirstWithinTheScreen)
         {{700, 0, 580, 1000}, {700 - gap - 600, 0}},  // nor below: left
         {{0, 0, 1280, 1024}, {680, 974}},          // nowhere: the bottom-right corner
     };
-    for (const auto &row : rows) {
-        const QPoint at = WindowPlacement::beside(row.main, view, screen);
-        EXPECT_EQ(at, row.expected) << row.main.width() << "x" << row.main.height();
-        EXPECT_TRUE(screen.contains(QRect(at, view)));
-    }
+    for (const auto &row : rows)
+        EXPECT_EQ(WindowPlacement::beside(row.main, view, screen), row.expected) << row.main.width();
 }
 
 } // namespace
