@@ -20,7 +20,8 @@ seeks=${SEEKS:-50}
 
 work=$(mktemp -d /tmp/seekmark-bench.XXXXXX)
 mkdir -p "$work/runtime" && chmod 700 "$work/runtime"
-export HOME=$work XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=dummy
+# SEEKMARK_DEBUG=1: the programs write the debug lines counted here only when asked to.
+export HOME=$work XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=dummy SEEKMARK_DEBUG=1
 unset SDL_VIDEODRIVER
 
 # A display of our own.

@@ -3,10 +3,10 @@
 #include "engine/decoderagent.h"
 #include "engine/engineoptions.h"
 #include "engine/pixelpacket.h"
+#include "platform/clipdialog.h"
 #include "platform/debugoutput.h"
 #include "platform/paths.h"
 
-#include <QFileDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -14,6 +14,7 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -43,6 +44,7 @@ Player::Player(const QString &name, QWidget *parent)
 
 Player::Player(const Clips &clips, QWidget *parent)
     : QOpenGLWidget(parent)
+    , m_NoMessageBox(clips.fromCommandLine)
 {
     construct(&clips);
 }
@@ -107,18 +109,22 @@ QString Player::chooseFile(const Clips *clips, bool first)
 {
     if (clips)
         return first ? clips->first : clips->second;
-    return QFileDialog::getOpenFileName(this, tr("Open Video"), paths::framewiseDialogFolder(),
-                                        tr("Video Files (*.mp4 *.mpg *.mkv)"));
+    return ClipDialog::ask(tr("Open Video"), tr("Video Files (*.mp4 *.mpg *.mkv)"),
+                           paths::framewiseDialogFolder());
 }
 
 bool Player::openClip(DecoderAgent &decoder, const QString &fileName)
 {
     if (decoder.open(fileName))
         return true;
+    m_OpenFailed = true;
+    if (m_NoMessageBox) {
+        std::fprintf(stderr, "framewise: cannot open %s\n", qPrintable(fileName));
+        return false;
+    }
     QMessageBox::critical(this, QStringLiteral("Cannot open file"),
                           QStringLiteral("The file %1 cannot be opened").arg(fileName),
                           QMessageBox::Ok, QMessageBox::NoButton);
-    m_OpenFailed = true;
     return false;
 }
 

@@ -51,6 +51,9 @@ public:
     struct Clips {
         QString first;
         QString second;
+        // Named on the command line: a clip that cannot be opened is named on stderr, with no
+        // message box, and the program ends with status 1.
+        bool fromCommandLine = false;
     };
 
     // The program's window: asks for the two clips in open-file dialogs. name is not used.
@@ -63,8 +66,8 @@ public:
     // of 1. Qt's default compatibility profile is kept, as the renderer uses legacy GL calls.
     static QSurfaceFormat surfaceFormat();
 
-    // A clip could not be opened: the message box has been shown and closed, nothing was started,
-    // and the program ends (with exit status 0).
+    // A clip could not be opened: the message box has been shown and closed (or, for clips from
+    // the command line, the clip named on stderr), nothing was started, and the program ends.
     bool openFailed() const { return m_OpenFailed; }
 
     QSize pictureSize1() const { return QSize(m_Picture1Width, m_Picture1Height); }
@@ -132,4 +135,5 @@ private:
     bool m_Paused = false;
     bool m_InTick = false;   // a tick is running (guards against re-entry from event processing)
     bool m_OpenFailed = false;
+    bool m_NoMessageBox = false;   // the clips came from the command line
 };

@@ -5,11 +5,15 @@
 #   tsan    the ThreadSanitizer build: the tests of the threaded code (tsan_tests below), no display
 #   fuzz    the libFuzzer target over opening and decoding (clang, AddressSanitizer + UBSan), seeded
 #           with the clip corpus, for a bounded time
-# A stage that fails does not stop the others. The run ends with one line per stage and then
-# ctest's closing lines of each test stage, and exits non-zero if any stage failed.
+# A stage that fails does not stop the others. The tests are built whatever configured a folder
+# before (scripts/run-seekmark.sh leaves build/ without them), and a test stage that runs no test
+# fails. The run ends with one line per stage (with the number of tests run) and then ctest's
+# closing lines of each test stage, and exits non-zero if any stage failed.
 #   scripts/run-tests.sh                                  every stage
 #   SEEKMARK_STAGES="normal tsan" scripts/run-tests.sh    only these stages
 #   SEEKMARK_FUZZ_SECONDS=600 scripts/run-tests.sh        fuzz longer (default 120)
+#   SEEKMARK_CTEST_ARGS="-R Seek" scripts/run-tests.sh    more arguments for ctest (here: a subset)
+#   SEEKMARK_BUILD_ROOT=/tmp/x scripts/run-tests.sh       build folders under /tmp/x, not the checkout
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 bash "$here/scripts/setup.sh" || exit 1
@@ -20,6 +24,8 @@ bash "$here/scripts/setup.sh" || exit 1
 tsan_tests=(engine_tests access_tests hostile_tests)
 fuzz_seconds=${SEEKMARK_FUZZ_SECONDS:-120}
 stages=${SEEKMARK_STAGES:-${SEEKMARK_BUILDS:-"normal asan tsan fuzz"}}
+root=${SEEKMARK_BUILD_ROOT:-$here}
+read -r -a ctest_extra <<<"${SEEKMARK_CTEST_ARGS:-}"
 
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-/tmp/runtime-$(id -u)}
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
@@ -37,13 +43,16 @@ summary=()       # one line per stage
 ctest_lines=()   # ctest's closing lines per test stage
 status=0
 
-# Runs a ctest command line in a build folder, shows its output and keeps its closing lines.
+# Runs a ctest command line in a build folder, shows its output and keeps its closing lines; sets
+# tests_run to how many tests ran ("no tests" when none did).
 run_ctest() { # KIND DIR COMMAND...
   local kind=$1 dir=$2
   shift 2
   local log=$dir/ctest-output.log
-  (cd "$dir" && "$@") 2>&1 | tee "$log"
+  (cd "$dir" && "$@" "${ctest_extra[@]}") 2>&1 | tee "$log"
   local rc=${PIPESTATUS[0]}
+  tests_run=$(sed -n 's/.* tests failed out of \([0-9]*\).*/\1 tests/p' "$log" | tail -1)
+  tests_run=${tests_run:-no tests}
   ctest_lines+=("$kind build:")
   while IFS= read -r line; do
     ctest_lines+=("$line")
@@ -51,7 +60,7 @@ run_ctest() { # KIND DIR COMMAND...
              -e '/^The following tests FAILED/,/^Errors while running CTest/p' "$log")
   return "$rc"
 }
-ctest_cmd=(ctest --output-on-failure --timeout 600 -j2)
+ctest_cmd=(ctest --output-on-failure --no-tests=error --timeout 600 -j2)
 # -noreset: by default the X server resets whenever its last client goes, and a test that connects
 # during the reset fails to start ("could not connect to display") -- short tests come and go fast.
 xvfb=(xvfb-run -a -s "-screen 0 1280x1024x24 -noreset")
@@ -68,12 +77,13 @@ tsan_prefix() { # PROBE_BINARY
 for kind in $stages; do
   started=$SECONDS
   build_seconds=
+  tests_run=
   result=passed
   echo "== $kind: build =="
   case $kind in
     normal)
-      dir=$here/build
-      if ! bash "$here/scripts/build.sh" "$dir"; then
+      dir=$root/build
+      if ! bash "$here/scripts/build.sh" "$dir" -DSEEKMARK_TESTS=ON; then
         result="FAILED (build)"
       else
         build_seconds=$((SECONDS - started))
@@ -81,8 +91,8 @@ for kind in $stages; do
         run_ctest "$kind" "$dir" "${xvfb[@]}" "${ctest_cmd[@]}" || result="FAILED (tests)"
       fi ;;
     asan)
-      dir=$here/build-asan
-      if ! bash "$here/scripts/build.sh" "$dir" -DSEEKMARK_SANITIZE=ON; then
+      dir=$root/build-asan
+      if ! bash "$here/scripts/build.sh" "$dir" -DSEEKMARK_SANITIZE=ON -DSEEKMARK_TESTS=ON; then
         result="FAILED (build)"
       else
         build_seconds=$((SECONDS - started))
@@ -98,9 +108,10 @@ for kind in $stages; do
           "${xvfb[@]}" "${ctest_cmd[@]}" --repeat until-pass:2 || result="FAILED (tests)"
       fi ;;
     tsan)
-      dir=$here/build-tsan
+      dir=$root/build-tsan
       labels=$(IFS='|'; echo "^(${tsan_tests[*]})\$")
-      if ! SEEKMARK_TARGETS="${tsan_tests[*]}" bash "$here/scripts/build.sh" "$dir" -DSEEKMARK_TSAN=ON; then
+      if ! SEEKMARK_TARGETS="${tsan_tests[*]}" bash "$here/scripts/build.sh" "$dir" -DSEEKMARK_TSAN=ON \
+          -DSEEKMARK_TESTS=ON; then
         result="FAILED (build)"
       else
         build_seconds=$((SECONDS - started))
@@ -112,7 +123,7 @@ for kind in $stages; do
           "${prefix[@]}" "${ctest_cmd[@]}" -L "$labels" || result="FAILED (tests)"
       fi ;;
     fuzz)
-      dir=$here/build-fuzz
+      dir=$root/build-fuzz
       cxx=$(command -v clang++ || command -v clang++-14 || true)
       cc=$(command -v clang || command -v clang-14 || true)
       if [ -z "$cxx" ] || [ -z "$cc" ]; then
@@ -126,14 +137,14 @@ for kind in $stages; do
         # Seeds: the clip corpus the normal build made (made here when that stage did not run) and
         # its hostile corpus when there is one, copied afresh each time; the corpus the fuzzer
         # grows stays in the build folder.
-        clips=$here/build/clips
+        clips=$root/build/clips
         if [ ! -f "$clips/corpus.stamp" ]; then
           clips=$dir/clips
           [ -f "$clips/corpus.stamp" ] || bash "$here/tests/clips/make_clips.sh" "$clips"
         fi
         rm -rf "$dir/fuzz-seeds" "$dir/fuzz-artifacts"
         mkdir -p "$dir/fuzz-seeds" "$dir/fuzz-corpus" "$dir/fuzz-artifacts"
-        for seeds in "$clips" "$here/build/hostile"; do
+        for seeds in "$clips" "$root/build/hostile"; do
           [ -d "$seeds" ] && find "$seeds" -maxdepth 1 -type f ! -name '*.stamp' ! -name '.*' \
             -exec cp {} "$dir/fuzz-seeds/" \;
         done
@@ -165,6 +176,7 @@ for kind in $stages; do
   esac
   total=$((SECONDS - started))
   case $result in passed*) ;; *) status=1 ;; esac
+  [ -n "$tests_run" ] && result="$result, $tests_run"
   if [ -n "$build_seconds" ]; then
     summary+=("$(printf '%-7s %5d s (build %d s, run %d s)  %s' "$kind" "$total" "$build_seconds" "$((total - build_seconds))" "$result")")
   else

@@ -5,11 +5,11 @@
 #include "engine/decoderagent.h"
 #include "engine/pixelpacket.h"
 #include "engine/schedulerdecision.h"
+#include "platform/clipdialog.h"
 #include "platform/debugoutput.h"
 #include "platform/paths.h"
 
 #include <QDebug>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMetaObject>
@@ -74,8 +74,8 @@ void Player::construct(const Setup &setup)
     setWindowTitle(QStringLiteral("seekmark"));
 
     if (setup.askForClip) {
-        m_FileName = QFileDialog::getOpenFileName(this, tr("Open Video"), paths::dialogFolder(),
-                                                  tr("Video Files (*.mp4 *.mpg *.mkv)"));
+        m_FileName = ClipDialog::ask(tr("Open Video"), tr("Video Files (*.mp4 *.mpg *.mkv)"),
+                                     paths::dialogFolder());
     } else {
         m_FileName = setup.clip;
     }

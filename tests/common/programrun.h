@@ -108,11 +108,12 @@ inline void keyTo(const QString &id, const QString &key)
     xdo({"key", key});
 }
 
-// One run of a built program with its own home and runtime folders, its output in a file;
-// asked to terminate, then killed, when the object goes.
+// One run of a built program with its own home and runtime folders, its output (stdout and stderr)
+// in a file; asked to terminate, then killed, when the object goes. With debugOutput the run
+// shows its debug lines (SEEKMARK_DEBUG=1), which most tests read.
 class ProgramRun {
 public:
-    explicit ProgramRun(const QString &program)
+    explicit ProgramRun(const QString &program, const QStringList &arguments = {}, bool debugOutput = true)
     {
         const QString runtime = m_Home.filePath(QStringLiteral("runtime"));
         QDir().mkpath(runtime);
@@ -122,10 +123,15 @@ public:
         env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
         env.insert(QStringLiteral("HOME"), m_Home.path());
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        env.remove(QStringLiteral("XDG_CONFIG_HOME"));   // the remembered dialog folder stays in HOME
+        if (debugOutput)
+            env.insert(QStringLiteral("SEEKMARK_DEBUG"), QStringLiteral("1"));
+        else
+            env.remove(QStringLiteral("SEEKMARK_DEBUG"));
         m_Process.setProcessEnvironment(env);
         m_Process.setProcessChannelMode(QProcess::MergedChannels);
         m_Process.setStandardOutputFile(homeFile(QStringLiteral("output.txt")));
-        m_Process.start(binDir() + QLatin1Char('/') + program, {});
+        m_Process.start(binDir() + QLatin1Char('/') + program, arguments);
         m_Started = m_Process.waitForStarted(10000);
     }
     ~ProgramRun()

@@ -2,7 +2,7 @@
 // typing a path, its window read from screenshots. Both clips show the same source picture after
 // the start and after a right-click seek, the title's readout names the pictures on screen,
 // playback runs at about the clips' rate, and a clip that cannot be opened ends the program with
-// a message and exit status 0.
+// a message and exit status 0 (status 1 for clips named on the command line, which need no dialogs).
 #include "tests/common/programrun.h"
 #include "tests/common/screenpicture.h"
 
@@ -195,6 +195,22 @@ TEST(FramewiseProgram, ClipThatCannotBeOpenedEndsWithStatusZero)
     ASSERT_TRUE(run.process().waitForFinished(20000)) << "still running after the box closed";
     EXPECT_EQ(run.process().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(run.process().exitCode(), 0);
+}
+
+TEST(FramewiseProgram, ClipsOnTheCommandLineNeedNoDialogs)
+{
+    if (const QString why = missingXTools(); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+    const QString clip = clipPath("h264_aac.mp4");
+    ProgramRun run(QStringLiteral("framewise"), {QStringLiteral("--debug"), clip, clip}, false);
+    ASSERT_FALSE(waitForWindow(QStringLiteral("^framewise - 1: ")).isEmpty()) << run.outputTail();
+    EXPECT_TRUE(windowsNamed(QStringLiteral("^Open Video$")).isEmpty());
+    EXPECT_TRUE(poll([&] { return run.output().contains(QStringLiteral("PAcket V1")); }, 10000)) << run.outputTail();
+
+    ProgramRun missing(QStringLiteral("framewise"), {clip, QStringLiteral("/nonexistent/clip.mp4")}, false);
+    ASSERT_TRUE(missing.process().waitForFinished(30000)) << missing.outputTail();
+    EXPECT_EQ(missing.process().exitCode(), 1);
+    EXPECT_TRUE(missing.output().contains(QStringLiteral("framewise: cannot open /nonexistent/clip.mp4")));
 }
 
 } // namespace

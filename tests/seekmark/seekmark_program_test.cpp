@@ -1,11 +1,17 @@
 // The built seekmark driven as a person would: its open dialog cancelled, its windows found by
 // their titles, its picture read from screenshots, a right click and T sent to its window, its
-// report (in its home folder) and debug output read back.
+// report (in its home folder) and debug output read back. Then a clip named on the command line,
+// and the pieces of daily use beneath: the clip dialog both programs share and where the second
+// window goes.
 #include "tests/common/programrun.h"
 #include "tests/common/screenpicture.h"
 
+#include "platform/clipdialog.h"
+#include "platform/windowplacement.h"
+
 #include <gtest/gtest.h>
 
+#include <QFileDialog>
 #include <QRegularExpression>
 
 using namespace testsupport;
@@ -65,6 +71,79 @@ TEST(SeekmarkProgram, CancelledDialogPlaysTheSampleAndASeekTestBatchReachesTheRe
         EXPECT_TRUE(out.contains(QString::fromLatin1(text))) << "missing debug line: " << text;
     run.process().terminate();
     EXPECT_TRUE(run.process().waitForFinished(15000)) << "seekmark ignored SIGTERM";
+}
+
+// A window's frame as xdotool sees it.
+QRect windowRect(const QString &id)
+{
+    QMap<QString, int> v;
+    for (const QString &line : QString::fromLatin1(xdo({"getwindowgeometry", "--shell", id})).split(QLatin1Char('\n')))
+        v[line.section(QLatin1Char('='), 0, 0)] = line.section(QLatin1Char('='), 1).toInt();
+    return QRect(v.value("X"), v.value("Y"), v.value("WIDTH"), v.value("HEIGHT"));
+}
+
+TEST(SeekmarkProgram, ClipOnTheCommandLineNeedsNoDialogAndTheTerminalStaysQuiet)
+{
+    if (const QString why = missingXTools(); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+    {
+        ProgramRun missing(QStringLiteral("seekmark"), {QStringLiteral("/nonexistent/clip.mp4")}, false);
+        ASSERT_TRUE(missing.process().waitForFinished(30000)) << missing.outputTail();
+        EXPECT_EQ(missing.process().exitCode(), 1);
+        EXPECT_TRUE(missing.output().contains(QStringLiteral("seekmark: cannot open /nonexistent/clip.mp4")))
+            << missing.outputTail();
+    }
+    ProgramRun run(QStringLiteral("seekmark"), {sampleClip()}, false);
+    const QString player = waitForWindow(QStringLiteral("^seekmark - sample.mp4$"));
+    ASSERT_FALSE(player.isEmpty()) << "no player window" << run.outputTail();
+    EXPECT_TRUE(windowsNamed(QStringLiteral("^Open Video$")).isEmpty());
+    const QString access = waitForWindow(QStringLiteral("^File access$"));
+    ASSERT_FALSE(access.isEmpty());
+    EXPECT_TRUE(poll([&] { return !windowRect(player).intersects(windowRect(access)); }, 5000))
+        << "the access view covers the player";
+
+    // Pictures are being shown: each would have written debug lines.
+    ASSERT_TRUE(poll([&] { return frameNumberOn(screenshot(player), QSize(640, 360)) >= 5; }, 30000));
+    for (const char *debugLine : {"FPS DELAY", "shown ", "FileAccessView::OPENED"})
+        EXPECT_FALSE(run.output().contains(QLatin1String(debugLine))) << debugLine << run.outputTail();
+}
+
+TEST(ClipDialog, OffersEveryVideoFileAndStartsWhereTheLastClipWas)
+{
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    const QString own = QStringLiteral("Video Files (*.mp4 *.mpg *.mkv)");
+    auto dialog = ClipDialog::create(QStringLiteral("Open Video"), own, QDir::homePath(), settings);
+    EXPECT_EQ(dialog->nameFilters(),
+              QStringList({own, "All video files (*.mp4 *.mpg *.mkv *.ts *.m2ts *.mts *.mov *.m4v *.webm *.avi *.flv "
+                                "*.wmv *.ogv *.3gp *.mxf *.y4m)", "All files (*)"}));
+    EXPECT_EQ(dialog->selectedNameFilter(), own);
+    EXPECT_EQ(dialog->directory().absolutePath(), QDir::homePath());
+
+    ClipDialog::rememberClip(settings, dir.filePath(QStringLiteral("capture.ts")));
+    EXPECT_EQ(ClipDialog::create(QString(), own, QDir::homePath(), settings)->directory().absolutePath(), dir.path());
+    QSettings again(settings.fileName(), QSettings::IniFormat);   // between runs
+    EXPECT_EQ(ClipDialog::startFolder(again, QDir::homePath()), dir.path());
+    ClipDialog::rememberClip(settings, QStringLiteral("/gone/away/clip.mp4"));
+    EXPECT_EQ(ClipDialog::startFolder(settings, QDir::homePath()), QDir::homePath());
+}
+
+TEST(WindowPlacement, TheSecondWindowGoesBesideTheFirstWithinTheScreen)
+{
+    const QRect screen(0, 0, 1280, 1024);
+    const QSize view(600, 50);
+    const int gap = WindowPlacement::kGap;
+    const struct {
+        QRect main;
+        QPoint expected;
+    } rows[] = {
+        {{0, 0, 640, 480}, {640 + gap, 0}},        // right
+        {{0, 0, 1000, 480}, {0, 480 + gap}},       // no room on the right: below
+        {{700, 0, 580, 1000}, {700 - gap - 600, 0}},  // nor below: left
+        {{0, 0, 1280, 1024}, {680, 974}},          // nowhere: the bottom-right corner
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(WindowPlacement::beside(row.main, view, screen), row.expected) << row.main.width();
 }
 
 } // namespace
