@@ -9,25 +9,22 @@
 
 namespace {
 
-using Step = ClipPairing::Step;
+using Pairing = PairingReadout::Pairing;
 using R = PairingReadout;
 using Event = std::function<void(PairingReadout &)>;
 
-// One tick as the player runs it: the first clip's picture shown, the second's compared (and, on
-// a skip, the second's next one taken; on an advance, the first's next one passed over), then
-// the second's shown.
-Event tick(double time1, double time2, Step step = Step::InStep, double after = 0.0)
+// One tick as the pairing runs it: the first clip's picture shown, then the second clip's
+// pictures taken (none when it holds, more than one when it skips), the last one shown.
+Event tick(double time1, std::vector<double> times2 = {}, Pairing pairing = Pairing::InStep)
 {
     return [=](PairingReadout &r) {
         r.picture(R::First, time1);
         r.shown(R::First);
-        r.picture(R::Second, time2);
-        if (step == Step::SkipSecond)
-            r.picture(R::Second, after);
-        if (step == Step::AdvanceFirst)
-            r.picture(R::First, after);
-        r.paired(step);
-        r.shown(R::Second);
+        for (double t : times2)
+            r.picture(R::Second, t);
+        if (!times2.empty())
+            r.shown(R::Second);
+        r.paired(pairing, int(times2.size()) - 1);
     };
 }
 
@@ -55,32 +52,29 @@ TEST(PairingReadout, Title)
     const Row rows[] = {
         {"nothing shown yet", {}, "framewise"},
         {"first pair",
-         {tick(0.0, 0.0)},
-         "framewise - 1: 0.000 s #0 | 2: 0.000 s #0 | in step | skips 0, advances 0 | showing 1"},
+         {tick(0.0, {0.0})},
+         "framewise - 1: 0.000 s #0 | 2: 0.000 s #0 | in step | skips 0, holds 0 | showing 1"},
         {"a picture handed out again counts once",
-         {tick(0.0, 0.0), tick(0.04, 0.04), tick(0.04, 0.04), tick(0.08, 0.08)},
-         "framewise - 1: 0.080 s #2 | 2: 0.080 s #2 | in step | skips 0, advances 0 | showing 1"},
-        {"the second clip skips a picture: both count, the later one is shown",
-         {tick(0.0, 0.0), tick(0.04, 0.0, Step::SkipSecond, 0.04)},
-         "framewise - 1: 0.040 s #1 | 2: 0.040 s #1 | second skipped | skips 1, advances 0 | showing 1"},
-        {"the first clip advances: the passed picture counts but is not shown",
-         {tick(0.0, 0.04, Step::AdvanceFirst, 0.04)},
-         "framewise - 1: 0.000 s #0 | 2: 0.040 s #0 | first advanced | skips 0, advances 1 | showing 1"},
-        {"after an advance the first clip's next picture is #2",
-         {tick(0.0, 0.04, Step::AdvanceFirst, 0.04), tick(0.08, 0.08)},
-         "framewise - 1: 0.080 s #2 | 2: 0.080 s #1 | in step | skips 0, advances 1 | showing 1"},
+         {tick(0.0, {0.0}), tick(0.04, {0.04}), tick(0.04, {0.04}), tick(0.08, {0.08})},
+         "framewise - 1: 0.080 s #2 | 2: 0.080 s #2 | in step | skips 0, holds 0 | showing 1"},
+        {"the second clip skips two pictures: all count, the last one is shown",
+         {tick(0.0, {0.0}), tick(0.04, {0.0167, 0.0333, 0.05}, Pairing::SkipSecond)},
+         "framewise - 1: 0.040 s #1 | 2: 0.050 s #3 | second skipped | skips 2, holds 0 | showing 1"},
+        {"the second clip holds its picture",
+         {tick(0.0, {0.0}), tick(0.0167, {}, Pairing::HoldSecond)},
+         "framewise - 1: 0.017 s #1 | 2: 0.000 s #0 | second held | skips 0, holds 1 | showing 1"},
         {"no picture of the second clip yet",
          {firstOnly(0.0)},
-         "framewise - 1: 0.000 s #0 | 2: - | no second picture | skips 0, advances 0 | showing 1"},
+         "framewise - 1: 0.000 s #0 | 2: - | no second picture | skips 0, holds 0 | showing 1"},
         {"a seek clears the pictures and the counts",
-         {tick(0.0, 0.04, Step::AdvanceFirst, 0.04), tick(0.08, 0.0, Step::SkipSecond, 0.04), seek(12)},
-         "framewise - 1: - | 2: - | seeking to 12 s | skips 0, advances 0 | showing 1"},
+         {tick(0.0, {0.0}), tick(0.04, {}, Pairing::HoldSecond), tick(0.08, {0.04, 0.08}, Pairing::SkipSecond), seek(12)},
+         "framewise - 1: - | 2: - | seeking to 12 s | skips 0, holds 0 | showing 1"},
         {"second clip on screen, paused",
-         {tick(1.0, 1.0), [](R &r) { r.setShowing(R::Second); }, [](R &r) { r.setPaused(true); }},
-         "framewise - 1: 1.000 s #0 | 2: 1.000 s #0 | in step | skips 0, advances 0 | showing 2 | paused"},
+         {tick(1.0, {1.0}), [](R &r) { r.setShowing(R::Second); }, [](R &r) { r.setPaused(true); }},
+         "framewise - 1: 1.000 s #0 | 2: 1.000 s #0 | in step | skips 0, holds 0 | showing 2 | paused"},
         {"times below zero and a rounding zero",
-         {tick(-1e-12, -0.021, Step::SkipSecond, -0.021)},
-         "framewise - 1: 0.000 s #0 | 2: -0.021 s #0 | second skipped | skips 1, advances 0 | showing 1"},
+         {tick(-1e-12, {-0.021})},
+         "framewise - 1: 0.000 s #0 | 2: -0.021 s #0 | in step | skips 0, holds 0 | showing 1"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -108,20 +102,20 @@ TEST(PairingReadout, TitleThrottle)
     const Row rows[] = {
         {0, none, true},   // the bare name, once
         {4, none, false},
-        {1000, tick(0.0, 0.0), true},   // the first pair: nothing taken for long
-        {1040, tick(0.04, 0.04), false},
-        {1080, tick(0.08, 0.08), false},
+        {1000, tick(0.0, {0.0}), true},   // the first pair: nothing taken for long
+        {1040, tick(0.04, {0.04}), false},
+        {1080, tick(0.08, {0.08}), false},
         {1099, none, false},
         {1100, none, true},   // the held-back change goes out on a later tick
         {1104, none, false},   // nothing new
-        {1120, tick(0.12, 0.12), false},
+        {1120, tick(0.12, {0.12}), false},
         {1130, pause, true},   // controls at once
         {1131, second, true},
         {1150, resume, true},
-        {1160, tick(0.16, 0.16), false},
+        {1160, tick(0.16, {0.16}), false},
         {1170, seek(5), true},
         {1190, firstOnly(4.0), true},   // the first picture after a seek, though alone, at once
-        {1230, tick(4.04, 4.04), false},   // the pair that follows is throttled again
+        {1230, tick(4.04, {4.04}), false},   // the pair that follows is throttled again
         {1289, none, false},
         {1290, none, true},
         {1400, none, false},
