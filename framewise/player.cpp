@@ -268,14 +268,10 @@ void Player::mousePressEvent(QMouseEvent *event)
 
 void Player::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    // A double click does nothing of its own, and switches the clip once like a single click.
-    // Qt delivers its second press as a press too, which has just switched the clip back: undo
-    // that (the repaint it asked for has not happened yet, so nothing flickers).
-    if (m_Primary && event->button() == Qt::LeftButton) {
-        m_ShowFirst = !m_ShowFirst;
-        update();
-        showingChanged();
-    }
+    // A double click does nothing of its own, so it switches the clip once, by its first press.
+    // Its second press comes only as this event (QWidget's default would pass it on as a press
+    // and switch the clip back).
+    event->accept();
 }
 
 void Player::keyPressEvent(QKeyEvent *event)
