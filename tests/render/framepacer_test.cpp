@@ -8,12 +8,8 @@
 
 namespace {
 
-enum class Reply {
-    None,  // the tick must not ask
-    New,   // a picture never shown before
-    Same,  // the picture shown last
-    Null,  // nothing
-};
+// None: the tick must not ask; New: a picture never shown before; Same: the one shown last.
+enum class Reply { None, New, Same, Null };
 
 struct Step {
     qint64 advance;       // ms since the previous tick
@@ -72,23 +68,6 @@ TEST(FramePacer, ScriptedTicks)
             EXPECT_EQ(pacer.accumulated(), step.accumulated);
         }
     }
-}
-
-TEST(FramePacer, AnEqualTimeStampIsARepeatAndTracesCarryTheAccumulatorBefore)
-{
-    FramePacer pacer;
-    pacer.setFrameRate(25.0);
-    pacer.tick(0);
-    pacer.tick(23);   // 63 gathered
-    EXPECT_EQ(pacer.noPicture().trace(), QByteArray("drop ZERO: 63\n"));
-    EXPECT_EQ(pacer.picture(1.0).trace(), QByteArray());
-    pacer.tick(33);   // 63 + 40 - 40 + 10
-    // Another packet with the same stamp is not uploaded again, and the backlog goes.
-    const FramePacer::PictureDecision repeat = pacer.picture(1.0);
-    EXPECT_EQ(repeat.outcome, FramePacer::Outcome::Repeat);
-    EXPECT_EQ(repeat.accumulatedBefore, 73);
-    EXPECT_EQ(repeat.trace(), QByteArray("repeat ZERO: 73\n"));
-    EXPECT_EQ(pacer.accumulated(), 0);
 }
 
 TEST(FramePacer, LateTicksAndAClockRunningBack)
