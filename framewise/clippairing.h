@@ -55,7 +55,6 @@ public:
     // The first clip's rate, used as it is (0 or nonsense paces at 25); returns the logged interval
     // in whole milliseconds.
     int setFrameRate(double rate);
-    int frameInterval() const { return m_Pacer.frameInterval(); }
 
     Tick tick(qint64 nowMs, PictureSource &first, PictureSource &second);
     // Both clips were sought to the given second: their next pictures start over.

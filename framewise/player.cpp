@@ -164,13 +164,13 @@ void Player::stopRendering()
         m_RenderTimer->stop();
 }
 
-void Player::upload(PictureRenderer &renderer, const PixelPacket *picture, int width, int height)
+void Player::upload(PictureRenderer &renderer, const uint8_t *rgb, int width, int height)
 {
     // Before the window was first shown there is no context (and no texture) yet.
-    if (!isValid() || !picture)
+    if (!isValid())
         return;
     makeCurrent();
-    renderer.upload(picture->m_Buffer, width, height);
+    renderer.upload(rgb, width, height);
     doneCurrent();
 }
 
@@ -194,14 +194,14 @@ void Player::timerEventCus()
         return;
     }
     // The pictures belong to the decoders' schedulers and stay valid until their next request.
-    upload(m_Renderer1, m_Pictures1.current(), m_Picture1Width, m_Picture1Height);
+    upload(m_Renderer1, m_Pictures1.current()->m_Buffer, m_Picture1Width, m_Picture1Height);
     qDebug() << "PAcket V1" << tick.time1;
     if (tick.skipped)
         qDebug() << ClipPairing::skipLine();
     if (tick.paired)
         qDebug() << "PAcket V2" << tick.time2;
     if (tick.secondMoved)
-        upload(m_Renderer2, m_Pictures2.current(), m_Picture2Width, m_Picture2Height);
+        upload(m_Renderer2, m_Pictures2.current()->m_Buffer, m_Picture2Width, m_Picture2Height);
     update();
     refreshTitle();
 }

@@ -13,7 +13,6 @@
 #include <memory>
 
 class DecoderAgent;
-class PixelPacket;
 class QTimer;
 
 // framewise's window: asks for two clips, decodes both at once with one DecoderAgent each, shows
@@ -66,11 +65,7 @@ public:
 
     QSize pictureSize1() const { return QSize(m_Picture1Width, m_Picture1Height); }
     QSize pictureSize2() const { return QSize(m_Picture2Width, m_Picture2Height); }
-    bool showsFirst() const { return m_ShowFirst; }
-    bool isPaused() const { return m_Paused; }
     bool isRendering() const;
-    int frameInterval() const { return m_Pairing.frameInterval(); }
-    int clickTarget() const { return m_ClickTarget; }
 
 signals:
     void endCheckFile();
@@ -96,7 +91,7 @@ private:
     void construct(const Clips *clips);
     QString chooseFile(const Clips *clips, bool first);
     bool openClip(DecoderAgent &decoder, const QString &fileName);
-    void upload(PictureRenderer &renderer, const PixelPacket *picture, int width, int height);
+    void upload(PictureRenderer &renderer, const uint8_t *rgb, int width, int height);
     void seekClick(int x);
     // Sets the readout as the window title when it changed and the throttle lets it.
     void refreshTitle();

@@ -45,28 +45,23 @@ ff "${src[@]}" -vf "$(framenumber_filter 640 480),fps=60" -c:v libx264 -preset v
 const QSize kPicture(640, 480);
 
 // The window as a screenshot shows it: which clip (by its square) and which frame number.
-struct Look {
-    Marker marker = Marker::None;
-    int number = -1;
-    qint64 atMs = 0;   // when the screenshot was taken, on the test's clock
-};
-
-Look look(const QString &id, const QElapsedTimer &clock)
+std::pair<Marker, int> look(const QString &id)
 {
-    Look l;
-    const qint64 before = clock.elapsed();
     const QImage image = screenshot(id);
-    l.atMs = (before + clock.elapsed()) / 2;
-    l.marker = image.isNull() ? Marker::None : markerOn(image, kPicture);
-    if (l.marker != Marker::None)
-        l.number = frameNumberOn(image, kPicture);
-    return l;
+    const Marker marker = image.isNull() ? Marker::None : markerOn(image, kPicture);
+    return {marker, marker == Marker::None ? -1 : frameNumberOn(image, kPicture)};
 }
 
-// Pauses (space) and reads both clips: the first, a left click to the second, a left click back;
-// leaves the window paused on the first. Where they differ (a decoder that fell behind on a loaded
-// machine) plays on briefly and looks again, a few times.
-std::pair<int, int> compareClips(const QString &id, const QElapsedTimer &clock, std::string *log)
+bool shows(const QString &id, Marker marker)
+{
+    return poll([&] { return look(id).first == marker; }, 5000);
+}
+
+// Pauses (space) and reads both clips: the first, a left click to the second, a left click back
+// (at two places: two quick clicks at one place are a double click); leaves the window paused on
+// the first. Where they differ (a decoder that fell behind on a loaded machine) plays on briefly
+// and looks again, a few times.
+std::pair<int, int> compareClips(const QString &id, std::string *log)
 {
     std::pair<int, int> both{-1, -1};
     for (int attempt = 0; attempt < 3 && (both.first < 0 || both.first != both.second); ++attempt) {
@@ -75,20 +70,15 @@ std::pair<int, int> compareClips(const QString &id, const QElapsedTimer &clock, 
             QThread::msleep(400);
         }
         keyTo(id, QStringLiteral("space"));
-        int last = -2;
-        Look l;
-        EXPECT_TRUE(poll([&] { const int before = last; l = look(id, clock); last = l.number;
-                               return l.marker == Marker::Red && l.number >= 0 && l.number == before; }, 10000, 250))
+        std::pair<Marker, int> l, before;
+        EXPECT_TRUE(poll([&] { before = l; l = look(id); return l.first == Marker::Red && l.second >= 0 && l == before; }, 10000, 250))
             << "the first clip's picture did not stop after space";
-        both.first = l.number;
-        // Clicks at two places: two quick clicks at one place are a double click.
+        both.first = l.second;
         clickAt(id, 1, 0.4);
-        EXPECT_TRUE(poll([&] { l = look(id, clock); return l.marker == Marker::Blue; }, 5000))
-            << "a left click did not switch to the second clip";
-        both.second = l.number;
+        EXPECT_TRUE(poll([&] { l = look(id); return l.first == Marker::Blue; }, 5000)) << "a left click did not switch";
+        both.second = l.second;
         clickAt(id, 1, 0.6);
-        EXPECT_TRUE(poll([&] { return look(id, clock).marker == Marker::Red; }, 5000))
-            << "a left click did not switch back";
+        EXPECT_TRUE(shows(id, Marker::Red)) << "a left click did not switch back";
         *log += "\n  first " + std::to_string(both.first) + ", second " + std::to_string(both.second);
     }
     return both;
@@ -126,20 +116,19 @@ TEST(FramewiseProgram, KeepsClipsOfTwoRatesInStepThroughClicksAndKeys)
     ASSERT_TRUE(run.answerDialog(clips.filePath("fresh_h264_60.mp4"))) << "no second dialog";
     const QString id = waitForWindow(QStringLiteral("^framewise"));
     ASSERT_FALSE(id.isEmpty()) << "no framewise window" << run.outputTail();
+    std::pair<Marker, int> first, later;
+    ASSERT_TRUE(poll([&] { first = look(id); return first.second >= 1 && first.first == Marker::Red; }, 20000))
+        << "no numbered picture of the first clip; last " << first.second << run.outputTail();
     QElapsedTimer clock;
     clock.start();
-
-    Look first, later;
-    ASSERT_TRUE(poll([&] { first = look(id, clock); return first.number >= 1 && first.marker == Marker::Red; }, 20000))
-        << "no numbered picture of the first clip; last " << first.number << run.outputTail();
     QThread::msleep(2000);
-    ASSERT_TRUE(poll([&] { later = look(id, clock); return later.number >= 0; }, 15000));
-    const double rate = (later.number - first.number) * 1000.0 / (later.atMs - first.atMs);
+    ASSERT_TRUE(poll([&] { later = look(id); return later.second >= 0; }, 15000));
+    const double rate = (later.second - first.second) * 1000.0 / clock.elapsed();
     // Loose: a loaded machine shows fewer pictures; never noticeably more than 25 a second.
-    EXPECT_TRUE(rate > 25 * 0.3 && rate < 25 * 1.3) << first.number << " -> " << later.number << ": " << rate;
+    EXPECT_TRUE(rate > 25 * 0.3 && rate < 25 * 1.3) << first.second << " -> " << later.second << ": " << rate;
 
     std::string log;
-    std::pair<int, int> both = compareClips(id, clock, &log);
+    std::pair<int, int> both = compareClips(id, &log);
     EXPECT_GE(both.first, 0) << log;
     EXPECT_EQ(both.first, both.second) << "after the start:" << log;
     checkReadout(id, both, 0, 0);
@@ -148,21 +137,21 @@ TEST(FramewiseProgram, KeepsClipsOfTwoRatesInStepThroughClicksAndKeys)
     // Paused: a double click switches the clip once (its second press must not switch it back).
     // (F is not checked: without a window manager full screen changes nothing on this display.)
     xdo({"mousemove", "--window", id, "100", "100", "click", "--repeat", "2", "--delay", "80", "1"});
-    EXPECT_TRUE(poll([&] { return look(id, clock).marker == Marker::Blue; }, 5000)) << "a double click did not switch once";
+    EXPECT_TRUE(shows(id, Marker::Blue)) << "a double click did not switch once";
     clickAt(id, 1, 0.4);
-    EXPECT_TRUE(poll([&] { return look(id, clock).marker == Marker::Red; }, 5000));
+    EXPECT_TRUE(shows(id, Marker::Red));
     // A right click while paused restarts rendering a second later, and the next space resumes
     // (it does not pause). The first clip's keyframes are 2 s apart and its video starts 21 ms
     // late, so it lands a keyframe early: the second clip shows where it landed and waits.
     clickAt(id, 3, 12.5 / 20);
     const int target = 12 * 25;
-    Look l;
-    ASSERT_TRUE(poll([&] { l = look(id, clock); return l.marker == Marker::Red && l.number >= target - 50 && l.number < target + 75; },
-                     20000)) << "the first clip did not move to about " << target << "; last " << l.number << run.outputTail();
+    std::pair<Marker, int> l;
+    ASSERT_TRUE(poll([&] { l = look(id); return l.first == Marker::Red && l.second >= target - 50 && l.second < target + 75; },
+                     20000)) << "the first clip did not move to about " << target << "; last " << l.second << run.outputTail();
     keyTo(id, QStringLiteral("space"));
     QThread::msleep(3000);
     log.clear();
-    both = compareClips(id, clock, &log);
+    both = compareClips(id, &log);
     EXPECT_EQ(both.first, both.second) << "after the seek:" << log;
     EXPECT_TRUE(both.first >= target - 50 && both.first < 20 * 25 - 1) << "not merely both at the end" << log;
     // Counted from where each clip landed: a keyframe at most two seconds (plus the late start)
