@@ -16,7 +16,7 @@ struct Clip {
     double unit = 0.0;    // stamps rounded to this (Matroska: milliseconds)
 };
 
-// A decoder's pictures, all queued at once unless the clip is closed.
+// A decoder's pictures, all queued at once; with queued off none is (a decoder that lags).
 class Times : public PictureSource {
 public:
     explicit Times(const Clip &clip)
