@@ -68,6 +68,10 @@ ClipPairing::Tick ClipPairing::tick(qint64 nowMs, PictureSource &first, PictureS
         m_Time2 = *got;
         ++taken;
         m_Readout.picture(PairingReadout::Second, m_Alignment.relative(StartAlignment::Second, *got));
+        // Not the picture peeked at: the scheduler held its own (or a seek emptied the queue
+        // meanwhile). Asking again would not move it on, so the rest waits for the next tick.
+        if (*got != *next)
+            break;
     }
     if (!m_SecondShown) {
         m_Readout.unpaired();
