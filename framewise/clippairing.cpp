@@ -1,38 +1,94 @@
 #include "clippairing.h"
 
-void ClipPairing::setOffsets(int pictures1, int pictures2)
+#include <cmath>
+
+namespace {
+
+qint64 microseconds(double seconds)
 {
-    m_Offset1 = pictures1;
-    m_Offset2 = pictures2;
+    return std::llround(seconds * 1e6);
 }
 
-void ClipPairing::noteReordering(int reorder1, int reorder2)
+} // namespace
+
+int ClipPairing::setFrameRate(double rate)
 {
-    if (!m_ReorderOffsets)
-        return;
-    if (reorder2 != 0 && reorder1 == 0)
-        m_Offset1 = 1;
-    if (reorder2 == 0 && reorder1 != 0)
-        m_Offset2 = 1;
+    const int interval = m_Pacer.setFrameRate(rate);
+    m_SameInstantUs = m_Pacer.intervalUs() / 4;
+    return interval;
 }
 
-ClipPairing::Step ClipPairing::compare(double time1, double time2) const
+void ClipPairing::seeked(int second)
 {
-    const double picture = m_FrameInterval / 1000.0;
-    const double a = time1 + m_Offset1 * picture;
-    const double b = time2 + m_Offset2 * picture;
-    if (b < a - m_SameInstant)
-        return Step::SkipSecond;
-    if (b > a + m_SameInstant)
-        return Step::AdvanceFirst;
-    return Step::InStep;
+    m_Alignment.seeked();
+    m_Readout.seeked(second);
+    m_SecondShown = false;
 }
 
-ClipPairing::Realign ClipPairing::realignAfterSeek(int reorder1, int reorder2)
+ClipPairing::Tick ClipPairing::tick(qint64 nowMs, PictureSource &first, PictureSource &second)
 {
-    if (reorder2 != 0 && reorder1 == 0)
-        return Realign::AdvanceSecond;
-    if (reorder2 == 0 && reorder1 != 0)
-        return Realign::AdvanceFirst;
-    return Realign::None;
+    Tick t;
+    if (!m_Pacer.tick(nowMs).request)
+        return t;
+    t.request = true;
+
+    // With nothing queued the first clip's current picture comes back (a repeat), or nothing
+    // before its first.
+    std::optional<double> time1 = first.nextTime() ? first.take() : std::nullopt;
+    if (!time1 && m_FirstShown)
+        time1 = m_Pacer.lastPictureTime();
+    if (!time1) {
+        const FramePacer::PictureDecision drop = m_Pacer.noPicture();
+        t.outcome = drop.outcome;
+        t.trace = drop.trace();
+        return t;
+    }
+    m_Alignment.picture(StartAlignment::First, *time1);
+    const FramePacer::PictureDecision shown = m_Pacer.picture(*time1);
+    t.outcome = shown.outcome;
+    t.trace = shown.trace();
+    if (shown.outcome != FramePacer::Outcome::Show)
+        return t;
+    m_FirstShown = true;
+    t.time1 = *time1;
+    const double a = m_Alignment.relative(StartAlignment::First, *time1);
+    m_Readout.picture(PairingReadout::First, a);
+    m_Readout.shown(PairingReadout::First);
+
+    const qint64 limit = microseconds(a) + m_SameInstantUs;   // the second's pictures before it
+    int taken = 0;
+    while (const std::optional<double> next = second.nextTime()) {
+        if (m_SecondShown && microseconds(m_Alignment.relative(StartAlignment::Second, *next)) >= limit)
+            break;
+        const std::optional<double> got = second.take();
+        if (!got)
+            break;
+        m_Alignment.picture(StartAlignment::Second, *got);
+        m_SecondShown = true;
+        m_Time2 = *got;
+        ++taken;
+        m_Readout.picture(PairingReadout::Second, m_Alignment.relative(StartAlignment::Second, *got));
+        // Not the picture peeked at: the scheduler held its own (or a seek emptied the queue
+        // meanwhile). Asking again would not move it on, so the rest waits for the next tick.
+        if (*got != *next)
+            break;
+    }
+    if (!m_SecondShown) {
+        m_Readout.unpaired();
+        return t;
+    }
+    t.paired = true;
+    t.secondMoved = taken > 0;
+    t.skipped = taken > 1;
+    t.time2 = m_Time2;
+    if (taken > 0)
+        m_Readout.shown(PairingReadout::Second);
+    const bool ahead = microseconds(m_Alignment.relative(StartAlignment::Second, m_Time2)) >= limit;
+    if (taken > 1)
+        m_Readout.paired(PairingReadout::Pairing::SkipSecond, taken - 1);
+    else if (taken == 1 && !ahead)
+        m_Readout.paired(PairingReadout::Pairing::InStep);
+    else
+        m_Readout.paired(PairingReadout::Pairing::HoldSecond);
+    return t;
 }

@@ -1,65 +1,73 @@
 #pragma once
 
-// Keeps framewise's second clip in step with the first, picture by picture. Each time the first
-// clip shows a new picture the player fetches the second clip's next picture too and asks which
-// way they stand:
-//   - SkipSecond: the second clip is behind; the player fetches its next picture once more (and
-//     writes "DIVERSI");
-//   - AdvanceFirst: the second clip is ahead; the player advances the first clip once, so its
-//     next picture becomes current and is shown on the next due tick;
-//   - InStep: nothing to do.
+#include "pairingreadout.h"
+#include "picturesource.h"
+#include "startalignment.h"
+
+#include "render/framepacer.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+
+// framewise's render tick: when the first clip shows its next picture, and which picture of the
+// second clip goes with it. The player routes each tick of its 4 ms timer here with the two
+// clips' pictures and carries out what comes back (uploads, debug lines, a repaint).
 //
-// Each clip may carry a shift, counted in pictures of the first clip's frame interval, added to
-// its picture times before they are compared. It is 0 by default: our decoders stamp every picture
-// with its own presentation time, reordered streams included, so the pictures of two encodes of
-// one source compare as they are. The rule that shifts the clip without reordering by one picture
-// when only the other one reorders is kept behind reorderOffsets (off by default).
+// The first clip keeps its own pace: a FramePacer (framewise options) asks for its next picture
+// at its own frame rate. The second clip is paired by time, each clip's times counted from its own
+// first picture (StartAlignment): it shows its latest picture not after the first clip's, taking
+// as many pictures as that needs (skipping the ones between) and holding its picture while the
+// next one is ahead. So clips of different rates stay in step (a 60 fps second clip moves 2 or 3
+// pictures a tick beside a 25 fps first clip, a 25 fps one holds most ticks beside 60 fps), and two
+// encodes of one rate move one picture a tick each.
 //
-// Two times closer than sameInstant() count as equal: containers keep times in different units
-// (milliseconds in Matroska, 1/12800 or 1/90000 of a second elsewhere), so the same picture of two
-// encodes can carry times that differ by rounding, which must not make the second clip skip.
+// "Not after" allows a quarter of the first clip's interval: containers keep times in different
+// units (milliseconds in Matroska, 1/12800 or 1/90000 s elsewhere), so the same picture of two
+// encodes can carry times that differ by rounding, which must neither hold the second clip back a
+// picture nor make it skip. Times are compared in whole microseconds, so a picture just on the
+// edge is decided the same way whatever the doubles' last bits.
 //
-// A plain value object of the GUI thread; no locking.
+// After the clips were repositioned (the start, a seek) the second clip's first picture is taken
+// whatever its time, so its texture shows where it landed rather than a picture from before; where
+// it landed ahead of the first clip it then holds until the first has caught up.
+//
+// A plain value object of the GUI thread; no locking. Times of day are the caller's monotonic
+// milliseconds.
 class ClipPairing {
 public:
-    enum class Step { InStep, SkipSecond, AdvanceFirst };
-    // After a seek: which clip to advance by one picture to realign them.
-    enum class Realign { None, AdvanceFirst, AdvanceSecond };
+    // What one tick asks of the player.
+    struct Tick {
+        bool request = false;   // a picture of the first clip was due
+        FramePacer::Outcome outcome = FramePacer::Outcome::Drop;   // valid with request
+        // The pacer's trace for a dropped or repeated request ("drop ZERO: ..." for qDebug,
+        // "repeat ZERO: ..." for the debugger output).
+        QByteArray trace;
+        double time1 = 0.0;          // Show: the first clip's new current picture (as stamped)
+        bool paired = false;         // Show: the second clip has a current picture ("PAcket V2")
+        bool secondMoved = false;    // it changed: upload it
+        bool skipped = false;        // pictures of the second clip were passed over ("DIVERSI")
+        double time2 = 0.0;          // the second clip's current picture (as stamped)
+    };
 
-    static constexpr double DefaultSameInstant = 0.001;  // seconds
-
-    // The debug line written when the second clip skips a picture.
+    // The debug line written when the second clip skipped pictures.
     static const char *skipLine() { return "DIVERSI"; }
 
-    // The first clip's frame interval, the unit of the shifts.
-    void setFrameInterval(int ms) { m_FrameInterval = ms; }
-    int frameInterval() const { return m_FrameInterval; }
+    // The first clip's rate, used as it is (0 or nonsense paces at 25); returns the logged interval
+    // in whole milliseconds.
+    int setFrameRate(double rate);
 
-    // Shifts in pictures, added to the first and second clip's times.
-    void setOffsets(int pictures1, int pictures2);
-    int offset1() const { return m_Offset1; }
-    int offset2() const { return m_Offset2; }
+    Tick tick(qint64 nowMs, PictureSource &first, PictureSource &second);
+    // Both clips were sought to the given second: their next pictures start over.
+    void seeked(int second);
 
-    void setSameInstant(double seconds) { m_SameInstant = seconds < 0 ? 0 : seconds; }
-    double sameInstant() const { return m_SameInstant; }
-
-    void setReorderOffsets(bool on) { m_ReorderOffsets = on; }
-    bool reorderOffsets() const { return m_ReorderOffsets; }
-    // Called after each comparison with the two decoders' count of held-back pictures
-    // (has_b_frames). With reorderOffsets on, when exactly one of the clips reorders, the other
-    // one is shifted by one picture from then on; shifts are never taken back. Off, nothing.
-    void noteReordering(int reorder1, int reorder2);
-
-    // Compares the first clip's picture time with the second's, both in seconds.
-    Step compare(double time1, double time2) const;
-
-    // When only one clip reorders, that one is advanced by one picture.
-    static Realign realignAfterSeek(int reorder1, int reorder2);
+    PairingReadout &readout() { return m_Readout; }
 
 private:
-    int m_FrameInterval = 40;  // ms
-    int m_Offset1 = 0;         // pictures
-    int m_Offset2 = 0;         // pictures
-    double m_SameInstant = DefaultSameInstant;
-    bool m_ReorderOffsets = false;
+    FramePacer m_Pacer{PacerOptions::framewise()};
+    StartAlignment m_Alignment;
+    PairingReadout m_Readout;
+    qint64 m_SameInstantUs = 10000;   // a quarter of the first clip's interval
+    bool m_FirstShown = false;        // the first clip has shown a picture
+    bool m_SecondShown = false;       // the second clip has one since it was last positioned
+    double m_Time2 = 0.0;             // the second clip's current picture
 };

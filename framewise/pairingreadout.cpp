@@ -26,19 +26,19 @@ void PairingReadout::shown(Clip clip)
     changed(false);
 }
 
-void PairingReadout::paired(ClipPairing::Step step)
+void PairingReadout::paired(Pairing pairing, int skipped)
 {
-    switch (step) {
-    case ClipPairing::Step::InStep:
+    switch (pairing) {
+    case Pairing::InStep:
         m_Step = Step::InStep;
         break;
-    case ClipPairing::Step::SkipSecond:
+    case Pairing::SkipSecond:
         m_Step = Step::SkipSecond;
-        ++m_Skips;
+        m_Skips += skipped;
         break;
-    case ClipPairing::Step::AdvanceFirst:
-        m_Step = Step::AdvanceFirst;
-        ++m_Advances;
+    case Pairing::HoldSecond:
+        m_Step = Step::HoldSecond;
+        ++m_Holds;
         break;
     }
     changed(m_AwaitingPair);
@@ -59,7 +59,7 @@ void PairingReadout::seeked(int second)
     m_Step = Step::Seeking;
     m_SeekSecond = second;
     m_Skips = 0;
-    m_Advances = 0;
+    m_Holds = 0;
     m_Sought = true;
     m_AwaitingPair = true;
     changed(true);
@@ -101,8 +101,8 @@ QString PairingReadout::stepText() const
         return QStringLiteral("in step");
     case Step::SkipSecond:
         return QStringLiteral("second skipped");
-    case Step::AdvanceFirst:
-        return QStringLiteral("first advanced");
+    case Step::HoldSecond:
+        return QStringLiteral("second held");
     case Step::NoSecond:
         return QStringLiteral("no second picture");
     case Step::Seeking:
@@ -119,7 +119,7 @@ QString PairingReadout::title() const
         return programName();
     QString t = programName() + QStringLiteral(" - ") + clipText(First) + QStringLiteral(" | ")
                 + clipText(Second) + QStringLiteral(" | ") + stepText()
-                + QStringLiteral(" | skips %1, advances %2").arg(m_Skips).arg(m_Advances)
+                + QStringLiteral(" | skips %1, holds %2").arg(m_Skips).arg(m_Holds)
                 + QStringLiteral(" | showing %1").arg(m_Showing + 1);
     if (m_Paused)
         t += QStringLiteral(" | paused");

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "clippairing.h"
-
 #include <QString>
 #include <QtGlobal>
 
@@ -9,8 +7,9 @@
 // click compares: for each clip the picture in its texture, with its time (counted from the clip's
 // first picture, the time the pairing compares) and its number since the clips were last
 // positioned (the start or a right-click seek; the first picture then is #0); how the last
-// pairing went; how often the second clip skipped and the first advanced since the clips were
-// positioned (a single skip may come and go between two renewals of the title, its count stays);
+// pairing went; how many pictures the second clip skipped and how often it held its picture since
+// the clips were positioned (a single skip may come and go between two renewals of the title, its
+// count stays);
 // which clip is on screen; whether a pause holds the picture. Until the first picture the title is
 // the bare program name.
 //
@@ -27,6 +26,8 @@
 class PairingReadout {
 public:
     enum Clip { First = 0, Second = 1 };
+    // How a pairing went: the second clip took one picture, passed some over, or kept its own.
+    enum class Pairing { InStep, SkipSecond, HoldSecond };
 
     static constexpr qint64 MinTitleIntervalMs = 100;
 
@@ -37,8 +38,8 @@ public:
     void picture(Clip clip, double time);
     // The clip's last picture handed out went into its texture.
     void shown(Clip clip);
-    // The two clips' pictures were compared, and the step taken.
-    void paired(ClipPairing::Step step);
+    // The two clips' pictures were paired; skipped: the second clip's pictures passed over.
+    void paired(Pairing pairing, int skipped = 0);
     // The first clip showed a picture while the second had none to compare with.
     void unpaired();
     // Both clips were sought to the given second: the numbers start again.
@@ -54,7 +55,7 @@ public:
     QString takeTitle(qint64 nowMs);
 
 private:
-    enum class Step { None, InStep, SkipSecond, AdvanceFirst, NoSecond, Seeking };
+    enum class Step { None, InStep, SkipSecond, HoldSecond, NoSecond, Seeking };
 
     struct ClipState {
         bool handedOut = false;   // a picture since the clips were positioned
@@ -73,7 +74,7 @@ private:
     Step m_Step = Step::None;
     int m_SeekSecond = 0;
     int m_Skips = 0;
-    int m_Advances = 0;
+    int m_Holds = 0;
     Clip m_Showing = First;
     bool m_Paused = false;
     bool m_Sought = false;          // a seek came: the readout shows even before pictures

@@ -102,6 +102,8 @@ void Player::construct(const Clips *clips)
         return;
 
     m_Primary = m_Decoder1.get();
+    m_Pictures1.setDecoder(m_Primary);
+    m_Pictures2.setDecoder(m_Decoder2.get());
     newFileToCheck();
 }
 
@@ -147,12 +149,7 @@ void Player::newFileToCheck()
     // Used as the clip reports it; a rate of 0 (none usable) paces at 25 pictures a second.
     const double rate = m_Primary->frameRate();
     qDebug() << "FPS" << rate;
-    const int interval = m_Pacer.setFrameRate(rate);
-    m_Pairing.setFrameInterval(interval);
-    // The same picture of two encodes may carry times that differ by the rounding of their
-    // containers' units (up to a millisecond); a quarter of a picture is far above that and far
-    // below the half picture at which another picture would be nearer.
-    m_Pairing.setSameInstant(interval / 4000.0);
+    const int interval = m_Pairing.setFrameRate(rate);
     qDebug() << "FPS DELAY" << interval;
     qDebug() << "FileAccessView::OPENED";
 
@@ -191,64 +188,26 @@ void Player::timerEventCus()
     // A change the throttle held back goes out now, even when no picture is due.
     refreshTitle();
 
-    if (!m_Pacer.tick(m_Clock.elapsed()).request)
+    const ClipPairing::Tick tick = m_Pairing.tick(m_Clock.elapsed(), m_Pictures1, m_Pictures2);
+    if (!tick.request)
         return;
-
-    PixelPacket *p1 = m_Primary->nextPicture();
-    if (!p1) {
-        const FramePacer::PictureDecision drop = m_Pacer.noPicture();
-        qDebug("%s", drop.trace().constData());
+    if (tick.outcome == FramePacer::Outcome::Drop) {
+        qDebug("%s", tick.trace.constData());
         return;
     }
-    m_Alignment.picture(StartAlignment::First, p1->m_Time);
-    const FramePacer::PictureDecision shown = m_Pacer.picture(p1->m_Time);
-    if (shown.outcome == FramePacer::Outcome::Repeat) {
-        debugOutput(shown.trace().constData());
+    if (tick.outcome == FramePacer::Outcome::Repeat) {
+        debugOutput(tick.trace.constData());
         return;
     }
-
-    // p1 belongs to the first decoder's scheduler and goes with its next request (which the
-    // pairing below may make): only its time is kept beyond the upload.
-    const double time1 = p1->m_Time;
-    upload(m_Renderer1, p1->m_Buffer, m_Picture1Width, m_Picture1Height);
-    qDebug() << "PAcket V1" << time1;
-
-    PixelPacket *p2 = m_Decoder2->nextPicture();
-    if (p2) {
-        m_Alignment.picture(StartAlignment::Second, p2->m_Time);
-        const double a = m_Alignment.relative(StartAlignment::First, time1);
-        const double b = m_Alignment.relative(StartAlignment::Second, p2->m_Time);
-        m_Readout.picture(PairingReadout::First, a);
-        m_Readout.shown(PairingReadout::First);
-        m_Readout.picture(PairingReadout::Second, b);
-        const ClipPairing::Step step = m_Pairing.compare(a, b);
-        switch (step) {
-        case ClipPairing::Step::SkipSecond:
-            if (PixelPacket *next = m_Decoder2->nextPicture()) {
-                p2 = next;
-                m_Readout.picture(PairingReadout::Second,
-                                  m_Alignment.relative(StartAlignment::Second, p2->m_Time));
-            }
-            qDebug() << ClipPairing::skipLine();
-            break;
-        case ClipPairing::Step::AdvanceFirst:
-            // The picture passed over still counts in the first clip's numbers.
-            if (PixelPacket *next = m_Decoder1->nextPicture())
-                m_Readout.picture(PairingReadout::First,
-                                  m_Alignment.relative(StartAlignment::First, next->m_Time));
-            break;
-        case ClipPairing::Step::InStep:
-            break;
-        }
-        m_Readout.paired(step);
-        qDebug() << "PAcket V2" << p2->m_Time;
-        upload(m_Renderer2, p2->m_Buffer, m_Picture2Width, m_Picture2Height);
-        m_Readout.shown(PairingReadout::Second);
-    } else {
-        m_Readout.picture(PairingReadout::First, m_Alignment.relative(StartAlignment::First, time1));
-        m_Readout.shown(PairingReadout::First);
-        m_Readout.unpaired();
-    }
+    // The pictures belong to the decoders' schedulers and stay valid until their next request.
+    upload(m_Renderer1, m_Pictures1.current()->m_Buffer, m_Picture1Width, m_Picture1Height);
+    qDebug() << "PAcket V1" << tick.time1;
+    if (tick.skipped)
+        qDebug() << ClipPairing::skipLine();
+    if (tick.paired)
+        qDebug() << "PAcket V2" << tick.time2;
+    if (tick.secondMoved)
+        upload(m_Renderer2, m_Pictures2.current()->m_Buffer, m_Picture2Width, m_Picture2Height);
     update();
     refreshTitle();
 }
@@ -256,19 +215,19 @@ void Player::timerEventCus()
 void Player::refreshTitle()
 {
     const qint64 now = m_Clock.elapsed();
-    if (m_Readout.titleDue(now))
-        setWindowTitle(m_Readout.takeTitle(now));
+    if (m_Pairing.readout().titleDue(now))
+        setWindowTitle(m_Pairing.readout().takeTitle(now));
 }
 
 void Player::correctFrame()
 {
     // Nothing to realign: both decoders stamp every picture with its own presentation time, so
     // after a seek the clips compare correctly as they are, whichever of them reorders pictures.
-    // Where they landed on different pictures the pairing catches up picture by picture.
+    // Where they landed on different pictures the pairing skips or holds the second clip.
     startRendering();
     // Pictures move again, even when a pause came before the seek (the next space still takes
     // the resume branch).
-    m_Readout.setPaused(false);
+    m_Pairing.readout().setPaused(false);
     refreshTitle();
 }
 
@@ -287,17 +246,16 @@ void Player::seekClick(int x)
     const int target = secondAt(d);
     m_Primary->seek(target);
     m_Decoder2->seek(secondAt(m_Primary->duration()));
-    m_Alignment.seeked();
+    m_Pairing.seeked(target);
     QTimer::singleShot(kSettleMs, this, &Player::correctFrame);
     m_ClickTarget = target;
     qDebug() << "vado sono su " << m_ClickTarget;
-    m_Readout.seeked(target);
     refreshTitle();
 }
 
 void Player::showingChanged()
 {
-    m_Readout.setShowing(m_ShowFirst ? PairingReadout::First : PairingReadout::Second);
+    m_Pairing.readout().setShowing(m_ShowFirst ? PairingReadout::First : PairingReadout::Second);
     refreshTitle();
 }
 
@@ -316,14 +274,10 @@ void Player::mousePressEvent(QMouseEvent *event)
 
 void Player::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    // A double click does nothing of its own, and switches the clip once like a single click.
-    // Qt delivers its second press as a press too, which has just switched the clip back: undo
-    // that (the repaint it asked for has not happened yet, so nothing flickers).
-    if (m_Primary && event->button() == Qt::LeftButton) {
-        m_ShowFirst = !m_ShowFirst;
-        update();
-        showingChanged();
-    }
+    // A double click does nothing of its own, so it switches the clip once, by its first press.
+    // Its second press comes only as this event (QWidget's default would pass it on as a press
+    // and switch the clip back).
+    event->accept();
 }
 
 void Player::keyPressEvent(QKeyEvent *event)
@@ -349,7 +303,7 @@ void Player::keyPressEvent(QKeyEvent *event)
             m_Decoder2->start();
             m_Paused = false;
         }
-        m_Readout.setPaused(m_Paused);
+        m_Pairing.readout().setPaused(m_Paused);
         refreshTitle();
         return;
     default:

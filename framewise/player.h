@@ -1,10 +1,8 @@
 #pragma once
 
 #include "clippairing.h"
-#include "pairingreadout.h"
-#include "startalignment.h"
+#include "decoderpictures.h"
 
-#include "render/framepacer.h"
 #include "render/picturerenderer.h"
 
 #include <QElapsedTimer>
@@ -23,14 +21,12 @@ class QTimer;
 // blue one the second), a right press seeks both clips to the clicked fraction of the first one,
 // F toggles full screen and space pauses and resumes.
 //
-// Pacing: a 4 ms render timer drives timerEventCus(); a FramePacer (framewise options: the
-// clip's own rate, a backlog cut short) decides on which ticks the first clip's next picture is
-// asked for, against a monotonic clock. Whenever the first clip shows a new picture the second
-// clip's next one is fetched too, and ClipPairing compares the two times (each counted from its
-// clip's first picture, see StartAlignment): the second clip skips a picture when it is behind,
-// the first clip skips one when the second is ahead. Both clips' pictures are stamped with their
-// own presentation times, reordered (B-frame) streams included, so no shift is applied for a
-// decoder that reorders and nothing is realigned after a seek.
+// Pacing and pairing: a 4 ms render timer drives timerEventCus(), which hands the tick, a
+// monotonic time and both decoders' pictures (DecoderPictures) to ClipPairing and carries out its
+// answer: the first clip's next picture at its own rate, the second clip's latest picture not
+// after it. Both clips' pictures are stamped with their own presentation times, reordered
+// (B-frame) streams included, so no shift is applied for a decoder that reorders and nothing is
+// realigned after a seek.
 //
 // The window title reads out the pairing (PairingReadout): both clips' picture times and numbers
 // since the start or the last seek, the last step and which clip is on screen. It is renewed at
@@ -72,11 +68,7 @@ public:
 
     QSize pictureSize1() const { return QSize(m_Picture1Width, m_Picture1Height); }
     QSize pictureSize2() const { return QSize(m_Picture2Width, m_Picture2Height); }
-    bool showsFirst() const { return m_ShowFirst; }
-    bool isPaused() const { return m_Paused; }
     bool isRendering() const;
-    int frameInterval() const { return m_Pacer.frameInterval(); }
-    int clickTarget() const { return m_ClickTarget; }
 
 signals:
     void endCheckFile();
@@ -123,11 +115,10 @@ private:
     QString m_FileName1;
     QString m_FileName2;
 
-    FramePacer m_Pacer{PacerOptions::framewise()};
-    QElapsedTimer m_Clock;   // the pacer's monotonic time
-    ClipPairing m_Pairing;
-    StartAlignment m_Alignment;
-    PairingReadout m_Readout;
+    QElapsedTimer m_Clock;   // the pairing's monotonic time
+    ClipPairing m_Pairing;   // pacing, pairing and the title's readout
+    DecoderPictures m_Pictures1;   // m_Primary's pictures
+    DecoderPictures m_Pictures2;   // m_Decoder2's pictures
 
     int m_ClickTarget = 0;   // no right click yet: second 0
     bool m_ShowFirst = true;

@@ -25,11 +25,9 @@ public:
     // The clip's picture time counted from its start (the raw time while not settled).
     double relative(Clip clip, double time) const;
 
-    // Both starts are known, or given up for a seek: nothing changes any more.
-    bool settled() const { return m_Settled; }
+private:
     double start(Clip clip) const { return m_Settled ? m_Start[clip] : 0.0; }
 
-private:
     double m_Start[2] = {0.0, 0.0};
     bool m_Seen[2] = {false, false};
     bool m_Settled = false;

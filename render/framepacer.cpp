@@ -82,8 +82,8 @@ FramePacer::PictureDecision FramePacer::picture(double time)
     }
     d.outcome = Outcome::Show;
     m_AccumulatedUs -= m_IntervalUs;
-    if (m_Options.cutBacklog)
-        m_AccumulatedUs = m_AccumulatedUs <= m_IntervalUs + 5000 ? 0 : 10000;
+    if (m_Options.cutBacklog && m_AccumulatedUs > m_IntervalUs + 5000)
+        m_AccumulatedUs %= m_IntervalUs;
     m_LastPictureTime = time;
     return d;
 }

@@ -1,77 +1,158 @@
-// Which clip moves when framewise's two pictures disagree.
+// framewise's render tick over clips made of picture times, on a fake 4 ms timer: the first clip
+// at its own rate, the second paired by time, and the title's readout of it.
 #include "framewise/clippairing.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <string>
+#include <vector>
+
 namespace {
 
-using Step = ClipPairing::Step;
+struct Clip {
+    double rate;
+    double start = 0.0;   // the first picture's stamp
+    double unit = 0.0;    // stamps rounded to this (Matroska: milliseconds)
+};
 
-TEST(ClipPairing, Compare)
+// A decoder's pictures, all queued at once; with queued off none is (a decoder that lags).
+class Times : public PictureSource {
+public:
+    explicit Times(const Clip &clip)
+    {
+        for (int k = 0; k < 10 * clip.rate; ++k) {
+            const double t = clip.start + k / clip.rate;
+            m_Times.push_back(clip.unit > 0 ? std::round(t / clip.unit) * clip.unit : t);
+        }
+    }
+    std::optional<double> nextTime() override
+    {
+        return queued && m_Next < m_Times.size() ? std::optional<double>(m_Times[m_Next]) : std::nullopt;
+    }
+    std::optional<double> take() override
+    {
+        if (m_Next < m_Times.size())
+            m_Current = m_Times[m_Next++];
+        return m_Current;
+    }
+    // Lands on the first picture at or after second (counted from the clip's start).
+    void seek(double second)
+    {
+        m_Next = 0;
+        while (m_Next < m_Times.size() && m_Times[m_Next] - m_Times[0] < second - 1e-9)
+            ++m_Next;
+    }
+    double current() const { return m_Current.value_or(-1.0); }
+    bool queued = true;
+
+private:
+    std::vector<double> m_Times;
+    size_t m_Next = 0;
+    std::optional<double> m_Current;
+};
+
+TEST(ClipPairing, PairsByTimeAtEachClipsOwnRate)
 {
     struct Row {
         const char *name;
-        double time1, time2;
-        int offset1, offset2;   // pictures of 40 ms
-        Step step;
-        bool exact = false;     // setSameInstant(0): no tolerance
+        Clip first, second;
+        int runMs;
+        const char *title;   // at the end of the run
+        int diversi = 0;     // ticks that skipped ("DIVERSI")
+        int secondLateMs = 0;   // the second clip has nothing queued before
+        int seekAtMs = -1;      // both clips sought to second 5: the first lands at land1
+        double land1 = 5.0, land2 = 5.0;
     };
     const Row rows[] = {
-        {"second behind by one picture", 1.00, 0.96, 0, 0, Step::SkipSecond},
-        {"second ahead by one picture", 1.00, 1.04, 0, 0, Step::AdvanceFirst},
-        {"equal at the start", 0.0, 0.0, 0, 0, Step::InStep},
-        {"second behind by 2 ms", 1.000, 0.998, 0, 0, Step::SkipSecond},
-        // One picture stamped in different time bases: 12 at 1/25 s, 480 ms, 43200 at 1/90000 s
-        // (which differs from the others in its last bits as a double).
-        {"rounding of milliseconds", 12 * (1 / 25.0), 480 * 0.001, 0, 0, Step::InStep},
-        {"rounding of 1/90000", 43200 * (1 / 90000.0), 12 * (1 / 25.0), 0, 0, Step::InStep},
-        {"Matroska's rounded 29.97 stamp", 1001 / 30000.0, 0.033, 0, 0, Step::InStep},
-        {"first clip shifted one picture", 1.00, 1.04, 1, 0, Step::InStep},
-        {"second clip shifted one picture", 1.04, 1.00, 0, 1, Step::InStep},
-        {"shift turns equal into behind", 1.00, 1.00, 1, 0, Step::SkipSecond},
-        {"shift turns equal into ahead", 1.00, 1.00, 0, 1, Step::AdvanceFirst},
-        {"exact: equal", 1.0, 1.0, 0, 0, Step::InStep, true},
-        {"exact: behind by a nanosecond", 1.0, 1.0 - 1e-9, 0, 0, Step::SkipSecond, true},
-        {"exact: ahead by a nanosecond", 1.0, 1.0 + 1e-9, 0, 0, Step::AdvanceFirst, true},
+        // Paired by the old rule (one skip a tick, the first clip advanced while the second was
+        // ahead) a 25 fps clip beside a 60 fps one fell 0.4 s behind in 3 s, and the other way
+        // round the first clip ran ahead of its own rate.
+        {"25 beside 60", {25}, {60}, 2000,
+         "1: 2.000 s #50 | 2: 2.000 s #120 | second skipped | skips 70, holds 0", 50},
+        {"60 beside 25", {60}, {25}, 2000,
+         "1: 1.983 s #119 | 2: 1.960 s #49 | second held | skips 0, holds 70"},
+        {"30 beside 60", {30}, {60}, 2000,
+         "1: 2.000 s #60 | 2: 2.000 s #120 | second skipped | skips 60, holds 0", 60},
+        {"60 beside 30", {60}, {30}, 2000,
+         "1: 1.983 s #119 | 2: 1.967 s #59 | second held | skips 0, holds 60"},
+        {"24 beside 25", {24}, {25}, 3000,
+         "1: 2.958 s #71 | 2: 2.960 s #74 | in step | skips 3, holds 0", 3},
+        {"25 beside 24", {25}, {24}, 3000,
+         "1: 3.000 s #75 | 2: 3.000 s #72 | in step | skips 0, holds 3"},
+        {"equal rates: one picture a tick each", {25}, {25}, 1000,
+         "1: 1.000 s #25 | 2: 1.000 s #25 | in step | skips 0, holds 0"},
+        // The same pictures stamped in other units must neither skip nor hold.
+        {"29.97 stamped in milliseconds", {30000 / 1001.0}, {30000 / 1001.0, 0, 0.001}, 1000,
+         "1: 0.968 s #29 | 2: 0.968 s #29 | in step | skips 0, holds 0"},
+        // AAC priming pushes one encode's video 21 ms later: each clip counts from its first
+        // picture (compared as stamped, the second clip would show one picture behind).
+        {"a second clip that starts 21 ms late", {25}, {25, 0.021}, 1000,
+         "1: 1.000 s #25 | 2: 1.000 s #25 | in step | skips 0, holds 0"},
+        {"the second decoder lags at first: no pair, then it catches up at once", {25}, {25}, 1000,
+         "1: 1.000 s #25 | 2: 1.000 s #25 | in step | skips 5, holds 0", 1, 200},
+        {"no picture of the second clip yet", {25}, {25}, 200,
+         "1: 0.200 s #5 | 2: - | no second picture | skips 0, holds 0", 0, 1000},
+        // Landed a keyframe apart: the second clip shows where it landed and waits, the first
+        // keeps its pace; the start offset still counts after the seek.
+        {"after a seek the second clip waits for the first", {25}, {25, 0.021}, 2500,
+         "1: 5.480 s #37 | 2: 5.480 s #12 | in step | skips 0, holds 26", 0, 0, 1000, 4.0, 5.0},
+        {"after a seek the second clip catches up with the first", {25}, {25}, 2500,
+         "1: 5.480 s #37 | 2: 5.480 s #62 | in step | skips 25, holds 0", 1, 0, 1000, 4.0, 3.0},
+        // A seek before the second clip's first picture leaves no start to count from: compared
+        // as stamped, the late start puts the second clip one picture behind.
+        {"a seek before both clips were seen compares them as stamped", {25}, {25, 0.021}, 1500,
+         "1: 5.480 s #12 | 2: 5.461 s #11 | in step | skips 2, holds 0", 1, 1100, 1000, 5.0, 5.0},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         ClipPairing pairing;
-        pairing.setFrameInterval(40);
-        if (row.exact)
-            pairing.setSameInstant(0.0);
-        pairing.setOffsets(row.offset1, row.offset2);
-        EXPECT_EQ(pairing.compare(row.time1, row.time2), row.step);
+        pairing.setFrameRate(row.first.rate);
+        Times first(row.first), second(row.second);
+        const double quarter = 0.25 / row.first.rate;
+        int diversi = 0;
+        for (qint64 now = 0; now <= row.runMs; now += 4) {
+            second.queued = now >= row.secondLateMs;
+            if (now == row.seekAtMs) {
+                first.seek(row.land1);
+                second.seek(row.land2);
+                pairing.seeked(5);
+            }
+            const ClipPairing::Tick tick = pairing.tick(now, first, second);
+            if (!tick.request || tick.outcome != FramePacer::Outcome::Show)
+                continue;
+            EXPECT_EQ(tick.time1, first.current());
+            diversi += tick.skipped;
+            EXPECT_EQ(tick.paired, second.current() >= 0);
+            EXPECT_TRUE(!tick.paired || tick.time2 == second.current());
+            // The second clip's picture is never after the first's, nor a whole picture behind.
+            const double behind = tick.time1 - row.first.start - (tick.time2 - row.second.start);
+            if (tick.paired && row.seekAtMs < 0 && second.queued) {
+                EXPECT_TRUE(behind > -quarter && behind < 1 / row.second.rate + quarter) << "at " << now;
+            }
+        }
+        EXPECT_EQ(pairing.readout().title().toStdString(), std::string("framewise - ") + row.title + " | showing 1");
+        EXPECT_EQ(diversi, row.diversi);
     }
 }
 
-TEST(ClipPairing, ReorderingShifts)
+TEST(ClipPairing, DropsBeforeTheFirstPictureAndRepeatsAfterTheLast)
 {
-    struct Row {
-        const char *name;
-        bool enabled;
-        int reorder1, reorder2;
-        int offset1, offset2;
-    };
-    const Row rows[] = {
-        {"off by default", false, 1, 0, 0, 0},
-        {"first reorders: second shifted", true, 1, 0, 0, 1},
-        {"second reorders: first shifted", true, 0, 2, 1, 0},
-        {"both reorder", true, 1, 1, 0, 0},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        ClipPairing pairing;
-        pairing.setReorderOffsets(row.enabled);
-        pairing.noteReordering(row.reorder1, row.reorder2);
-        pairing.noteReordering(0, 0);   // never taken back
-        EXPECT_EQ(pairing.offset1(), row.offset1);
-        EXPECT_EQ(pairing.offset2(), row.offset2);
-    }
-    using R = ClipPairing::Realign;
-    EXPECT_EQ(ClipPairing::realignAfterSeek(1, 0), R::AdvanceFirst);
-    EXPECT_EQ(ClipPairing::realignAfterSeek(0, 3), R::AdvanceSecond);
-    EXPECT_EQ(ClipPairing::realignAfterSeek(2, 2), R::None);
+    ClipPairing pairing;
+    EXPECT_EQ(pairing.setFrameRate(25.0), 40);
+    Times first({25}), second({25});
+    first.queued = false;
+    ClipPairing::Tick tick = pairing.tick(0, first, second);
+    EXPECT_EQ(tick.outcome, FramePacer::Outcome::Drop);
+    EXPECT_EQ(tick.trace, QByteArray("drop ZERO: 40\n"));
+    first.queued = true;
+    tick = pairing.tick(4, first, second);   // the drop asked for the next tick at once
+    EXPECT_EQ(tick.outcome, FramePacer::Outcome::Show);
+    first.queued = false;   // the decoder fell behind, or the clip ended
+    tick = pairing.tick(44, first, second);
+    EXPECT_EQ(tick.outcome, FramePacer::Outcome::Repeat);
+    EXPECT_EQ(tick.trace, QByteArray("repeat ZERO: 84\n"));
+    EXPECT_FALSE(tick.paired || tick.secondMoved);
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 // The built framewise from end to end, driven as a person would: its two open dialogs answered by
-// typing a path, its window read from screenshots. Both clips show the same source picture after
-// the start and after a right-click seek, the title's readout names the pictures on screen,
-// playback runs at about the clips' rate, and a clip that cannot be opened ends the program with
-// a message and exit status 0 (status 1 for clips named on the command line, which need no dialogs).
+// typing a path, its window read from screenshots and its title. Two encodes of one source at
+// different rates show the same source picture after the start and after a right-click seek,
+// the first clip plays at its own rate, and the clicks and space do what they say; clips named on
+// the command line need no dialogs.
 #include "tests/common/programrun.h"
 #include "tests/common/screenpicture.h"
 
@@ -18,23 +18,22 @@ namespace {
 
 using namespace testsupport;
 
-// One source in two encodes the project has never seen, made afresh: MPEG-4 Visual with B-frames
-// in Matroska, whose muxer starts the video 21 ms late to make room for the AAC priming, keyframes
-// every 2 s; H.264 without B-frames in MP4, keyframes every second. 20 s, 640 x 480.
+// One numbered 25 fps source in two encodes the project has never seen, made afresh: MPEG-4
+// Visual with B-frames in Matroska, whose muxer starts the video 21 ms late to make room for the
+// AAC priming, keyframes every 2 s; the same pictures at 60 fps (each shown 2 or 3 times) in H.264
+// without B-frames in MP4, keyframes every second. 20 s, 640 x 480.
 QString makeFreshClips(const QString &dir)
 {
     const QString script = QStringLiteral(R"sh(
 set -euo pipefail
 source "$1"
 ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
-video="color=c=black:s=12x2:r=25:d=20"
-tone="sine=frequency=440:sample_rate=48000:duration=20"
-ff -f lavfi -i "$video" -f lavfi -i "$tone" -vf "$(framenumber_filter 640 480),format=yuv420p" \
-   -c:v mpeg4 -q:v 3 -g 50 -bf 2 -sc_threshold 1000000000 \
-   -c:a aac -b:a 96k -ac 2 -ar 48000 -f matroska "$2/fresh_mpeg4.mkv"
-ff -f lavfi -i "$video" -f lavfi -i "$tone" -vf "$(framenumber_filter 640 480)" \
-   -c:v libx264 -preset veryfast -pix_fmt yuv420p -g 25 -keyint_min 25 -sc_threshold 0 -bf 0 \
-   -c:a aac -b:a 96k -ac 2 -ar 48000 -movflags +faststart -f mp4 "$2/fresh_h264.mp4"
+src=(-f lavfi -i "color=c=black:s=12x2:r=25:d=20" -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=20")
+aac=(-c:a aac -b:a 96k -ac 2 -ar 48000)
+ff "${src[@]}" -vf "$(framenumber_filter 640 480),format=yuv420p" -c:v mpeg4 -q:v 3 -g 50 -bf 2 \
+   -sc_threshold 1000000000 "${aac[@]}" -f matroska "$2/fresh_mpeg4.mkv"
+ff "${src[@]}" -vf "$(framenumber_filter 640 480),fps=60" -c:v libx264 -preset veryfast -pix_fmt yuv420p \
+   -g 60 -keyint_min 60 -sc_threshold 0 -bf 0 "${aac[@]}" -movflags +faststart -f mp4 "$2/fresh_h264_60.mp4"
 )sh");
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
@@ -44,29 +43,26 @@ ff -f lavfi -i "$video" -f lavfi -i "$tone" -vf "$(framenumber_filter 640 480)" 
     return QString();
 }
 
-// The window as a screenshot shows it: which clip (by its square) and which frame number.
-struct Look {
-    Marker marker = Marker::None;
-    int number = -1;
-    qint64 atMs = 0;   // when the screenshot was taken, on the test's clock
-};
+const QSize kPicture(640, 480);
 
-Look look(const QString &id, QSize picture, const QElapsedTimer &clock)
+// The window as a screenshot shows it: which clip (by its square) and which frame number.
+std::pair<Marker, int> look(const QString &id)
 {
-    Look l;
-    const qint64 before = clock.elapsed();
     const QImage image = screenshot(id);
-    l.atMs = (before + clock.elapsed()) / 2;
-    l.marker = image.isNull() ? Marker::None : markerOn(image, picture);
-    if (l.marker != Marker::None)
-        l.number = frameNumberOn(image, picture);
-    return l;
+    const Marker marker = image.isNull() ? Marker::None : markerOn(image, kPicture);
+    return {marker, marker == Marker::None ? -1 : frameNumberOn(image, kPicture)};
 }
 
-// Pauses (space) and reads both clips: the first, a left click to the second, a left click back;
-// leaves the window paused on the first. Where they differ (the one tick in which the pairing
-// moves a clip, or a decoder that fell behind) plays on briefly and looks again, a few times.
-std::pair<int, int> compareClips(const QString &id, QSize picture, const QElapsedTimer &clock, std::string *log)
+bool shows(const QString &id, Marker marker)
+{
+    return poll([&] { return look(id).first == marker; }, 5000);
+}
+
+// Pauses (space) and reads both clips: the first, a left click to the second, a left click back
+// (at two places: two quick clicks at one place are a double click); leaves the window paused on
+// the first. Where they differ (a decoder that fell behind on a loaded machine) plays on briefly
+// and looks again, a few times.
+std::pair<int, int> compareClips(const QString &id, std::string *log)
 {
     std::pair<int, int> both{-1, -1};
     for (int attempt = 0; attempt < 3 && (both.first < 0 || both.first != both.second); ++attempt) {
@@ -75,27 +71,23 @@ std::pair<int, int> compareClips(const QString &id, QSize picture, const QElapse
             QThread::msleep(400);
         }
         keyTo(id, QStringLiteral("space"));
-        int last = -2;
-        Look l;
-        EXPECT_TRUE(poll([&] { const int before = last; l = look(id, picture, clock); last = l.number;
-                               return l.marker == Marker::Red && l.number >= 0 && l.number == before; }, 10000, 250))
+        std::pair<Marker, int> l, before;
+        EXPECT_TRUE(poll([&] { before = l; l = look(id); return l.first == Marker::Red && l.second >= 0 && l == before; }, 10000, 250))
             << "the first clip's picture did not stop after space";
-        both.first = l.number;
-        clickAt(id, 1, 0.5);
-        EXPECT_TRUE(poll([&] { l = look(id, picture, clock); return l.marker == Marker::Blue; }, 5000))
-            << "a left click did not switch to the second clip";
-        both.second = l.number;
-        clickAt(id, 1, 0.5);
-        EXPECT_TRUE(poll([&] { return look(id, picture, clock).marker == Marker::Red; }, 5000))
-            << "a left click did not switch back";
+        both.first = l.second;
+        clickAt(id, 1, 0.4);
+        EXPECT_TRUE(poll([&] { l = look(id); return l.first == Marker::Blue; }, 5000)) << "a left click did not switch";
+        both.second = l.second;
+        clickAt(id, 1, 0.6);
+        EXPECT_TRUE(shows(id, Marker::Red)) << "a left click did not switch back";
         *log += "\n  first " + std::to_string(both.first) + ", second " + std::to_string(both.second);
     }
     return both;
 }
 
 // With the window paused on the first clip, the title names both pictures on screen by their time
-// (25 a second) and by their number since the clips were last positioned, which started at a
-// picture between from and to.
+// and by their number since the clips were last positioned (the second clip's at 60 a second),
+// which started at a source picture between from and to.
 void checkReadout(const QString &id, std::pair<int, int> shown, int from, int to)
 {
     static const QRegularExpression form(QStringLiteral(
@@ -107,11 +99,11 @@ void checkReadout(const QString &id, std::pair<int, int> shown, int from, int to
     SCOPED_TRACE(title.toStdString());
     EXPECT_EQ(std::lround(m.captured(1).toDouble() * 25), shown.first);
     EXPECT_EQ(std::lround(m.captured(3).toDouble() * 25), shown.second);
-    for (const int started : {shown.first - m.captured(2).toInt(), shown.second - m.captured(4).toInt()})
+    for (const int started : {shown.first - m.captured(2).toInt(), shown.second - int(std::lround(m.captured(4).toInt() / 2.4))})
         EXPECT_TRUE(started >= from && started <= to) << "counted from picture " << started;
 }
 
-TEST(FramewiseProgram, KeepsTwoFreshClipsInStepAndSeeksBoth)
+TEST(FramewiseProgram, KeepsClipsOfTwoRatesInStepThroughClicksAndKeys)
 {
     if (const QString why = missingXTools(); !why.isEmpty())
         GTEST_SKIP() << why.toStdString();
@@ -122,79 +114,53 @@ TEST(FramewiseProgram, KeepsTwoFreshClipsInStepAndSeeksBoth)
     ProgramRun run(QStringLiteral("framewise"));
     ASSERT_TRUE(run.started());
     ASSERT_TRUE(run.answerDialog(clips.filePath("fresh_mpeg4.mkv"))) << "no first dialog";
-    ASSERT_TRUE(run.answerDialog(clips.filePath("fresh_h264.mp4"))) << "no second dialog";
+    ASSERT_TRUE(run.answerDialog(clips.filePath("fresh_h264_60.mp4"))) << "no second dialog";
     const QString id = waitForWindow(QStringLiteral("^framewise"));
     ASSERT_FALSE(id.isEmpty()) << "no framewise window" << run.outputTail();
-    const QSize picture(640, 480);
+    std::pair<Marker, int> first, later;
+    ASSERT_TRUE(poll([&] { first = look(id); return first.second >= 1 && first.first == Marker::Red; }, 20000))
+        << "no numbered picture of the first clip; last " << first.second << run.outputTail();
     QElapsedTimer clock;
     clock.start();
-
-    Look first, later;
-    ASSERT_TRUE(poll([&] { first = look(id, picture, clock); return first.number >= 1 && first.marker == Marker::Red; },
-                     20000)) << "no numbered picture of the first clip; last " << first.number << run.outputTail();
     QThread::msleep(2000);
-    ASSERT_TRUE(poll([&] { later = look(id, picture, clock); return later.number >= 0; }, 15000));
-    const double rate = (later.number - first.number) * 1000.0 / (later.atMs - first.atMs);
+    ASSERT_TRUE(poll([&] { later = look(id); return later.second >= 0; }, 15000));
+    const double rate = (later.second - first.second) * 1000.0 / clock.elapsed();
     // Loose: a loaded machine shows fewer pictures; never noticeably more than 25 a second.
-    EXPECT_TRUE(rate > 25 * 0.3 && rate < 25 * 1.3) << first.number << " -> " << later.number << ": " << rate;
+    EXPECT_TRUE(rate > 25 * 0.3 && rate < 25 * 1.3) << first.second << " -> " << later.second << ": " << rate;
 
     std::string log;
-    std::pair<int, int> both = compareClips(id, picture, clock, &log);
+    std::pair<int, int> both = compareClips(id, &log);
     EXPECT_GE(both.first, 0) << log;
     EXPECT_EQ(both.first, both.second) << "after the start:" << log;
     checkReadout(id, both, 0, 0);
-    // In step from the first picture on: the second clip hardly ever had to skip one.
-    EXPECT_LE(run.output().count(QRegularExpression(QStringLiteral("^\\s*DIVERSI\\s*$"),
-                                                    QRegularExpression::MultilineOption)), 2);
     ASSERT_LT(both.first, 10 * 25) << "played too far to tell a seek apart";
 
-    // The first clip's keyframes are 2 s apart and its video starts 21 ms late, so the seek lands a
-    // keyframe early there: the second clip waits until the first has caught up.
-    keyTo(id, QStringLiteral("space"));
+    // Paused: a double click switches the clip once (its second press must not switch it back).
+    // (F is not checked: without a window manager full screen changes nothing on this display.)
+    xdo({"mousemove", "--window", id, "100", "100", "click", "--repeat", "2", "--delay", "80", "1"});
+    EXPECT_TRUE(shows(id, Marker::Blue)) << "a double click did not switch once";
+    clickAt(id, 1, 0.4);
+    EXPECT_TRUE(shows(id, Marker::Red));
+    // A right click while paused restarts rendering a second later, and the next space resumes
+    // (it does not pause). The first clip's keyframes are 2 s apart and its video starts 21 ms
+    // late, so it lands a keyframe early: the second clip shows where it landed and waits.
     clickAt(id, 3, 12.5 / 20);
     const int target = 12 * 25;
-    Look l;
-    ASSERT_TRUE(poll([&] { l = look(id, picture, clock);
-                           return l.marker == Marker::Red && l.number >= target - 50 && l.number < target + 75; },
-                     20000)) << "the first clip did not move to about " << target << "; last " << l.number << run.outputTail();
+    std::pair<Marker, int> l;
+    ASSERT_TRUE(poll([&] { l = look(id); return l.first == Marker::Red && l.second >= target - 50 && l.second < target + 75; },
+                     20000)) << "the first clip did not move to about " << target << "; last " << l.second << run.outputTail();
+    keyTo(id, QStringLiteral("space"));
     QThread::msleep(3000);
     log.clear();
-    both = compareClips(id, picture, clock, &log);
+    both = compareClips(id, &log);
     EXPECT_EQ(both.first, both.second) << "after the seek:" << log;
     EXPECT_TRUE(both.first >= target - 50 && both.first < 20 * 25 - 1) << "not merely both at the end" << log;
     // Counted from where each clip landed: a keyframe at most two seconds (plus the late start)
     // before the target.
     checkReadout(id, both, target - 75, target);
     EXPECT_TRUE(run.output().contains(QStringLiteral("vado sono su  12")));
+    EXPECT_TRUE(run.output().contains(QStringLiteral("DIVERSI")));
     EXPECT_TRUE(run.running()) << run.outputTail();
-}
-
-TEST(FramewiseProgram, ClipThatCannotBeOpenedEndsWithStatusZero)
-{
-    if (const QString why = missingXTools(); !why.isEmpty())
-        GTEST_SKIP() << why.toStdString();
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString notVideo = dir.filePath(QStringLiteral("notes.mkv"));
-    QFile f(notVideo);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("not a clip\n");
-    f.close();
-
-    ProgramRun run(QStringLiteral("framewise"));
-    ASSERT_TRUE(run.started());
-    ASSERT_TRUE(run.answerDialog(clipPath("h264_aac.mp4")));
-    ASSERT_TRUE(run.answerDialog(notVideo));
-    const QString box = waitForWindow(QStringLiteral("^Cannot open file$"));
-    ASSERT_FALSE(box.isEmpty()) << "no message box" << run.outputTail();
-    // The program waits for the box to be closed, with no player window.
-    QThread::msleep(300);
-    EXPECT_TRUE(run.running());
-    EXPECT_TRUE(windowsNamed(QStringLiteral("^framewise")).isEmpty());
-    keyTo(box, QStringLiteral("Return"));
-    ASSERT_TRUE(run.process().waitForFinished(20000)) << "still running after the box closed";
-    EXPECT_EQ(run.process().exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(run.process().exitCode(), 0);
 }
 
 TEST(FramewiseProgram, ClipsOnTheCommandLineNeedNoDialogs)

@@ -1,0 +1,33 @@
+#include "decoderpictures.h"
+
+#include "engine/decoderagent.h"
+#include "engine/pixelpacket.h"
+#include "engine/videoagent.h"
+
+void DecoderPictures::setDecoder(DecoderAgent *decoder)
+{
+    m_Decoder = decoder;
+    m_Current = nullptr;
+}
+
+std::optional<double> DecoderPictures::nextTime()
+{
+    if (!m_Decoder || !m_Decoder->videoAgent())
+        return std::nullopt;
+    double time = 0.0;
+    // Under the queue's lock: the worker may flush it for a seek at any moment.
+    if (!m_Decoder->videoAgent()->pictures().withHead(
+            [&time](DataPacket *head) { time = static_cast<PixelPacket *>(head)->m_Time; }))
+        return std::nullopt;
+    return time;
+}
+
+std::optional<double> DecoderPictures::take()
+{
+    if (!m_Decoder)
+        return std::nullopt;
+    m_Current = m_Decoder->nextPicture();
+    if (!m_Current)
+        return std::nullopt;
+    return m_Current->m_Time;
+}
