@@ -4,7 +4,7 @@
 #include "access/filevideodriver.h"
 #include "engine/engineoptions.h"
 #include "engine/pixelpacket.h"
-#include "seekmark/seekstats.h"
+#include "seektest/seekstats.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

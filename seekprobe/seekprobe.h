@@ -1,8 +1,8 @@
 #pragma once
 
 #include "access/videoengine.h"
-#include "seekmark/seekreadcounter.h"
-#include "seekmark/seekrow.h"
+#include "seektest/seekreadcounter.h"
+#include "seektest/seekrow.h"
 
 #include <QList>
 #include <QString>

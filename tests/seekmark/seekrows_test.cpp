@@ -1,9 +1,9 @@
 // The pieces behind seekmark's table of measured seeks: the row and its CSV line, the row's life
 // from request to picture and landing, and the count of what was read for a seek.
 #include "platform/paths.h"
-#include "seekmark/pendingseekrow.h"
-#include "seekmark/seekreadcounter.h"
-#include "seekmark/seekrow.h"
+#include "seektest/pendingseekrow.h"
+#include "seektest/seekreadcounter.h"
+#include "seektest/seekrow.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // seekprobe: its command line and seek targets by table, and the built program run on real corpus
 // clips with no display and no sound device, its exit code and output checked.
-#include "seekmark/seekrow.h"
+#include "seektest/seekrow.h"
 #include "seekprobe/seekprobe.h"
 #include "tests/common/testclips.h"
 
