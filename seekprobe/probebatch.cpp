@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTextStream>
 #include <QThread>
 
@@ -71,11 +72,13 @@ QList<ClipResult> ProbeBatch::run(const QStringList &clips, const SeekProbe::Opt
             auto complete = [&, i, p](int exitCode, bool crashed) {
                 output[i] += p->readAllStandardOutput();
                 results[i] = ClipResult::parse(clips.at(i), QString::fromUtf8(output[i]));
-                const QString why = QString::fromUtf8(p->readAllStandardError()).trimmed().section(QLatin1Char('\n'), -1);
+                // The child's last line says why, naming the clip.
+                QString why = QString::fromUtf8(p->readAllStandardError()).trimmed().section(QLatin1Char('\n'), -1);
+                why.remove(QRegularExpression(QStringLiteral("^seekprobe: ")));
                 if (crashed || exitCode == SeekProbe::CannotRun) {
                     results[i].opened = false;
                     results[i].error = crashed ? QStringLiteral("seekprobe failed on it: %1").arg(p->errorString()) : why;
-                    err << "seekprobe: " << clips.at(i) << ": " << results[i].error << Qt::endl;
+                    err << "seekprobe: " << (crashed ? clips.at(i) + QStringLiteral(": ") : QString()) << results[i].error << Qt::endl;
                 }
                 code = worse(code, crashed ? int(SeekProbe::CannotRun) : exitCode);
                 --active;
