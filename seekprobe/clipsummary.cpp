@@ -64,7 +64,7 @@ ClipSummary ClipSummary::of(const ClipResult &result)
     s.container = result.container;
     s.codec = result.codec;
     s.seeks = result.rows.size();
-    s.corrupt = result.verified ? 0 : -1;
+    s.corrupt = s.disagree = result.verified ? 0 : -1;
     QList<qint64> latencies;
     qint64 errorSum = 0;
     qint64 bytes = 0;
@@ -79,6 +79,8 @@ ClipSummary ClipSummary::of(const ClipResult &result)
             ++s.corrupt;
             continue;
         }
+        if (row.verified && row.contentIndex != row.timeIndex)
+            ++s.disagree;
         const qint64 error = std::llabs(errorPictures(row, result.frameRate));
         errorSum += error;
         s.errorMax = std::max(s.errorMax, error);
@@ -107,14 +109,14 @@ QStringList ClipSummary::crossed(const Gates &gates) const
 QStringList ClipSummary::fields()
 {
     return {"clip", "container", "codec", "seeks", "error_mean", "error_max", "no_picture",
-            "corrupt", "p50_ms", "p95_ms", "bytes_per_seek", "gates"};
+            "corrupt", "disagree", "p50_ms", "p95_ms", "bytes_per_seek", "gates"};
 }
 
 QStringList ClipSummary::values(const Gates &gates) const
 {
     const QString name = QFileInfo(clip).fileName();
     if (!opened)
-        return {name, "-", "-", "0", "-", "-", "-", "-", "-", "-", "-", "cannot open"};
+        return {name, "-", "-", "0", "-", "-", "-", "-", "-", "-", "-", "-", "cannot open"};
     const QStringList why = crossed(gates);
     return {name,
             container,
@@ -124,6 +126,7 @@ QStringList ClipSummary::values(const Gates &gates) const
             QString::number(errorMax),
             QString::number(noPicture),
             corrupt < 0 ? QStringLiteral("-") : QString::number(corrupt),
+            disagree < 0 ? QStringLiteral("-") : QString::number(disagree),
             QString::number(p50Ms),
             QString::number(p95Ms),
             QString::number(bytesPerSeek),

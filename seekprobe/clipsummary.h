@@ -46,6 +46,7 @@ struct ClipSummary {
     qint64 errorMax = 0;
     int noPicture = 0;
     int corrupt = -1;            // -1: not verified
+    int disagree = -1;           // pictures whose time stamp claims another picture; -1: not verified
     qint64 p50Ms = 0;
     qint64 p95Ms = 0;
     qint64 bytesPerSeek = 0;

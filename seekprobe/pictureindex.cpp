@@ -52,7 +52,9 @@ void PictureIndex::add(double time, bool keyFrame, quint64 hash)
 PictureIndex::Match PictureIndex::match(quint64 hash, double time, double frameRate) const
 {
     Match m;
-    m.timeIndex = frameRate > 0.0 ? std::llround(time * frameRate) : 0;
+    // The picture shown at a time is the one whose interval holds it; 1 ms of slack keeps a stamp
+    // a hair early (time bases that do not divide the rate) on its own picture.
+    m.timeIndex = frameRate > 0.0 ? static_cast<qint64>(std::floor((time + 0.001) * frameRate)) : 0;
     for (auto it = m_ByHash.constFind(hash); it != m_ByHash.cend() && it.key() == hash; ++it) {
         if (m.contentIndex < 0 || std::llabs(it.value() - m.timeIndex) < std::llabs(m.contentIndex - m.timeIndex))
             m.contentIndex = it.value();

@@ -8,7 +8,8 @@
 
 // The first pass of seekprobe --verify: every picture of a decode from the clip's start, in order,
 // with its time, its keyframe flag and a 64-bit hash of its decoded bytes. A picture after a seek
-// is then found by its content: its index here is what it really is, whatever its time stamp says.
+// is then found by its content: its index here is what it really is, whatever its time stamp says
+// (the time's claim counts pictures at the clip's frame rate from its start).
 // Pictures that look alike (a still scene) share a hash; the one nearest the time stamp's claim
 // counts. A picture found nowhere was decoded differently after the seek than from the start: a
 // picture decoded without its references.
@@ -18,7 +19,7 @@ class PictureIndex {
 public:
     struct Match {
         qint64 contentIndex = -1;   // -1: nowhere in the first pass
-        qint64 timeIndex = 0;       // time x frame rate, rounded
+        qint64 timeIndex = 0;       // the picture whose interval at the frame rate holds the time
     };
 
     // 64 bits of the bytes; the same bytes always give the same hash, on any machine.

@@ -52,6 +52,7 @@ QString chart(const ClipResult &result, int top)
     const double x0 = kMargin, zeroY = (plotTop + plotBottom) / 2, half = (plotBottom - plotTop) / 2;
     out += line(x0, plotTop, x0, plotBottom, "#888") + line(x0, zeroY, x0 + kScatterWidth, zeroY, "#888");
     out += label(x0 - 4, plotTop + 4, QString::number(maxError), "end") + label(x0 - 4, zeroY + 4, QStringLiteral("0"), "end")
+        + label(x0 - 4, plotBottom + 4, QString::number(-maxError), "end")
         + label(x0 + kScatterWidth, plotBottom + 16, QStringLiteral("%1 s").arg(maxTarget), "end")
         + label(x0 + 4, plotBottom + 16, QStringLiteral("landing error in pictures by target second"));
     for (const SeekRow &row : result.rows) {

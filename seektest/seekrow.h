@@ -32,7 +32,7 @@ struct SeekRow {
 
     // seekprobe --verify: the picture's place in a decode from the start, found by its content
     // (-1: it appears nowhere there, a picture decoded without its references), and the place its
-    // time stamp claims (time x frame rate, from the clip's start).
+    // time stamp claims (the picture at the frame rate whose interval holds the time).
     bool verified = false;
     qint64 contentIndex = -1;
     qint64 timeIndex = 0;

@@ -90,6 +90,7 @@ SeekRow row(qint64 target, double time, qint64 ms, qint64 content = -2)
     r.bytes = 1000;
     r.verified = content > -2;
     r.contentIndex = content;
+    r.timeIndex = qint64(time * 25 + 0.5);
     return r;
 }
 
@@ -104,14 +105,14 @@ TEST(SeekProbe, SummaryLinesAndGates)
     };
     const std::vector<Case> cases = {
         {"by time stamp", {row(4, 4.0, 80), row(5, 4.0, 120), row(6, 6.08, 100)}, {25, 120},
-         "3,9.00,25,0,-,100,120,1000,ok"},
+         "3,9.00,25,0,-,-,100,120,1000,ok"},
         {"latency gate on p95", {row(4, 4.0, 80), row(5, 4.0, 120), row(6, 6.08, 100)}, {-1, 100},
-         "3,9.00,25,0,-,100,120,1000,p95 120 > 100 ms"},
+         "3,9.00,25,0,-,-,100,120,1000,p95 120 > 100 ms"},
         {"error gate; a seek without a picture", {row(4, 3.0, 80), row(5, -1, 0)}, {24, -1},
-         "2,25.00,25,1,-,80,80,1000,error 25 > 24 pictures"},
+         "2,25.00,25,1,-,-,80,80,1000,error 25 > 24 pictures"},
         // By content: the target's picture is target x rate; a corrupt picture crosses the error gate.
-        {"verified", {row(4, 9.0, 80, 100), row(5, 5.0, 90, 120), row(6, 6.0, 70, -1)}, {25, -1},
-         "3,2.50,5,0,1,80,90,1000,1 corrupt pictures"},
+        {"verified", {row(4, 9.0, 80, 100), row(5, 4.8, 90, 120), row(6, 6.0, 70, -1)}, {25, -1},
+         "3,2.50,5,0,1,1,80,90,1000,1 corrupt pictures"},
     };
     for (const Case &c : cases) {
         ClipResult result;
