@@ -389,8 +389,9 @@ bool SeekProbe::firstPass(const QString &url)
 
 void SeekProbe::decodeToTarget(SeekRow &row, qint64 requestedAt)
 {
-    // Within half a picture of the target is the target's picture.
-    const double due = double(row.target) - (m_Result.frameRate > 0.0 ? 0.5 / m_Result.frameRate : 0.0005);
+    // The first picture at or after the target; 1 ms of slack keeps a stamp a hair early (time
+    // bases that do not divide the rate) on its own second.
+    const double due = double(row.target) - 0.001;
     double time = row.pictureTime;
     int decoded = 0;
     while (time < due) {

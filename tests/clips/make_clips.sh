@@ -29,7 +29,6 @@ clips=(
     h264_60fps.mp4
     vfr.mkv
     no_decoder.mkv
-    h264_gop4s.mp4
     shifted_setts.mkv
 )
 
@@ -144,9 +143,6 @@ EOF
             -vf "$vf,settb=1/1000,setpts='floor(N/2)*120+mod(N\,2)*40'" -frames:v 100 \
             -fps_mode passthrough -enc_time_base 1/1000 $(x264_gop 25) $aac_stereo \
             -f matroska "$tmp" ;;
-    h264_gop4s.mp4)
-        # A keyframe every 4 s: a seek lands up to 99 pictures before its target.
-        ff $(video_in 25 8) -vf "$vf" $(x264_gop 100) -an -movflags +faststart -f mp4 "$tmp" ;;
     shifted_setts.mkv)
         # The video's time stamps about half a second later than its pictures (the sound stays): every
         # picture claims a time that is not its own.
