@@ -17,7 +17,6 @@
 #include <QTextStream>
 #include <QTimerEvent>
 
-
 namespace {
 
 const char *const kDriverName = "file";
