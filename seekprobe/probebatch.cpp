@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QTextStream>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <functional>
@@ -17,6 +18,9 @@
 namespace {
 
 constexpr qint64 kProgressEveryMs = 2000;
+// A child says something at least every two seconds (rows, progress, the engine's lines); one
+// silent this long hangs, and is ended so the other clips still get their table.
+constexpr qint64 kSilentChildMs = 60000;
 
 // Of two exit codes, the one that tells more: cannot run, then a failed seek, then success.
 int worse(int a, int b)
@@ -42,6 +46,7 @@ QList<ClipResult> ProbeBatch::run(const QStringList &clips, const SeekProbe::Opt
     QList<ClipResult> results(clips.size());
     std::vector<std::unique_ptr<QProcess>> running(clips.size());
     QList<QByteArray> output(clips.size());
+    QList<QElapsedTimer> heard(clips.size());
     int next = 0, active = 0, done = 0;
     code = SeekProbe::Success;
     QEventLoop loop;
@@ -61,7 +66,10 @@ QList<ClipResult> ProbeBatch::run(const QStringList &clips, const SeekProbe::Opt
             ++active;
             auto process = std::make_unique<QProcess>();
             QProcess *p = process.get();
+            heard[i].start();
+            QObject::connect(p, &QProcess::readyReadStandardError, &loop, [&, i] { heard[i].restart(); });
             QObject::connect(p, &QProcess::readyReadStandardOutput, &loop, [&, i, p] {
+                heard[i].restart();
                 output[i] += p->readAllStandardOutput();
                 if (progress.elapsed() >= kProgressEveryMs) {
                     progress.restart();
@@ -101,6 +109,13 @@ QList<ClipResult> ProbeBatch::run(const QStringList &clips, const SeekProbe::Opt
             running[i] = std::move(process);
         }
     };
+    QTimer watchdog;
+    QObject::connect(&watchdog, &QTimer::timeout, &loop, [&] {
+        for (int i = 0; i < clips.size(); ++i)
+            if (running[i] && running[i]->state() != QProcess::NotRunning && heard[i].elapsed() > kSilentChildMs)
+                running[i]->kill();
+    });
+    watchdog.start(1000);
     startMore();
     if (!clips.isEmpty())
         loop.exec();

@@ -235,7 +235,7 @@ int SeekProbe::run(QTextStream &out, QTextStream &err)
     const QString path = QFileInfo(m_Clip).absoluteFilePath();
     // The first pass has a decoder of its own, gone before the measured one opens.
     const qint64 passStart = elapsed();
-    const bool passComplete = m_Options.verify && firstPass(QString::fromLatin1(kUrlPrefix) + path);
+    const bool passComplete = m_Options.verify && firstPass(QString::fromLatin1(kUrlPrefix) + path, err);
     const qint64 passMs = elapsed() - passStart;
     m_Reads.restart();
     m_Video = std::make_unique<FFMpegVideo>(&m_Engine, QString::fromLatin1(kUrlPrefix) + path, nullptr, probeOptions());
@@ -360,7 +360,7 @@ PixelPacket *SeekProbe::nextNewPicture(FFMpegVideo &video, const PixelPacket *&l
     return nullptr;
 }
 
-bool SeekProbe::firstPass(const QString &url)
+bool SeekProbe::firstPass(const QString &url, QTextStream &err)
 {
     // Stopping at the end tells when every picture is out: the worker stops once they are taken.
     EngineOptions options = probeOptions();
@@ -372,7 +372,13 @@ bool SeekProbe::firstPass(const QString &url)
     const PixelPacket *last = nullptr;
     QElapsedTimer idle;
     idle.start();
+    qint64 progressAt = elapsed();
     while (idle.elapsed() < PictureTimeoutMs) {
+        if (elapsed() - progressAt >= kProgressEveryMs) {
+            progressAt = elapsed();
+            err << "seekprobe: " << QFileInfo(m_Clip).fileName() << ": first pass, " << m_Index.size() << " pictures"
+                  << Qt::endl;
+        }
         if (PixelPacket *picture = nextNewPicture(pass, last, 1)) {
             m_Index.add(picture->m_Time, picture->m_KeyFrame, pictureHash(*picture));
             idle.restart();

@@ -99,8 +99,9 @@ private:
     // The next picture the video hands out that is not the one taken last (last follows it);
     // null after timeoutMs.
     static PixelPacket *nextNewPicture(FFMpegVideo &video, const PixelPacket *&last, int timeoutMs);
-    // Decodes the clip at url from its start into m_Index; false when it stalled or did not open.
-    bool firstPass(const QString &url);
+    // Decodes the clip at url from its start into m_Index, with progress to err; false when it
+    // stalled or did not open.
+    bool firstPass(const QString &url, QTextStream &err);
     // Decodes on from the landing to the picture at the row's target.
     void decodeToTarget(SeekRow &row, qint64 requestedAt);
     qint64 clockMs() const;
