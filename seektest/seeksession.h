@@ -99,7 +99,6 @@ public:
     QString titleText() const;
     const SeekStats &stats() const { return m_Stats; }
     const SeekTestRun &run() const { return m_Run; }
-    bool seekOnItsWay() const { return m_Watch.isArmed() || m_ClickWatch.isArmed(); }
 
     // The playback position in whole seconds the clock shows: rounded half up, as Video::position().
     static qint64 positionOf(qint64 clockMs) { return (clockMs + 500) / 1000; }
