@@ -17,9 +17,6 @@
 #include <QTextStream>
 #include <QTimerEvent>
 
-#include <cstdlib>
-#include <optional>
-
 namespace {
 
 const char *const kDriverName = "file";
@@ -103,7 +100,7 @@ void Player::construct(const Setup &setup)
 
 Player::~Player()
 {
-    finishSeekRow();
+    carryOut(m_Session.closing());
     if (m_TimerId)
         killTimer(m_TimerId);
     m_TimerId = 0;
@@ -154,19 +151,13 @@ void Player::newFileToCheck()
     }
     m_ReopenPending = false;
 
+    carryOut(m_Session.closing());
     if (m_Video) {
         killTimer(m_TimerId);
         m_TimerId = 0;
         delete m_Video;
         m_Video = nullptr;
     }
-    if (m_Watch.isArmed()) {
-        m_Watch.cancel();
-        m_Run.seekAbandoned();
-    }
-    m_ClickWatch.cancel();
-    m_ReopenAfterRow = false;
-    finishSeekRow();
     m_Ended = false;
 
     m_ClipPath = m_FileName.isEmpty() ? paths::defaultClip() : m_FileName;
@@ -188,17 +179,12 @@ void Player::newFileToCheck()
     qDebug() << "FPS DELAY" << interval;
     qDebug() << "FileAccessView::OPENED";
 
-    if (opened) {
-        m_TitleNote.clear();
-    } else {
+    if (!opened) {
         // Playing on with an unopened video is harmless (it answers 0 and null everywhere), but
-        // the user has to learn which clip failed and why.
-        m_TitleNote = QStringLiteral("cannot open: %1").arg(video->errorString());
+        // the user has to learn which clip failed and why (the session puts it in the title).
         m_Log.log(LOG_WARN,
                   QStringLiteral("cannot open clip %1: %2").arg(m_ClipPath, video->errorString()),
                   __FILE__, __LINE__);
-        if (m_Run.isActive())
-            m_Run.stop();
     }
 
     connect(video, &Video::seekDone, this, &Player::slotSeekDone);
@@ -206,8 +192,14 @@ void Player::newFileToCheck()
     m_TimerId = startTimer(kTickMs, Qt::PreciseTimer);
     video->play();
 
-    updateTitle();
+    SeekSession::Clip clip;
+    clip.opened = opened;
+    clip.failure = video->errorString();
+    clip.durationMs = video->durationMs();
+    clip.frameRate = video->frameRate();
+    clip.hasAudio = clipHasAudio();
     update();
+    carryOut(m_Session.opened(clip, m_TickClock.elapsed()));
 }
 
 void Player::slotVideoEnd()
@@ -238,7 +230,7 @@ void Player::tick()
     qDebug() << "FPS DELAY" << m_Pacer.frameInterval();
 
     // May reopen the clip (end of a batch); the request below then goes to the new one.
-    checkSeekTest(now);
+    carryOut(m_Session.tick(now, clockMs()));
 
     // A debug line whenever the sound ran dry while playing, so that gaps can be counted from the
     // outside like dropped pictures.
@@ -292,136 +284,64 @@ void Player::showPicture(PixelPacket *picture)
         doneCurrent();
     }
     ++m_PicturesShown;
-    if (m_PendingRow.isOpen() && !m_PendingRow.hasPicture()) {
-        m_PendingRow.pictureShown(picture->m_Time, picture->m_KeyFrame, m_TickClock.elapsed(),
-                                  m_SeekReads.count());
-        if (m_PendingRow.isComplete())
-            finishSeekRow();
-    }
+    carryOut(m_Session.pictureShown(m_TickClock.elapsed(), clockMs(), picture->m_Time, picture->m_KeyFrame));
     // One line per uploaded picture: how far it is from the clock, and when (the tick's monotonic
     // ms), so that pacing and seek latency can be measured from the outside.
     qDebug() << "shown" << picture->m_Time << "clock" << clockMs() / 1000.0 << "at" << m_TickClock.elapsed();
     update();
 }
 
-void Player::checkSeekTest(qint64 nowMs)
+void Player::carryOut(const SeekSession::Actions &actions)
 {
-    const qint64 duration = m_Video ? m_Video->durationMs() : 0;
-    switch (m_ClickWatch.poll(nowMs, clockMs(), duration)) {
-    case LandingWatch::State::Landed:
-        if (m_Video)
-            m_PendingRow.landed(m_Video->position());
-        if (m_PendingRow.isComplete())
-            finishSeekRow();
-        break;
-    case LandingWatch::State::TimedOut:
-        finishSeekRow();   // not landed: not measured
-        break;
-    case LandingWatch::State::Idle:
-    case LandingWatch::State::Pending:
-        break;
-    }
-    if (m_ReopenAfterRow) {
-        if (!m_PendingRow.isOpen() || m_PendingRow.hasPicture() || nowMs >= m_ReopenDeadline)
-            reopenAfterBatch();
-        return;
-    }
-
-    switch (m_Watch.poll(nowMs, clockMs(), duration)) {
-    case LandingWatch::State::Landed:
-        reportSeek();
-        break;
-    case LandingWatch::State::TimedOut: {
-        finishSeekRow();   // not landed: not measured
-        qDebug() << "seek to" << m_SeekTarget << "did not land within" << LandingWatch::TimeoutMs
-                 << "ms:" << (m_Watch.seekDoneSeen() ? "the clock did not move" : "no seekDone")
-                 << "- failed seeks:" << m_Run.failedSeeks() + 1;
-        if (m_Run.failed(nowMs)) {
-            qDebug().noquote() << m_Run.stopReason();
-            m_TitleNote = m_Run.stopReason();
+    for (const SeekSession::Action &action : actions) {
+        switch (action.kind) {
+        case SeekSession::Action::Kind::SeekTo:
+            seekVideo(action.seconds, action.click);
+            break;
+        case SeekSession::Action::Kind::Say:
+            qDebug().noquote() << action.text;
+            break;
+        case SeekSession::Action::Kind::ReportLine:
+            writeReportLine(action.text);
+            break;
+        case SeekSession::Action::Kind::Row:
+            writeSeekRow(action.row);
+            break;
+        case SeekSession::Action::Kind::Reopen:
+            emit endCheckFile();
+            break;
+        case SeekSession::Action::Kind::Retitle:
+            updateTitle();
+            break;
         }
-        updateTitle();
-        break;
     }
-    case LandingWatch::State::Idle:
-    case LandingWatch::State::Pending:
-        break;
-    }
-
-    if (m_Run.seekDue(nowMs))
-        slotSeekTest();
 }
 
-void Player::slotSeekTest()
+void Player::seekVideo(qint64 seconds, bool click)
 {
-    if (!clipOpen())
+    if (!m_Video)
         return;
-    const qint64 duration = m_Video->duration();
-    const SeekStats::Target range = SeekStats::randomTarget(0, duration);
-    if (!range.valid) {
-        // Checked before drawing, so a refused test leaves the sequence of targets as it was.
-        qDebug().noquote() << range.reason;
-        stopSeekTest(range.reason);
-        return;
-    }
-    m_SeekTarget = SeekStats::randomTarget(std::rand(), duration).seconds;
-    qDebug() << "richiedo" << m_SeekTarget;
-    m_ClickWatch.cancel();
-    beginSeekRow(QString::number(m_Run.batchesDone() + 1), m_SeekTarget);
-    m_Video->seek(m_SeekTarget);
-    if (m_Ended) {
-        // The decoder stopped at the end of the clip: it reads from the new position once started.
+    m_Video->seek(static_cast<int>(seconds));
+    // A clip that played to its end has stopped its decoder (its videoEnd may still be on the way):
+    // the seek alone would leave the last picture standing. Play on from the new second.
+    const FFMpegVideo *video = ffmpegVideo();
+    if (m_Ended || (video && video->agent() && video->agent()->isStopped())) {
         m_Ended = false;
         m_Video->play();
     }
-    m_Watch.arm(m_TickClock.elapsed(), clockMs(), clipHasAudio());
-    if (m_Run.isActive())
-        m_Run.seekAsked();
-    updateTitle();
+    m_Session.seekStarted(m_TickClock.elapsed(), clockMs());
+    if (click) {
+        m_AccessView.setRequestTime(seconds);
+        m_AccessView.clearDistances();
+    }
 }
 
 void Player::slotSeekDone()
 {
     if (!m_Video)
         return;
-    const qint64 position = m_Video->position();
-    qDebug() << "ora sono su " << position;
-    qDebug() << "sono" << m_ClickTarget - position;
-
-    // A seekDone of an earlier seek may still have been queued when the watched one was asked
-    // for; the decoder's own flag tells whether the watched seek has delivered its sound yet.
     const FFMpegVideo *video = ffmpegVideo();
-    if (video && video->agent() && video->agent()->isSeekPending())
-        return;
-    m_Watch.seekDone(clockMs());
-    m_ClickWatch.seekDone(clockMs());
-}
-
-void Player::reportSeek()
-{
-    if (!clipOpen())
-        return;
-    qDebug() << "sono su " << m_Video->position();
-    const SeekStats::Landing landing = m_Stats.record(m_Video->position(), m_SeekTarget);
-    if (landing.forward)
-        qDebug() << "FORWARD";
-    qDebug() << "Average" << landing.average << landing.maxDiff << landing.minDiff;
-    m_Run.landed(m_TickClock.elapsed(), landing.batchComplete);
-    m_PendingRow.landed(m_SeekTarget + landing.diff);
-    if (m_PendingRow.isComplete())
-        finishSeekRow();
-    updateTitle();
-    if (landing.batchComplete) {
-        writeReportLine(landing.reportLine);
-        if (m_PendingRow.isOpen()) {
-            // With sound the clock may show the landing before the first new picture is due: the
-            // fresh clip would take the row's picture away.
-            m_ReopenAfterRow = true;
-            m_ReopenDeadline = m_TickClock.elapsed() + PendingSeekRow::PictureWaitMs;
-        } else {
-            emit endCheckFile();
-        }
-    }
+    carryOut(m_Session.seekDone(clockMs(), video && video->agent() && video->agent()->isSeekPending()));
 }
 
 void Player::writeReportLine(const QString &line)
@@ -452,19 +372,6 @@ void Player::openSeekRows()
     out << SeekRow::csvHeader() << Qt::endl;
 }
 
-void Player::beginSeekRow(const QString &batch, qint64 target)
-{
-    finishSeekRow();
-    m_SeekReads.restart();
-    m_PendingRow.begin(batch, target, m_TickClock.elapsed(), m_Video ? m_Video->frameRate() : 0.0);
-}
-
-void Player::finishSeekRow()
-{
-    if (const std::optional<SeekRow> row = m_PendingRow.close(m_SeekReads.count()))
-        writeSeekRow(*row);
-}
-
 void Player::writeSeekRow(const SeekRow &row)
 {
     if (!m_SeekRows.isOpen())
@@ -478,55 +385,14 @@ void Player::writeSeekRow(const SeekRow &row)
                   __FILE__, __LINE__);
 }
 
-void Player::reopenAfterBatch()
-{
-    m_ReopenAfterRow = false;
-    finishSeekRow();
-    emit endCheckFile();
-}
-
-void Player::toggleSeekTest()
-{
-    if (m_Run.isActive()) {
-        qDebug() << "seek test stopped";
-        stopSeekTest(QString());
-        return;
-    }
-    if (!clipOpen())
-        return;
-    const SeekStats::Target range = SeekStats::randomTarget(0, m_Video->duration());
-    if (!range.valid) {
-        qDebug().noquote() << range.reason;
-        m_TitleNote = range.reason;
-        updateTitle();
-        return;
-    }
-    m_TitleNote.clear();
-    m_Run.start(m_TickClock.elapsed());
-    qDebug() << "seek test started";
-    updateTitle();
-}
-
-void Player::stopSeekTest(const QString &note)
-{
-    // A seek still on its way is not measured: nobody waits for it any more.
-    m_Watch.cancel();
-    if (!m_PendingRow.hasLanded())
-        finishSeekRow();
-    m_Run.stop();
-    m_TitleNote = note;
-    updateTitle();
-}
-
 void Player::updateTitle()
 {
     QString title = QStringLiteral("seekmark");
     if (!m_ClipPath.isEmpty())
         title += QStringLiteral(" - ") + QFileInfo(m_ClipPath).fileName();
-    if (m_Run.isActive())
-        title += QStringLiteral(" - ") + m_Run.progress(m_Stats.seekCount());
-    else if (!m_TitleNote.isEmpty())
-        title += QStringLiteral(" - ") + m_TitleNote;
+    const QString tail = m_Video ? m_Session.titleText() : m_TitleNote;
+    if (!tail.isEmpty())
+        title += QStringLiteral(" - ") + tail;
     setWindowTitle(title);
 }
 
@@ -552,14 +418,11 @@ void Player::keyPressEvent(QKeyEvent *event)
     case Qt::Key_P:
         m_Video->pause();
         // Seeks asked while paused never land; a run ends with the pause.
-        if (m_Run.isActive()) {
-            qDebug() << "seek test stopped";
-            stopSeekTest(QString());
-        }
+        carryOut(m_Session.paused());
         break;
     case Qt::Key_T:
         if (!event->isAutoRepeat())
-            toggleSeekTest();
+            carryOut(m_Session.keyT(m_TickClock.elapsed()));
         break;
     case Qt::Key_S:
         if (!event->isAutoRepeat())
@@ -585,34 +448,7 @@ void Player::mousePressEvent(QMouseEvent *event)
 {
     if (!clipOpen() || event->button() != Qt::RightButton)
         return;
-    // A batch's reopen still waiting for its last row comes first; the click seeks in the new clip.
-    if (m_ReopenAfterRow) {
-        reopenAfterBatch();
-        if (!clipOpen())
-            return;
-    }
-    // The click's seek replaces any random one on its way: a run ends here.
-    if (m_Run.isActive()) {
-        qDebug() << "seek test stopped";
-        stopSeekTest(QString());
-    }
-    const qint64 target = SeekStats::clickTarget(m_Video->duration(),
-                                                 static_cast<int>(event->position().x()), width());
-    beginSeekRow(QString::fromLatin1(SeekRow::ClickBatch), target);
-    m_Video->seek(static_cast<int>(target));
-    // A clip that played to its end has stopped its decoder (its videoEnd may still be on the way):
-    // the seek alone would leave the last picture standing. Play on from the clicked second.
-    const FFMpegVideo *video = ffmpegVideo();
-    if (m_Ended || (video && video->agent() && video->agent()->isStopped())) {
-        m_Ended = false;
-        m_Video->play();
-    }
-    m_ClickWatch.arm(m_TickClock.elapsed(), clockMs(), clipHasAudio());
-    m_AccessView.setRequestTime(target);
-    m_ClickTarget = static_cast<int>(target);
-    qDebug() << "vado sono su " << m_ClickTarget;
-    qDebug() << "seek asked at" << m_TickClock.elapsed();
-    m_AccessView.clearDistances();
+    carryOut(m_Session.rightClick(m_TickClock.elapsed(), static_cast<int>(event->position().x()), width()));
 }
 
 void Player::initializeGL()

@@ -7,11 +7,8 @@
 #include "render/picturerenderer.h"
 #include "seekmark/fileaccessfanout.h"
 #include "seekmark/fileaccessview.h"
-#include "seekmark/landingwatch.h"
-#include "seekmark/pendingseekrow.h"
-#include "seekmark/seekreadcounter.h"
-#include "seekmark/seekstats.h"
-#include "seekmark/seektestrun.h"
+#include "seektest/seekreadcounter.h"
+#include "seektest/seeksession.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -42,8 +39,11 @@ class Video;
 // Picture clock: a 5 ms timer paces picture requests at the clip's frame rate (FramePacer fed by a
 // monotonic clock), asks the video's scheduler for the picture due, uploads it into the
 // renderer's texture and repaints. The same tick keeps the access view's time display at the
-// playback position and drives the seek test: a seek counts as landed once the playback clock
-// shows the new position (LandingWatch), not merely when the decoder acknowledges it.
+// playback position.
+//
+// The seek measurement is a SeekSession: the window hands it the keys, the right click, the
+// decoder's seekDone(), each tick's clock and each picture shown, and carries out what it answers
+// (seek, write a report line or a row, reopen the clip, retitle).
 //
 // Threads: everything here runs on the GUI thread; the decoder's signals arrive queued. The
 // decoder thread reads through m_Driver and reports to m_AccessView and m_SeekReads (through
@@ -75,8 +75,8 @@ public:
     // For tests and tools that look beneath the window.
     Video *video() const { return m_Video; }
     FileAccessView &accessView() { return m_AccessView; }
-    const SeekStats &seekStats() const { return m_Stats; }
-    const SeekTestRun &seekTestRun() const { return m_Run; }
+    const SeekStats &seekStats() const { return m_Session.stats(); }
+    const SeekTestRun &seekTestRun() const { return m_Session.run(); }
     QString reportPath() const { return m_Report.fileName(); }
     // The table of measured seeks beside the report (paths::seekRowsFile).
     QString seekRowsPath() const { return m_SeekRows.fileName(); }
@@ -92,11 +92,8 @@ signals:
     void endCheckFile();
 
 protected slots:
-    // One random seek; its landing is measured by reportSeek().
-    void slotSeekTest();
+    // The random seek and its measurement (slotSeekTest(), reportSeek()) live in the SeekSession.
     void slotSeekDone();
-    // Measures the landing of the last random seek and keeps the batch statistics and report.
-    void reportSeek();
     // Stops the clip being played, if any, and opens the clip to check.
     void newFileToCheck();
 
@@ -116,19 +113,13 @@ private:
     void construct(const Setup &setup);
     void tick();
     void showPicture(PixelPacket *picture);
-    void checkSeekTest(qint64 nowMs);
-    void toggleSeekTest();
+    // Does what the seek session asked for, in order.
+    void carryOut(const SeekSession::Actions &actions);
+    void seekVideo(qint64 seconds, bool click);
     void nextStorageProfile();
-    void stopSeekTest(const QString &note);
     void writeReportLine(const QString &line);
     void openSeekRows();
-    // Starts the row of a seek about to be asked for; ends the previous row first.
-    void beginSeekRow(const QString &batch, qint64 target);
-    // Ends the pending row, writing it if its seek landed.
-    void finishSeekRow();
     void writeSeekRow(const SeekRow &row);
-    // The reopen after a batch, held back until the batch's last row has its picture.
-    void reopenAfterBatch();
     void updateTitle();
     // The open clip's decoder clock in ms; 0 when nothing is open. Unlike positionMs(), reading
     // it never moves a stopped clock on.
@@ -143,8 +134,6 @@ private:
     PictureRenderer m_Renderer;
     VideoEngine m_Engine;
     std::unique_ptr<FileVideoDriver> m_Driver;   // registered in m_Engine under "file"
-    int m_SeekTarget = 0;       // second asked for by the last slotSeekTest()
-    SeekStats m_Stats;
     QFile m_Report;
     int m_TimerId = 0;
     FileAccessView m_AccessView;
@@ -153,10 +142,7 @@ private:
     QElapsedTimer m_TickClock;  // monotonic time of the tick and the seek test
     FramePacer m_Pacer;
     qint64 m_LastPosition = -1;   // last whole second given to the access view; -1: none yet
-    int m_ClickTarget = 0;        // second asked for by the last right click; 0 before the first
-    LandingWatch m_Watch;
-    SeekTestRun m_Run;
-    QString m_TitleNote;          // why something did not work, shown in the title
+    QString m_TitleNote;          // why no clip is open (the report cannot be written)
     LogCategory m_Log{"player"};
     bool m_Ended = false;         // the clip played to its end; the decoder has stopped
     bool m_InTick = false;
@@ -171,8 +157,5 @@ private:
     QFile m_SeekRows;
     SeekReadCounter m_SeekReads;
     FileAccessFanout m_FileListeners{&m_AccessView, &m_SeekReads};
-    PendingSeekRow m_PendingRow;
-    LandingWatch m_ClickWatch;      // the landing of the last right-click seek, for its row
-    bool m_ReopenAfterRow = false;  // a batch is complete; its reopen waits for the last row
-    qint64 m_ReopenDeadline = 0;    // monotonic ms at which the reopen waits no longer
+    SeekSession m_Session{&m_SeekReads};
 };

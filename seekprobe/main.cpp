@@ -1,12 +1,30 @@
-// Entry point of seekprobe: seeks through one clip with no window and no sound and prints a row
-// per seek (see SeekProbe). The only one of the programs that reads its command line.
+// Entry point of seekprobe: seeks through clips with no window and no sound, prints a row per seek
+// for one clip (see SeekProbe) and a summary line per clip, checks a CI's gates and draws a chart.
+// The only one of the programs that reads its command line.
+#include "seekprobe/clipsummary.h"
+#include "seekprobe/probebatch.h"
 #include "seekprobe/seekprobe.h"
+#include "seekprobe/svgplot.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <QTextStream>
 
-#include <cstdio>
+namespace {
+
+bool writeFile(const QString &path, const QString &text, QTextStream &err)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text) && file.write(text.toUtf8()) >= 0
+        && file.flush())
+        return true;
+    err << "seekprobe: cannot write " << path << ": " << file.errorString() << Qt::endl;
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -20,22 +38,48 @@ int main(int argc, char **argv)
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
     const SeekProbe::Arguments parsed = SeekProbe::parseArguments(arguments);
-    if (!parsed.ok) {
-        err << "seekprobe: " << parsed.error << Qt::endl << SeekProbe::usage();
-        err.flush();
+    const QStringList clips = parsed.ok ? SeekProbe::clips(parsed.options.inputs, parsed.options.recursive) : QStringList();
+    QString refused = parsed.error;
+    if (parsed.ok && !parsed.help && clips.isEmpty())
+        refused = QStringLiteral("no video files in %1").arg(parsed.options.inputs.join(QLatin1Char(' ')));
+    else if (clips.size() > 1 && !parsed.options.csvFile.isEmpty())
+        refused = QStringLiteral("--csv takes the rows of one clip; with several use --summary");
+    if (!parsed.help && !refused.isEmpty()) {
+        err << "seekprobe: " << refused << Qt::endl << SeekProbe::usage();
         return SeekProbe::BadArguments;
     }
     if (parsed.help) {
         out << SeekProbe::usage();
-        out.flush();
         return SeekProbe::Success;
     }
-    int code = SeekProbe::CannotRun;
-    {
-        SeekProbe probe(parsed.options);
+    const SeekProbe::Options &options = parsed.options;
+
+    // One clip runs here, with its rows; several run in children, with the summary only.
+    int code = SeekProbe::Success;
+    QList<ClipResult> results;
+    if (clips.size() == 1) {
+        SeekProbe probe(options, clips.first());
         code = probe.run(out, err);
+        results << probe.result();
+        out << Qt::endl;
+    } else {
+        results = ProbeBatch::run(clips, options, err, code);
     }
+
+    QList<ClipSummary> summaries;
+    bool crossed = false;
+    for (const ClipResult &result : results) {
+        summaries << ClipSummary::of(result);
+        crossed = crossed || (result.opened && !summaries.last().crossed(options.gates).isEmpty());
+    }
+    out << ClipSummary::table(summaries, options.gates);
     out.flush();
-    err.flush();
+
+    if (!options.summaryFile.isEmpty() && !writeFile(options.summaryFile, ClipSummary::csv(summaries, options.gates), err))
+        code = SeekProbe::CannotRun;
+    if (!options.plotFile.isEmpty() && !writeFile(options.plotFile, SvgPlot::svg(results), err))
+        code = SeekProbe::CannotRun;
+    if (code != SeekProbe::CannotRun && crossed)
+        code = SeekProbe::GateCrossed;
     return code;
 }

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "access/videoengine.h"
-#include "seekmark/seekreadcounter.h"
-#include "seekmark/seekrow.h"
+#include "seekprobe/clipsummary.h"
+#include "seekprobe/pictureindex.h"
+#include "seektest/seekreadcounter.h"
+#include "seektest/seeksession.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -14,19 +17,20 @@
 class FFMpegVideo;
 class FileVideoDriver;
 class PixelPacket;
-class QFile;
 class QTextStream;
 
-// The headless seek probe: opens one clip through the same engine and access layer as seekmark
-// (a FileVideoDriver registered under "file", an FFMpegVideo reading every byte through it), runs
-// a reproducible series of random seeks and prints, for each, the row seekmark writes to its seek
-// table; then the report line of each batch of 21 (seekmark's format, a shorter last batch
-// included), and a closing count. No window and no sound: the engine decodes no audio and its
-// clock follows the pictures, so every picture is handed out as soon as it is decoded and the
-// first one after a seek is the picture the seek produced.
+// The headless seek probe of one clip: opens it through the same engine and access layer as
+// seekmark (a FileVideoDriver registered under "file", an FFMpegVideo reading every byte through
+// it) and drives seekmark's SeekSession with a reproducible series of random seconds; prints the
+// clip's facts, a row per seek (seekmark's seek table), the report line of each batch of 21 (a
+// shorter last batch included) and a closing count. No window and no sound: the engine decodes no
+// audio and its clock follows the pictures, so every picture is handed out as soon as it is decoded
+// and the first one after a seek is the picture the seek produced.
 //
-// Each seek waits, up to PictureTimeoutMs, for the first new picture; a seek without one gives a
-// row with empty picture columns and makes the run fail (exit code 1).
+// --verify first decodes the clip from its start and keeps a PictureIndex; each seek's picture is
+// then found by its content. --exact decodes on after the landing to the picture at the target.
+// Each seek waits, up to PictureTimeoutMs, for its first picture; a seek without one gives a row
+// with empty picture columns and makes the run fail (SeekFailed).
 //
 // Threads: everything here runs on the calling (main) thread, which also drives the decoder's
 // controls and takes its pictures; the decoder reads on its own thread and reports to m_Reads,
@@ -39,16 +43,24 @@ public:
 
     enum ExitCode {
         Success = 0,
-        SeekFailed = 1,   // a seek produced no picture
+        SeekFailed = 1,    // a seek produced no picture
         BadArguments = 2,
-        CannotRun = 3,    // the clip cannot be opened, or the CSV file cannot be written
+        CannotRun = 3,     // a clip cannot be opened, or an output file cannot be written
+        GateCrossed = 4,   // a clip crossed --max-error-pictures or --max-latency-ms
     };
 
     struct Options {
-        QString clip;
+        QStringList inputs;        // clips and folders as given
         int seeks = DefaultSeeks;
         quint32 seed = DefaultSeed;
-        QString csvFile;   // empty: rows only on standard output
+        QString csvFile;           // empty: rows only on standard output
+        bool verify = false;
+        bool exact = false;
+        int jobs = 0;              // 0: the number of cores
+        bool recursive = false;
+        QString summaryFile;
+        QString plotFile;
+        ClipSummary::Gates gates;
     };
 
     struct Arguments {
@@ -58,31 +70,51 @@ public:
         QString error;       // why the command line was refused
     };
 
-    // The arguments after the program name: CLIP [--seeks N] [--seed S] [--csv FILE].
     static Arguments parseArguments(const QStringList &arguments);
     static QString usage();
+    // The video files of the inputs: a clip as given, a folder's video files by name (its
+    // sub-folders too with recursive). A missing input is kept: probing it says it cannot be opened.
+    static QStringList clips(const QStringList &inputs, bool recursive);
 
     // count seek targets for a clip of durationSeconds whole seconds, the same for the same seed on
     // any machine (std::mt19937). Clips longer than 30 s follow seekmark's rule (0 to duration - 31);
     // shorter ones use the whole clip (0 to duration - 1), and a clip under a second only 0.
     static QList<int> targets(qint64 durationSeconds, int count, quint32 seed);
 
-    explicit SeekProbe(const Options &options);
+    // The 64-bit hash of a picture as the queue holds it: every byte of its payload, whatever the
+    // layout of its planes.
+    static quint64 pictureHash(const PixelPacket &picture);
+
+    SeekProbe(const Options &options, const QString &clip);
     ~SeekProbe();
     SeekProbe(const SeekProbe &) = delete;
     SeekProbe &operator=(const SeekProbe &) = delete;
 
-    // Runs the probe, printing the results to out and problems to err; returns an ExitCode.
+    // Probes the clip, printing the results to out and problems and progress to err; returns an
+    // ExitCode (Success, SeekFailed or CannotRun).
     int run(QTextStream &out, QTextStream &err);
+    const ClipResult &result() const { return m_Result; }
 
 private:
-    // One seek and its first picture; the row's batch is filled in by the caller.
-    SeekRow seekOnce(int target, bool &gotPicture);
+    // The next picture the video hands out that is not the one taken last (last follows it);
+    // null after timeoutMs.
+    static PixelPacket *nextNewPicture(FFMpegVideo &video, const PixelPacket *&last, int timeoutMs);
+    // Decodes the clip at url from its start into m_Index, with progress to err; false when it
+    // stalled or did not open.
+    bool firstPass(const QString &url, QTextStream &err);
+    // Decodes on from the landing to the picture at the row's target.
+    void decodeToTarget(SeekRow &row, qint64 requestedAt);
+    qint64 clockMs() const;
+    qint64 elapsed() const;
 
     const Options m_Options;
+    const QString m_Clip;
+    ClipResult m_Result;
     SeekReadCounter m_Reads;
     std::unique_ptr<FileVideoDriver> m_Driver;
     VideoEngine m_Engine;
     std::unique_ptr<FFMpegVideo> m_Video;
     const PixelPacket *m_LastPicture = nullptr;   // the picture taken last; it stays the scheduler's
+    PictureIndex m_Index;
+    QElapsedTimer m_Clock;   // monotonic time of the requests and pictures
 };

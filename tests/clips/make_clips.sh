@@ -29,6 +29,7 @@ clips=(
     h264_60fps.mp4
     vfr.mkv
     no_decoder.mkv
+    shifted_setts.mkv
 )
 
 ff() {
@@ -142,6 +143,12 @@ EOF
             -vf "$vf,settb=1/1000,setpts='floor(N/2)*120+mod(N\,2)*40'" -frames:v 100 \
             -fps_mode passthrough -enc_time_base 1/1000 $(x264_gop 25) $aac_stereo \
             -f matroska "$tmp" ;;
+    shifted_setts.mkv)
+        # The video's time stamps about half a second later than its pictures (the sound stays): every
+        # picture claims a time that is not its own.
+        ff $(video_in 25 8) $(tone_in 8) -vf "$vf" $(x264_gop 25) $aac_stereo -f mp4 "$tmp.mp4"
+        ff -i "$tmp.mp4" -c copy -bsf:v "setts=ts=TS+12*DURATION" -f matroska "$tmp"
+        rm -f "$tmp.mp4" ;;
     no_decoder.mkv)
         # An H.264 clip whose codec ID is renamed to one that libavformat does not know: the video
         # stream then has no decoder while the audio stays playable.

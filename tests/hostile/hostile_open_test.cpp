@@ -62,6 +62,7 @@ std::vector<HostileCase> cases()
         {"subtitles", "mkv", nullptr, true},        {"ts_offset10", "ts", nullptr, true},
         {"h264_60fps", "mp4", nullptr, false},      {"vfr", "mkv", nullptr, true},
         {"no_decoder", "mkv", "no decoder for the video codec", false},
+        {"shifted_setts", "mkv", nullptr, true},
     };
     for (const Clip &clip : clips) {
         for (int percent : {10, 50, 90}) {

@@ -1,14 +1,12 @@
-// The pieces behind seekmark's table of measured seeks: the row and its CSV line, the row's life
-// from request to picture and landing, and the count of what was read for a seek.
+// The pieces behind the table of measured seeks: the row and its CSV line (read back by seekprobe),
+// and the count of what was read for a seek. The row's life is the session's table.
 #include "platform/paths.h"
-#include "seekmark/pendingseekrow.h"
-#include "seekmark/seekreadcounter.h"
-#include "seekmark/seekrow.h"
+#include "seektest/seekreadcounter.h"
+#include "seektest/seekrow.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <optional>
 #include <vector>
 
 namespace {
@@ -49,40 +47,28 @@ TEST(SeekRow, LinesCarryTheErrorInSecondsAndPictures)
     };
     for (const auto &[r, line] : cases)
         EXPECT_EQ(r.csvLine(), QString::fromLatin1(line));
+    // seekprobe's columns; its parent reads the lines back.
+    SeekRow verified = row(6, 6.0, 25.0);
+    verified.verified = verified.exactReached = true;
+    verified.contentIndex = 150;
+    verified.timeIndex = 150;
+    verified.exactTime = 6.0;
+    SeekRow corrupt = noPicture;
+    corrupt.verified = true;
+    const SeekRow::Columns both{true, true};
+    for (const auto &[r, line] : std::vector<std::pair<SeekRow, const char *>>{
+             {verified, "2,6,6,6.000,0.000,0,1,35,65536,1,150,150,1,6.000,0,0"},
+             {corrupt, "2,20,20,,,,,,65536,1,corrupt,0,0,,,"}}) {
+        EXPECT_EQ(r.csvLine(both), QString::fromLatin1(line));
+        SeekRow back;
+        ASSERT_TRUE(SeekRow::parse(SeekRow::csvHeader(both).split(','), r.csvLine(both), back));
+        back.frameRate = 25.0;
+        EXPECT_EQ(back.csvLine(both), r.csvLine(both));
+    }
+    EXPECT_FALSE(SeekRow::parse(SeekRow::csvHeader().split(','), QStringLiteral("Average 0 MAX DIFF 0 MIN DIFF 0"), verified));
     EXPECT_EQ(paths::seekRowsFile(QStringLiteral("/tmp/x/run.2.txt")),
               QStringLiteral("/tmp/x/run.2-seeks.csv"));
     EXPECT_TRUE(paths::seekRowsFile().endsWith(QStringLiteral("/report-seeks.csv")));
-}
-
-// The picture and the landing arrive in either order; a row is written only when its seek landed.
-TEST(PendingSeekRow, FillsInPictureAndLandingInEitherOrder)
-{
-    const SeekReadCounter::Count atPicture{32768, 1};
-    const SeekReadCounter::Count atClose{98304, 3};
-    struct Case {
-        bool picture, land, pictureFirst;
-        const char *line;   // null: nothing written
-    };
-    for (const Case &c : {Case{true, true, true, "1,8,8,8.000,0.000,0,1,120,32768,1"},
-                          Case{true, true, false, "1,8,8,8.000,0.000,0,1,120,32768,1"},
-                          Case{false, true, false, "1,8,8,,,,,,98304,3"},
-                          Case{true, false, true, nullptr}}) {
-        PendingSeekRow pending;
-        pending.landed(1);   // nothing open yet: ignored
-        pending.begin(QStringLiteral("1"), 8, 1000, 25.0);
-        for (int step = 0; step < 2; ++step) {
-            if (c.picture && (step == 0) == c.pictureFirst) {
-                pending.pictureShown(8.0, true, 1120, atPicture);
-                pending.pictureShown(8.04, false, 1160, atClose);   // not the first any more
-            }
-            if (c.land && (step == 0) != c.pictureFirst)
-                pending.landed(8);
-        }
-        EXPECT_EQ(pending.isComplete(), c.picture && c.land);
-        const std::optional<SeekRow> r = pending.close(atClose);
-        EXPECT_FALSE(pending.isOpen());
-        EXPECT_EQ(r ? r->csvLine() : QString(), c.line ? QString::fromLatin1(c.line) : QString());
-    }
 }
 
 // Reads as the driver reports them: offset and requested size, then a short read's actual count.

@@ -1,48 +1,9 @@
-// Batch statistics of the seek test and the choice of seek targets.
-#include "seekmark/seekstats.h"
+// The choice of seek targets (the batch statistics are rows of the session's table).
+#include "seektest/seekstats.h"
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 namespace {
-
-TEST(SeekStats, BatchOfTwentyOneWritesOneLineAndRestarts)
-{
-    struct Case {
-        const char *name;
-        std::vector<int> diffs;   // landing minus target; the batch is padded with 2s to 21
-        const char *line;
-    };
-    const Case cases[] = {
-        {"twenty on target, one 21 s late", {21, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-         "Average 1 MAX DIFF 21 MIN DIFF 0"},
-        // The report format's example: the average drops the fraction (47 / 21).
-        {"sum 47", {6, 0, 5}, "Average 2 MAX DIFF 6 MIN DIFF 0"},
-        {"early and late count alike", {-2, 2}, "Average 2 MAX DIFF 2 MIN DIFF 2"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        std::vector<int> diffs = c.diffs;
-        diffs.resize(21, 2);
-        SeekStats stats;
-        SeekStats::Landing l;
-        for (size_t i = 0; i < diffs.size(); ++i) {
-            l = stats.record(100 + diffs[i], 100);
-            EXPECT_EQ(l.absDiff, std::abs(diffs[i]));
-            EXPECT_EQ(l.forward, diffs[i] > 0);
-            EXPECT_EQ(l.batchComplete, i == 20) << "seek " << i + 1;
-            EXPECT_EQ(l.reportLine.isEmpty(), i < 20);
-        }
-        EXPECT_EQ(l.reportLine, QString::fromLatin1(c.line));
-        EXPECT_EQ(l.reportLine, SeekStats::reportLine(l.average, l.maxDiff, l.minDiff));
-        // Restarted: the next seek alone sets both extremes.
-        EXPECT_EQ(stats.seekCount(), 0);
-        const SeekStats::Landing next = stats.record(10, 13);
-        EXPECT_EQ(next.maxDiff, 3);
-        EXPECT_EQ(next.minDiff, 3);
-    }
-}
 
 TEST(SeekStats, Targets)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "seekmark/seekstats.h"
+#include "seektest/seekstats.h"
 
 #include <QString>
 #include <QtGlobal>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "seekmark/seekreadcounter.h"
-#include "seekmark/seekrow.h"
+#include "seektest/seekreadcounter.h"
+#include "seektest/seekrow.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -36,9 +36,9 @@ public:
     // Landed and with its picture: nothing more to wait for.
     bool isComplete() const { return hasPicture() && hasLanded(); }
 
-    // Ends the row. Returns it when it landed (a seek that never landed is not measured); without a
-    // picture its reads are those counted so far (readsSoFar).
-    std::optional<SeekRow> close(const SeekReadCounter::Count &readsSoFar);
+    // Ends the row. Returns it when it landed (a seek that never landed is not measured), or with
+    // evenUnlanded always; without a picture its reads are those counted so far (readsSoFar).
+    std::optional<SeekRow> close(const SeekReadCounter::Count &readsSoFar, bool evenUnlanded = false);
 
 private:
     bool m_Open = false;

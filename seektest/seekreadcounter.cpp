@@ -1,7 +1,5 @@
 #include "seekreadcounter.h"
 
-#include "seekmark/fileaccessbook.h"
-
 #include <QMutexLocker>
 
 #include <algorithm>
@@ -44,8 +42,8 @@ void SeekReadCounter::readBlock(qint64 offset, qint64 size)
     if (bytes <= 0)
         return;
     m_Bytes += bytes;
-    const qint64 first = FileAccessBook::blockNumber(offset);
-    const qint64 last = FileAccessBook::blockNumber(offset + bytes - 1);
+    const qint64 first = offset / BlockSize;
+    const qint64 last = (offset + bytes - 1) / BlockSize;
     for (qint64 block = first; block <= last; ++block)
         m_Blocks.insert(block);
 }

@@ -31,12 +31,12 @@ void PendingSeekRow::landed(qint64 position)
     m_Row.landed = position;
 }
 
-std::optional<SeekRow> PendingSeekRow::close(const SeekReadCounter::Count &readsSoFar)
+std::optional<SeekRow> PendingSeekRow::close(const SeekReadCounter::Count &readsSoFar, bool evenUnlanded)
 {
     if (!m_Open)
         return std::nullopt;
     m_Open = false;
-    if (!m_Row.landedKnown)
+    if (!m_Row.landedKnown && !evenUnlanded)
         return std::nullopt;
     if (!m_Row.pictureShown) {
         m_Row.bytes = readsSoFar.bytes;

@@ -20,6 +20,9 @@
 // Every field is guarded by m_Mutex.
 class SeekReadCounter : public IFileAccess {
 public:
+    // The block the access view counts in; the two must agree for their counts to compare.
+    static constexpr qint64 BlockSize = 131072;
+
     struct Count {
         qint64 bytes = 0;
         int blocks = 0;

@@ -30,15 +30,39 @@ struct SeekRow {
     qint64 bytes = 0;
     int blocks = 0;
 
+    // seekprobe --verify: the picture's place in a decode from the start, found by its content
+    // (-1: it appears nowhere there, a picture decoded without its references), and the place its
+    // time stamp claims (the picture at the frame rate whose interval holds the time).
+    bool verified = false;
+    qint64 contentIndex = -1;
+    qint64 timeIndex = 0;
+    // seekprobe --exact: the picture at the target, reached by decoding on after the landing.
+    bool exactReached = false;
+    double exactTime = 0.0;
+    qint64 exactMs = 0;          // from the request
+    int exactPictures = 0;       // decoded after the first picture to reach it
+
+    // Which of the optional column groups a table carries.
+    struct Columns {
+        bool verify = false;
+        bool exact = false;
+    };
+
     // The picture's time less the target: positive when the picture lies after the second asked for.
     double errorSeconds() const { return pictureTime - static_cast<double>(target); }
     // errorSeconds() in pictures of the clip's rate, rounded to the nearest (half away from zero);
     // 0 for a rate that is not a positive number.
     qint64 errorPictures() const;
 
-    // "batch,target_s,landed_s,picture_s,error_s,error_pictures,keyframe,request_to_picture_ms,bytes,blocks"
-    static QString csvHeader();
+    // "batch,target_s,landed_s,picture_s,error_s,error_pictures,keyframe,request_to_picture_ms,bytes,blocks",
+    // then "content_index,time_index,agree" and "exact_picture_s,exact_ms,exact_pictures" if asked.
+    static QString csvHeader(Columns columns);
+    static QString csvHeader() { return csvHeader(Columns()); }
     // The fields in the header's order; seconds of the picture and of the error with three
-    // decimals, the keyframe as 1 or 0, unknown fields empty. No line end.
-    QString csvLine() const;
+    // decimals, the keyframe as 1 or 0, unknown fields empty; a picture found nowhere by its
+    // content has "corrupt" as its content index. No line end.
+    QString csvLine(Columns columns) const;
+    QString csvLine() const { return csvLine(Columns()); }
+    // A line of a table with this header back into a row; false when it is not one.
+    static bool parse(const QStringList &header, const QString &line, SeekRow &row);
 };

@@ -57,8 +57,10 @@ public:
     int maxDiff() const { return m_MaxDiff; }
     int minDiff() const { return m_MinDiff; }
 
-private:
+    // Starts a new batch.
     void reset();
+
+private:
 
     int m_DiffSum = 0;
     int m_SeekCount = 0;
