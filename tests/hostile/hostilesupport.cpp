@@ -7,23 +7,24 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
-#include <QStringList>
 #include <QTest>
 
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <random>
 #include <unistd.h>
 #include <utility>
 
 namespace hostile {
+
+using testsupport::fastFramewise;
+using testsupport::fastSeekmark;
+using testsupport::slowdown;
+using testsupport::useDummyAudio;
 
 Watchdog::Watchdog(const QString &what, int limitMs)
     : m_What(what.toStdString()), m_Limit(static_cast<long long>(limitMs) * slowdown()),
@@ -94,23 +95,6 @@ int openFileCount()
     return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
 }
 
-FileSource::FileSource(const QString &path) : m_File(path)
-{
-    m_File.open(QIODevice::ReadOnly);
-}
-
-qint64 FileSource::read(char *buffer, qint64 offset, qint64 size)
-{
-    QMutexLocker lock(&m_Mutex);
-    return m_File.isOpen() && m_File.seek(offset) ? m_File.read(buffer, size) : -1;
-}
-
-qint64 FileSource::sourceSize()
-{
-    QMutexLocker lock(&m_Mutex);
-    return m_File.isOpen() ? m_File.size() : 0;
-}
-
 namespace {
 constexpr int kStageMs = 20000;
 
@@ -129,7 +113,6 @@ PlayResult playSeekmarkForm(const QString &path, int timeoutMs, const SeekmarkRu
     PlayResult result;
     VideoEngine engine;
     FileVideoDriver driver;
-    driver.m_Listener = run.listener;
     engine.registerDriver(QStringLiteral("file"), &driver);
     std::unique_ptr<FFMpegVideo> video;
     {
@@ -182,8 +165,7 @@ PlayResult playSeekmarkForm(const QString &path, int timeoutMs, const SeekmarkRu
     return result;
 }
 
-PlayResult playFramewiseForm(const QString &path, int timeoutMs, int enough, int quietMs,
-                             std::function<void()> duringPlay)
+PlayResult playFramewiseForm(const QString &path, int timeoutMs, int enough, int quietMs)
 {
     useDummyAudio();
     PlayResult result;
@@ -208,8 +190,6 @@ PlayResult playFramewiseForm(const QString &path, int timeoutMs, int enough, int
                 result.pictures += taken;
                 sinceLast.restart();
             }
-            if (duringPlay && result.pictures > 0)
-                std::exchange(duringPlay, nullptr)();
             turn(dog);
         }
         decoder->stop();
@@ -217,11 +197,6 @@ PlayResult playFramewiseForm(const QString &path, int timeoutMs, int enough, int
     Watchdog dog(QStringLiteral("closing %1 in the framewise form").arg(path), kStageMs);
     decoder.reset();
     return result;
-}
-
-bool hasDisplay()
-{
-    return qobject_cast<QApplication *>(QCoreApplication::instance()) != nullptr;
 }
 
 std::unique_ptr<Player> showPlayer(const QString &clip, const QString &reportFile)
@@ -236,40 +211,6 @@ std::unique_ptr<Player> showPlayer(const QString &clip, const QString &reportFil
     player->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(player.get(), 20000));
     return player;
-}
-
-namespace {
-QMutex s_LogMutex;
-QStringList s_LogLines;
-QtMessageHandler s_PreviousHandler = nullptr;
-
-void collect(QtMsgType, const QMessageLogContext &, const QString &text)
-{
-    if (text.startsWith(QLatin1String("FileAccessView::READ BLOCK")) || text.startsWith(QLatin1String("FPS DELAY"))
-        || text.startsWith(QLatin1String("shown ")))
-        return;
-    QMutexLocker lock(&s_LogMutex);
-    if (s_LogLines.size() < 50000)
-        s_LogLines << text;
-}
-} // namespace
-
-MessageLog::MessageLog()
-{
-    QMutexLocker lock(&s_LogMutex);
-    s_LogLines.clear();
-    s_PreviousHandler = qInstallMessageHandler(&collect);
-}
-
-MessageLog::~MessageLog()
-{
-    qInstallMessageHandler(s_PreviousHandler);
-}
-
-int MessageLog::count(const QString &text) const
-{
-    QMutexLocker lock(&s_LogMutex);
-    return int(std::count_if(s_LogLines.begin(), s_LogLines.end(), [&](const QString &line) { return line.contains(text); }));
 }
 
 } // namespace hostile

@@ -1,14 +1,12 @@
 #pragma once
 
 // Shared pieces of the hostile-input, fault and stress tests: the hostile corpus, a watchdog that
-// turns a hang into a failed run, readings of the process's memory and open files, a byte source
-// over a plain file, loops that play a clip through either form of the engine, and a log catcher.
+// turns a hang into a failed run, readings of the process's memory and open files, and loops that
+// play a file through either form of the engine.
 
-#include "engine/bytesource.h"
 #include "tests/common/enginerun.h"
 
-#include <QFile>
-#include <QMutex>
+#include <QApplication>
 #include <QString>
 
 #include <chrono>
@@ -23,25 +21,9 @@ class Player;
 
 namespace hostile {
 
-using testsupport::fastFramewise;
-using testsupport::fastSeekmark;
-using testsupport::slowdown;
-using testsupport::useDummyAudio;
-using testsupport::waitFor;
-
-inline QString corpusDir()
-{
-    return QStringLiteral(HOSTILE_DIR);
-}
-
 inline QString corpusPath(const QString &name)
 {
-    return corpusDir() + QLatin1Char('/') + name;
-}
-
-inline bool sanitizerBuild()
-{
-    return slowdown() > 1;
+    return QStringLiteral(HOSTILE_DIR "/") + name;
 }
 
 // Ends the process with a message on stderr when nobody has called pet() for longer than the
@@ -74,19 +56,6 @@ qint64 peakResidentBytes();
 bool resetPeak();
 int openFileCount();
 
-// A byte source over a plain file for decoders driven without the access layer. read() and
-// sourceSize() come from whichever thread drives libavformat; m_File is under m_Mutex.
-class FileSource : public ByteSource {
-public:
-    explicit FileSource(const QString &path);
-    qint64 read(char *buffer, qint64 offset, qint64 size) override;
-    qint64 sourceSize() override;
-
-private:
-    QMutex m_Mutex;
-    QFile m_File;
-};
-
 struct PlayResult {
     bool opened = false;
     QString error;                // why it did not open
@@ -97,13 +66,12 @@ struct PlayResult {
     int seeksPlayed = 0;          // seeks after the end that played to the end again
 };
 
-// The seekmark form: an FFMpegVideo on "file://" + path through a FileVideoDriver (reporting to
-// listener), played until videoEnd() taking every picture and sound block as it comes. duringPlay
-// runs once after the first picture was taken or, with waitForFullQueue, once the worker has
-// stopped reading because a queue is full. Then each of seeksAfterEnd seeks (to seeded seconds in
-// the second half of the clip and beyond its end) is played to the end again.
+// The seekmark form: an FFMpegVideo on "file://" + path through a FileVideoDriver, played until
+// videoEnd() taking every picture and sound block as it comes. duringPlay runs once after the
+// first picture was taken or, with waitForFullQueue, once the worker has stopped reading because a
+// queue is full. Then each of seeksAfterEnd seeks (to seeded seconds in the second half of the
+// clip and beyond its end) is played to the end again.
 struct SeekmarkRun {
-    IFileAccess *listener = nullptr;
     bool waitForFullQueue = false;
     std::function<void()> duringPlay;
     int seeksAfterEnd = 0;
@@ -112,21 +80,15 @@ PlayResult playSeekmarkForm(const QString &path, int timeoutMs, const SeekmarkRu
 
 // The framewise form: a DecoderAgent opened by path with framewise options, its pictures taken
 // until `enough` have come (when positive) or none has come for quietMs.
-PlayResult playFramewiseForm(const QString &path, int timeoutMs, int enough, int quietMs,
-                             std::function<void()> duringPlay = {});
+PlayResult playFramewiseForm(const QString &path, int timeoutMs, int enough, int quietMs);
 
 // Whether windows can be shown (the test runs under an X server).
-bool hasDisplay();
+inline bool hasDisplay()
+{
+    return qobject_cast<QApplication *>(QCoreApplication::instance()) != nullptr;
+}
+
 // The seekmark window on a clip, shown and exposed, writing its report to reportFile.
 std::unique_ptr<Player> showPlayer(const QString &clip, const QString &reportFile);
-
-// Collects Qt's messages from any thread while alive, leaving out the per-read and per-picture
-// lines. One at a time; the lines are under one mutex.
-class MessageLog {
-public:
-    MessageLog();
-    ~MessageLog();
-    int count(const QString &text) const;   // lines that contain text
-};
 
 } // namespace hostile

@@ -1,15 +1,18 @@
-// A person hammering the controls: a thousand random seeks a few tens of milliseconds apart, at the
-// engine and as right clicks on the seekmark window, storms of pause and resume, and clips opened
-// and closed hundreds of times. A watchdog fails the run when the GUI thread stops processing
-// events (a deadlock); afterwards playback must still respond, and the process must hold no more
-// files and not much more memory than before.
+// A person hammering the controls: random seeks, pauses and resumes a few tens of milliseconds
+// apart at the engine, on the seekmark window and on the framewise program, and clips opened and
+// closed a hundred times. A watchdog fails the run when the GUI thread stops processing events (a
+// deadlock); afterwards playback must still respond, and the process must hold no more files and
+// not much more memory than before.
 #include "hostilesupport.h"
 
 #include "access/ffmpegvideo.h"
 #include "access/filevideodriver.h"
 #include "access/videoengine.h"
 #include "seekmark/player.h"
+#include "tests/common/messagelog.h"
+#include "tests/common/programrun.h"
 #include "tests/common/testclips.h"
+#include "tests/engine/enginetestsupport.h"
 
 #include <gtest/gtest.h>
 
@@ -22,8 +25,10 @@
 
 namespace {
 
+using namespace testsupport;
+
 // 40 s, a keyframe every second, with sound.
-const QString kLongClip = QStringLiteral("h264_long.mp4");
+const QString kLongClip = clipPath(QStringLiteral("h264_long.mp4"));
 
 // A watchdog fed from the GUI thread's event loop: if that loop stops (a deadlock in a control, a
 // wait that never ends) the feeding stops and the watchdog ends the run.
@@ -40,22 +45,15 @@ private:
     QTimer m_Timer;
 };
 
-// A storm: `events` actions a random 10 to 50 ms apart, each drawn from 20 shares: pauses (P on
-// the window), resumes (Space), seeks (right clicks); at the engine the rest are seeks too, on the
-// window T, which starts and stops seek test runs.
-struct Storm {
-    const char *name;
-    unsigned seed;
-    int events;
-    int pauses;
-    int resumes;
-    int seeks;
-};
-
-const Storm kStorms[] = {
-    {"a thousand seeks", 1234567, 1000, 0, 0, 20},
-    {"pause, resume and seek", 7654321, 250, 7, 6, 6},
-};
+// 300 actions a random 10 to 50 ms apart, each drawn from 20 shares: 3 pauses, 3 resumes, 13 seeks
+// and one more seek at the engine, a T (seek test runs start and stop) on the window.
+enum class Action { Pause, Resume, Seek, Other };
+constexpr int kStormEvents = 300;
+Action draw(std::mt19937 &rng)
+{
+    const unsigned a = rng() % 20;
+    return a < 3 ? Action::Pause : a < 6 ? Action::Resume : a < 19 ? Action::Seek : Action::Other;
+}
 
 // Runs the display side of a decoder for ms milliseconds, a picture request every few
 // milliseconds as the player's tick would; returns how many new pictures came.
@@ -74,204 +72,204 @@ int display(DecoderAgent &decoder, int ms)
     return pictures;
 }
 
-TEST(EngineStress, StormsLeavePlaybackResponding)
+// Without a display this is the storm the ThreadSanitizer build sees.
+TEST(EngineStress, AStormLeavesPlaybackResponding)
 {
-    hostile::useDummyAudio();
-    for (const Storm &storm : kStorms) {
-        SCOPED_TRACE(storm.name);
-        hostile::FileSource source(testsupport::clipPath(kLongClip));
-        EngineOptions options = EngineOptions::seekmark();
-        options.logChannels = false;   // a thousand seeks would print thousands of lines
-        auto decoder = std::make_unique<DecoderAgent>(&source, options);
-        ASSERT_TRUE(decoder->open()) << decoder->openError().toStdString();
-        int seekDones = 0;
-        int seeks = 0;
-        QObject::connect(decoder.get(), &DecoderAgent::seekDone, [&seekDones] { ++seekDones; });
-        ASSERT_TRUE(decoder->start());
-        std::mt19937 rng(storm.seed);
-        {
-            Heartbeat beat(QStringLiteral("storm at the engine: %1").arg(storm.name), 10000);
-            for (int i = 0; i < storm.events; ++i) {
-                display(*decoder, 10 + rng() % 41);
-                const int a = rng() % 20;
-                if (a < storm.pauses) {
-                    decoder->pause();
-                } else if (a < storm.pauses + storm.resumes) {
-                    decoder->start();
-                } else {
-                    decoder->seek(rng() % 43);   // past the end lands on the last keyframe
-                    ++seeks;
-                }
-                // The player restarts a decoder that stopped at the end of the clip.
-                if (decoder->isStopped())
-                    decoder->start();
+    useDummyAudio();
+    enginetest::FileByteSource source(kLongClip);
+    EngineOptions options = EngineOptions::seekmark();
+    options.logChannels = false;   // hundreds of seeks would print thousands of lines
+    auto decoder = std::make_unique<DecoderAgent>(&source, options);
+    ASSERT_TRUE(decoder->open()) << decoder->openError().toStdString();
+    int seekDones = 0;
+    int seeks = 0;
+    QObject::connect(decoder.get(), &DecoderAgent::seekDone, [&seekDones] { ++seekDones; });
+    ASSERT_TRUE(decoder->start());
+    std::mt19937 rng(7654321);
+    {
+        Heartbeat beat(QStringLiteral("storm at the engine"), 10000);
+        for (int i = 0; i < kStormEvents; ++i) {
+            display(*decoder, 10 + rng() % 41);
+            switch (draw(rng)) {
+            case Action::Pause: decoder->pause(); break;
+            case Action::Resume: decoder->start(); break;
+            default: decoder->seek(rng() % 43); ++seeks;   // past the end lands on the last keyframe
             }
+            // The player restarts a decoder that stopped at the end of the clip.
+            if (decoder->isStopped())
+                decoder->start();
         }
-        if (storm.pauses == 0) {
-            EXPECT_GT(seekDones, 0);
-        }
-        EXPECT_LE(seekDones, seeks) << "a seek was acknowledged more than once";
-        EXPECT_LE(decoder->audioQueue().count(), DecoderAgent::audioQueueCapacity);
-
-        // A seek to 10 s: within seconds it is acknowledged, the clock runs near 10 s and new
-        // pictures come.
-        Heartbeat beat(QStringLiteral("checking that playback goes on"), 20000);
-        decoder->start();
-        const int donesBefore = seekDones;
-        decoder->seek(10);
-        EXPECT_TRUE(hostile::waitFor(
-            [&] {
-                display(*decoder, 50);
-                return seekDones > donesBefore && decoder->positionMs() >= 9000 && decoder->positionMs() <= 14000;
-            },
-            20000))
-            << "the clock stands at " << decoder->positionMs() << " ms";
-        const qint64 from = decoder->positionMs();
-        EXPECT_GT(display(*decoder, 1500), 3) << "no new pictures";
-        EXPECT_GT(decoder->positionMs(), from) << "the clock does not move";
-        decoder.reset();
     }
+    EXPECT_LE(seekDones, seeks) << "a seek was acknowledged more than once";
+    EXPECT_LE(decoder->audioQueue().count(), DecoderAgent::audioQueueCapacity);
+
+    // A seek to 10 s: within seconds it is acknowledged, the clock runs near 10 s, pictures come.
+    Heartbeat beat(QStringLiteral("checking that playback goes on"), 20000);
+    decoder->start();
+    enginetest::settle(500);   // the storm's last acknowledgements, still queued, arrive
+    const int donesBefore = seekDones;
+    decoder->seek(10);
+    EXPECT_TRUE(waitFor(
+        [&] {
+            display(*decoder, 50);
+            return seekDones > donesBefore && decoder->positionMs() >= 9000 && decoder->positionMs() <= 14000;
+        },
+        20000))
+        << "the clock stands at " << decoder->positionMs() << " ms";
+    const qint64 from = decoder->positionMs();
+    EXPECT_GT(display(*decoder, 1500), 3) << "no new pictures";
+    EXPECT_GT(decoder->positionMs(), from) << "the clock does not move";
 }
 
-void rightClick(Player &player, int x)
+void rightClickAtSecond(Player &player, int second)
 {
-    QTest::mouseClick(&player, Qt::RightButton, Qt::NoModifier, QPoint(x, 150));
+    QTest::mouseClick(&player, Qt::RightButton, Qt::NoModifier, QPoint(player.width() * second / 40 + 2, 150));
 }
 
-// A right click at a quarter of the window asks for second 10: the clock gets there and new
-// pictures come, whatever state the window was left in.
+// A right click asks for second 10: the clock gets there and new pictures come.
 void expectAClickPlaysOnFromSecondTen(Player &player)
 {
-    rightClick(player, player.width() / 4);
-    EXPECT_TRUE(hostile::waitFor([&] { return player.video()->position() >= 9 && player.video()->position() <= 14; },
-                                 20000))
+    rightClickAtSecond(player, 10);
+    EXPECT_TRUE(waitFor([&] { return player.video()->position() >= 9 && player.video()->position() <= 14; }, 20000))
         << "position " << player.video()->position();
     const int shown = player.picturesShown();
-    EXPECT_TRUE(hostile::waitFor([&] { return player.picturesShown() > shown + 10; }, 20000))
-        << "no new pictures after the click";
+    EXPECT_TRUE(waitFor([&] { return player.picturesShown() > shown + 10; }, 20000)) << "no new pictures";
 }
 
-TEST(WindowStress, StormsOfClicksAndKeysLeaveTheWindowPlaying)
+// The storm, then right clicks once the decoder has read the whole clip: while its last pictures
+// are still shown (a seek must clear the end of input) and after it ended (the click plays again).
+TEST(WindowStress, AStormAndClicksNearTheEndLeaveTheWindowPlaying)
 {
     if (!hostile::hasDisplay())
         GTEST_SKIP() << "needs a display (run under Xvfb with QT_QPA_PLATFORM=xcb)";
-    for (const Storm &storm : kStorms) {
-        SCOPED_TRACE(storm.name);
-        QTemporaryDir dir;
-        hostile::MessageLog log;
-        std::unique_ptr<Player> player =
-            hostile::showPlayer(testsupport::clipPath(kLongClip), dir.filePath(QStringLiteral("report.txt")));
-        ASSERT_TRUE(hostile::waitFor([&] { return player->picturesShown() > 0; }, 20000));
-        std::mt19937 rng(storm.seed);
-        int clicks = 0;
-        {
-            Heartbeat beat(QStringLiteral("storm on the seekmark window: %1").arg(storm.name), 10000);
-            for (int i = 0; i < storm.events; ++i) {
-                const int a = rng() % 20;
-                if (a < storm.pauses) {
-                    QTest::keyClick(player.get(), Qt::Key_P);
-                } else if (a < storm.pauses + storm.resumes) {
-                    QTest::keyClick(player.get(), Qt::Key_Space);
-                } else if (a < storm.pauses + storm.resumes + storm.seeks) {
-                    rightClick(*player, rng() % player->width());
-                    ++clicks;
-                } else {
-                    QTest::keyClick(player.get(), Qt::Key_T);
-                }
-                QTest::qWait(10 + rng() % 41);
+    QTemporaryDir dir;
+    MessageLog log;
+    std::unique_ptr<Player> player = hostile::showPlayer(kLongClip, dir.filePath(QStringLiteral("report.txt")));
+    ASSERT_TRUE(waitFor([&] { return player->picturesShown() > 0; }, 20000));
+    std::mt19937 rng(1234567);
+    int clicks = 0;
+    {
+        Heartbeat beat(QStringLiteral("storm on the seekmark window"), 10000);
+        for (int i = 0; i < kStormEvents; ++i) {
+            switch (draw(rng)) {
+            case Action::Pause: QTest::keyClick(player.get(), Qt::Key_P); break;
+            case Action::Resume: QTest::keyClick(player.get(), Qt::Key_Space); break;
+            case Action::Seek:
+                QTest::mouseClick(player.get(), Qt::RightButton, Qt::NoModifier, QPoint(rng() % player->width(), 150));
+                ++clicks;
+                break;
+            case Action::Other: QTest::keyClick(player.get(), Qt::Key_T); break;
             }
+            QTest::qWait(10 + rng() % 41);
         }
-        if (clicks == storm.events) {
-            EXPECT_EQ(log.count(QStringLiteral("vado sono su ")), clicks);
-        } else {
-            // Keys may leave a seek test run going or a pause, which a key ends; clicks alone
-            // must never leave the window stuck.
-            if (player->seekTestRun().isActive())
-                QTest::keyClick(player.get(), Qt::Key_T);
-            QTest::keyClick(player.get(), Qt::Key_A);
-        }
-        Heartbeat beat(QStringLiteral("checking that the window plays on"), 20000);
-        expectAClickPlaysOnFromSecondTen(*player);
-        player.reset();
     }
-}
+    EXPECT_EQ(log.lines().filter(QStringLiteral("vado sono su ")).size(), clicks);
+    // Keys may leave a seek test run going or a pause, which a key ends.
+    if (player->seekTestRun().isActive())
+        QTest::keyClick(player.get(), Qt::Key_T);
+    QTest::keyClick(player.get(), Qt::Key_A);
+    Heartbeat beat(QStringLiteral("checking that the window plays on"), 20000);
+    expectAClickPlaysOnFromSecondTen(*player);
 
-// A right click once the decoder has read the whole clip: while its last pictures are still
-// being shown, and after it has ended. Either way the click seeks and playback goes on from there.
-TEST(SeekNearTheEnd, ARightClickPlaysOnFromTheClickedSecond)
-{
-    if (!hostile::hasDisplay())
-        GTEST_SKIP() << "needs a display (run under Xvfb with QT_QPA_PLATFORM=xcb)";
+    auto *video = qobject_cast<FFMpegVideo *>(player->video());
+    ASSERT_TRUE(video && video->agent());
+    DecoderAgent *agent = video->agent();
     for (const bool waitForTheEnd : {false, true}) {
         SCOPED_TRACE(waitForTheEnd ? "after the end" : "while the last pictures are shown");
-        QTemporaryDir dir;
-        hostile::MessageLog log;
-        std::unique_ptr<Player> player =
-            hostile::showPlayer(testsupport::clipPath(kLongClip), dir.filePath(QStringLiteral("report.txt")));
-        auto *video = qobject_cast<FFMpegVideo *>(player->video());
-        ASSERT_TRUE(video && video->agent());
-        DecoderAgent *agent = video->agent();
-        // Second 38 of 40: the decoder soon reads to the end of the file and waits for the
-        // pictures it queued to be shown.
-        rightClick(*player, player->width() * 38 / 40 + 2);
-        ASSERT_TRUE(hostile::waitFor([&] { return agent->isEof() || agent->isStopped(); }, 20000));
-        if (waitForTheEnd) {
-            ASSERT_TRUE(hostile::waitFor([&] { return agent->isStopped(); }, 20000));
-        } else {
-            ASSERT_FALSE(agent->isStopped()) << "the clip ended before the click could come";
-        }
+        // Second 38 of 40: the decoder soon reads to the end and waits for its queued pictures.
+        rightClickAtSecond(*player, 38);
+        ASSERT_TRUE(waitFor([&] { return agent->isEof() || agent->isStopped(); }, 20000));
+        ASSERT_TRUE(waitForTheEnd ? waitFor([&] { return agent->isStopped(); }, 20000) : !agent->isStopped());
         expectAClickPlaysOnFromSecondTen(*player);
         EXPECT_FALSE(agent->isStopped());
-        hostile::Watchdog dog(QStringLiteral("closing the seekmark window"), 20000);
-        player.reset();
     }
+    hostile::Watchdog dog(QStringLiteral("closing the seekmark window"), 20000);
+    player.reset();
 }
 
-// Open, play a few pictures, close; hundreds of times. Every descriptor opened is closed again
-// and the memory settles (loose bounds: the allocator keeps some of what was freed).
+// framewise, the built program, on damaged clips under a storm of clicks and keys, driven as a
+// person would (dialogs answered with xdotool, the window watched through screenshots).
+TEST(ProgramStress, FramewisePlaysDamagedClipsAndSurvivesAStormOfClicks)
+{
+    if (const QString missing = missingXTools(); !missing.isEmpty())
+        GTEST_SKIP() << missing.toStdString();
+    ProgramRun run(QStringLiteral("framewise"));
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(run.answerDialog(hostile::corpusPath(QStringLiteral("h264_long.flip5000.mp4"))));
+    ASSERT_TRUE(run.answerDialog(hostile::corpusPath(QStringLiteral("h264_long.cut90.mp4"))));
+    const QString window = waitForWindow(QStringLiteral("^framewise"), {}, 30000 * slowdown());
+    ASSERT_FALSE(window.isEmpty()) << "no framewise window" << run.outputTail();
+    auto moving = [&] {
+        const QImage a = screenshot(window);
+        QThread::msleep(800);
+        const QImage b = screenshot(window);
+        return !a.isNull() && !b.isNull() && a != b;
+    };
+    EXPECT_TRUE(poll(moving, 20000 * slowdown(), 100)) << "the damaged clips do not play";
+
+    // Right clicks (seeks), left clicks (switches) and spaces as fast as a hand, in one xdotool
+    // call: a tool per event (and xdotool's own pause after a click) would slow it.
+    const QImage shot = screenshot(window);
+    const int width = shot.isNull() ? 640 : shot.width();
+    const QString y = QString::number(shot.isNull() ? 240 : shot.height() / 2);
+    std::mt19937 rng(31337);
+    QStringList storm{"windowfocus", "--sync", window};
+    for (int i = 0; i < kStormEvents; ++i) {
+        const unsigned k = rng() % 10;
+        if (k < 8)
+            storm << "mousemove" << "--window" << window << QString::number(rng() % width) << y << "click"
+                  << "--delay" << "1" << (k < 5 ? "3" : "1");
+        else
+            storm << "key" << "space";
+        storm << "sleep" << QString::number((10 + rng() % 41) / 1000.0, 'f', 3);
+    }
+    xdo(storm, 120);
+    ASSERT_TRUE(run.running()) << "framewise ended during the storm" << run.outputTail();
+    EXPECT_GE(run.output().count(QStringLiteral("vado sono su ")), 100) << "the storm missed the window";
+    // An odd number of spaces leaves it paused: one more resumes it.
+    if (!moving())
+        keyTo(window, QStringLiteral("space"));
+    EXPECT_TRUE(poll(moving, 20000 * slowdown(), 100)) << "nothing moves after the storm";
+    EXPECT_TRUE(run.running());
+    for (const char *report : {"ERROR: AddressSanitizer", "runtime error:", "ERROR: LeakSanitizer"})
+        EXPECT_FALSE(run.output().contains(QLatin1String(report))) << run.outputTail();
+}
+
+// Open, play a few pictures, close; a hundred times, every tenth also in the framewise form. Every
+// descriptor opened is closed again and the memory settles (loose: the allocator keeps some).
 TEST(OpenCloseCycles, NoFilesOrMemoryAreLeft)
 {
-    hostile::useDummyAudio();
+    useDummyAudio();
     VideoEngine engine;
     FileVideoDriver driver;
     engine.registerDriver(QStringLiteral("file"), &driver);
-    const QString url = QStringLiteral("file://") + testsupport::clipPath(QStringLiteral("h264_aac.mp4"));
-    const QString byPath = testsupport::clipPath(QStringLiteral("vp9_opus.mkv"));
-
-    auto cycle = [&](int i) {
-        hostile::Watchdog dog(QStringLiteral("open/close cycle %1").arg(i), 20000);
-        {
-            FFMpegVideo video(&engine, url, nullptr, hostile::fastSeekmark());
-            ASSERT_TRUE(video.open()) << video.errorString().toStdString();
-            video.play();
-            int pictures = 0;
-            ASSERT_TRUE(hostile::waitFor([&] { return (pictures += testsupport::takeQueued(*video.agent())) >= 3; },
-                                         20000));
-        }
-        // Every tenth cycle also the framewise form, which opens its file by path.
-        if (i % 10 == 0) {
-            DecoderAgent decoder(nullptr, hostile::fastFramewise());
-            ASSERT_TRUE(decoder.open(byPath)) << decoder.openError().toStdString();
-            decoder.start();
-            ASSERT_TRUE(hostile::waitFor([&] { return decoder.videoAgent()->pictures().count() >= 3; }, 20000));
-            decoder.stop();
-        }
-    };
     int filesBefore = 0;
     qint64 memoryBefore = 0;
-    for (int i = 0; i < 210 && !::testing::Test::HasFatalFailure(); ++i) {
+    for (int i = 0; i < 110 && !::testing::Test::HasFatalFailure(); ++i) {
         if (i == 10) {   // once the first cycles have set up what stays for the process's life
             filesBefore = hostile::openFileCount();
             memoryBefore = hostile::residentBytes();
         }
-        cycle(i);
+        hostile::Watchdog dog(QStringLiteral("open/close cycle %1").arg(i), 20000);
+        {
+            FFMpegVideo video(&engine, "file://" + clipPath(QStringLiteral("h264_aac.mp4")), nullptr, fastSeekmark());
+            ASSERT_TRUE(video.open()) << video.errorString().toStdString();
+            video.play();
+            int pictures = 0;
+            ASSERT_TRUE(waitFor([&] { return (pictures += takeQueued(*video.agent())) >= 3; }, 20000));
+        }
+        if (i % 10 == 0) {
+            DecoderAgent decoder(nullptr, fastFramewise());
+            ASSERT_TRUE(decoder.open(clipPath(QStringLiteral("vp9_opus.mkv")))) << decoder.openError().toStdString();
+            decoder.start();
+            ASSERT_TRUE(waitFor([&] { return decoder.videoAgent()->pictures().count() >= 3; }, 20000));
+            decoder.stop();
+        }
     }
-    ASSERT_FALSE(::testing::Test::HasFatalFailure());
     EXPECT_EQ(hostile::openFileCount(), filesBefore) << "descriptors left open";
     // The sanitizer's allocator holds freed memory back on purpose; its leak check covers that build.
     const qint64 growth = hostile::residentBytes() - memoryBefore;
-    EXPECT_TRUE(hostile::sanitizerBuild() || growth < 30 * 1024 * 1024)
-        << "resident memory grew by " << growth / 1024 << " KiB";
+    EXPECT_TRUE(slowdown() > 1 || growth < 20 * 1024 * 1024) << "resident memory grew by " << growth / 1024 << " KiB";
 }
 
 } // namespace
