@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QTest>
@@ -33,6 +34,12 @@ using namespace testsupport;
 inline QString corpusPath(const QString &name)
 {
     return QStringLiteral(HOSTILE_DIR "/") + name;
+}
+
+// 40 s, 1000 pictures, a keyframe every second, with sound.
+inline QString longClip()
+{
+    return clipPath(QStringLiteral("h264_long.mp4"));
 }
 
 // Ends the process with a message on stderr when nobody has called pet() for longer than the limit
@@ -134,6 +141,31 @@ inline PlayResult play(const QString &path, int seeksAfterEnd, const std::functi
     }
     video.reset();
     return result;
+}
+
+// A watchdog fed from the GUI thread's event loop: if that loop stops (a deadlock in a control, a
+// wait that never ends) the feeding stops and the watchdog ends the run.
+class Heartbeat {
+public:
+    Heartbeat(const QString &what, int limitMs) : m_Dog(what, limitMs)
+    {
+        QObject::connect(&m_Timer, &QTimer::timeout, [this] { m_Dog.pet(); });
+        m_Timer.start(50);
+    }
+
+private:
+    Watchdog m_Dog;
+    QTimer m_Timer;
+};
+
+// 300 actions a random 10 to 50 ms apart, each drawn from 20 shares: 3 pauses, 3 resumes, 13 seeks
+// and one more seek at the engine, a T (seek test runs start and stop) on the window.
+enum class Action { Pause, Resume, Seek, Other };
+constexpr int kStormEvents = 300;
+inline Action draw(std::mt19937 &rng)
+{
+    const unsigned a = rng() % 20;
+    return a < 3 ? Action::Pause : a < 6 ? Action::Resume : a < 19 ? Action::Seek : Action::Other;
 }
 
 // Whether windows can be shown (the test runs under an X server).
