@@ -194,57 +194,49 @@ TEST_F(FFMpegVideoTest, OpeningTwiceReplacesTheDecoderWhoseSignalsReachTheGuiThr
     EXPECT_EQ(seekThreads, std::vector<QThread *>(seekThreads.size(), gui));
 }
 
-// The byte path must be complete and invisible: a clip played through the file driver reads every
-// packet that libavformat finds in the file opened by its path, and decodes to exactly the
-// pictures (frame numbers and times) that the engine gives by path.
+// The byte path must be complete: a clip played through the file driver reads (and tells the
+// listener, which the file access view is, of) every packet that libavformat finds in the file
+// opened by its path, and decodes every picture once, in order. (That the engine's byte path and
+// the path form decode the same pictures at the same times is the engine's decode test.)
 class ThroughTheDriver : public FFMpegVideoTest, public ::testing::WithParamInterface<const char *> {};
 
-TEST_P(ThroughTheDriver, EveryPacketIsReadAndThePicturesAreThoseByPath)
+TEST_P(ThroughTheDriver, EveryPacketIsReadAndEveryPictureDecoded)
 {
     const QString path = clipPath(GetParam());
-    std::vector<bool> read(QFileInfo(path).size());
-    auto at = [&read](qint64 offset) { return read.begin() + std::clamp<qint64>(offset, 0, read.size()); };
     RecordingListener listener;
     m_Driver.m_Listener = &listener;
-    std::vector<Picture> throughDriver;
-    {
-        auto video = openClip(GetParam());
-        int ends = 0;
-        QObject::connect(video.get(), &Video::videoEnd, [&ends] { ++ends; });
-        video->play();
-        throughDriver = drainUntil(video->agent(), [&ends] { return ends > 0; });
-        ASSERT_EQ(ends, 1) << "the clip was not played to its end";
-        // The reference: libavformat's own reading by path.
-        AVFormatContext *context = nullptr;
-        ASSERT_EQ(avformat_open_input(&context, QFile::encodeName(path).constData(), nullptr, nullptr), 0);
-        ASSERT_GE(avformat_find_stream_info(context, nullptr), 0);
-        const QStringList events = listener.events();
-        EXPECT_EQ(events.first(), QString("opened %1").arg(read.size()));
-        for (const QString &event : events.filter(QStringLiteral("read "))) {
-            const QStringList f = event.split(' ');
-            std::fill(at(f[1].toLongLong()), at(f[1].toLongLong() + f[2].toLongLong()), true);
-        }
-        AVPacket *packet = av_packet_alloc();
-        for (int n = 0, missed = 0; av_read_frame(context, packet) >= 0; ++n, av_packet_unref(packet)) {
-            if (n == 0) {
-                EXPECT_EQ(video->dataOffset(), int(packet->pos));
-            }
-            if (packet->pos >= 0 && std::find(at(packet->pos), at(packet->pos + packet->size), false)
-                                        != at(packet->pos + packet->size) && ++missed <= 5)
-                ADD_FAILURE() << "packet at " << packet->pos << " (" << packet->size << " bytes) never read";
-        }
-        av_packet_free(&packet);
-        avformat_close_input(&context);
-    }
-    DecoderAgent byPath(nullptr, fastSeekmark());
-    ASSERT_TRUE(byPath.open(path));
+    auto video = openClip(GetParam());
     int ends = 0;
-    QObject::connect(&byPath, &DecoderAgent::videoEnd, [&ends] { ++ends; });
-    byPath.start();
-    const std::vector<Picture> pictures = drainUntil(&byPath, [&ends] { return ends > 0; });
-    ASSERT_GE(pictures.size(), 90u) << "too few pictures to compare";
-    EXPECT_EQ(std::count_if(pictures.begin(), pictures.end(), [](const Picture &p) { return p.number < 0; }), 0);
-    EXPECT_EQ(throughDriver, pictures);
+    QObject::connect(video.get(), &Video::videoEnd, [&ends] { ++ends; });
+    video->play();
+    const std::vector<Picture> pictures = drainUntil(video->agent(), [&ends] { return ends > 0; });
+    ASSERT_EQ(ends, 1) << "the clip was not played to its end";
+    ASSERT_GE(pictures.size(), 90u);
+    for (size_t i = 0; i < pictures.size(); ++i)
+        ASSERT_EQ(pictures[i].number, int(i)) << "picture " << i;
+
+    std::vector<bool> read(QFileInfo(path).size());
+    auto at = [&read](qint64 offset) { return read.begin() + std::clamp<qint64>(offset, 0, read.size()); };
+    const QStringList events = listener.events();
+    EXPECT_EQ(events.first(), QString("opened %1").arg(read.size()));
+    for (const QString &event : events.filter(QStringLiteral("read "))) {
+        const QStringList f = event.split(' ');
+        std::fill(at(f[1].toLongLong()), at(f[1].toLongLong() + f[2].toLongLong()), true);
+    }
+    AVFormatContext *context = nullptr;
+    ASSERT_EQ(avformat_open_input(&context, QFile::encodeName(path).constData(), nullptr, nullptr), 0);
+    ASSERT_GE(avformat_find_stream_info(context, nullptr), 0);
+    AVPacket *packet = av_packet_alloc();
+    for (int n = 0, missed = 0; av_read_frame(context, packet) >= 0; ++n, av_packet_unref(packet)) {
+        if (n == 0) {
+            EXPECT_EQ(video->dataOffset(), int(packet->pos));
+        }
+        const auto end = at(packet->pos + packet->size);
+        if (packet->pos >= 0 && std::find(at(packet->pos), end, false) != end && ++missed <= 5)
+            ADD_FAILURE() << "packet at " << packet->pos << " (" << packet->size << " bytes) never read";
+    }
+    av_packet_free(&packet);
+    avformat_close_input(&context);
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, ThroughTheDriver,
