@@ -31,7 +31,7 @@ ff() {
 # Byte surgery: every operation takes its output path (and mostly its input) first.
 tool() {
     python3 - "$@" <<'EOF'
-import random, sys, zlib
+import random, re, sys, zlib
 
 def seeded(name):   # stable across runs (str hashing is salted per process)
     return random.Random(zlib.crc32(name.rsplit('/', 1)[-1].encode()))
@@ -79,26 +79,13 @@ def strip_timestamps(src, dst):
         sys.exit('%s: no time stamps found' % src)
     open(dst, 'wb').write(data)
 
-# H.264: rewrites the picture size in every sequence parameter set of an Annex B stream.
+# H.264: rewrites the picture size in every sequence parameter set of an Annex B stream (under the
+# emulation prevention bytes: 00 00 03 stands for 00 00 before any byte up to 03).
 def unescape(b):
-    out, zeros = bytearray(), 0
-    for x in b:
-        if zeros >= 2 and x == 3:
-            zeros = 0
-            continue
-        out.append(x)
-        zeros = zeros + 1 if x == 0 else 0
-    return bytes(out)
+    return re.sub(b'\x00\x00\x03', b'\x00\x00', b)
 
 def escape(b):
-    out, zeros = bytearray(), 0
-    for x in b:
-        if zeros >= 2 and x <= 3:
-            out.append(3)
-            zeros = 0
-        out.append(x)
-        zeros = zeros + 1 if x == 0 else 0
-    return bytes(out)
+    return re.sub(b'\x00\x00(?=[\x00-\x03])', b'\x00\x00\x03', b)
 
 def sps_with_size(rbsp, width, height):
     bits, pos = ''.join(format(x, '08b') for x in rbsp), 0

@@ -195,24 +195,4 @@ INSTANTIATE_TEST_SUITE_P(Corpus, CorpusClip, testing::ValuesIn(clips), [](const 
     return n;
 });
 
-// The two-clip tests compare picture times as plain doubles: the same picture must come out with
-// exactly the same time in both encodes of one source, in MP4 (time base 1/12800, B-frames) and in
-// Matroska (1/1000, none).
-TEST(SameSourceClips, PicturesHaveTheSameTimes)
-{
-    std::vector<double> times[2];
-    for (int i : {0, 1}) {
-        FormatContextPtr format = openClip(clips[i]);
-        ASSERT_TRUE(format);
-        PacketPtr packet(av_packet_alloc());
-        while (av_read_frame(format.get(), packet.get()) >= 0) {
-            if (packet->stream_index == onlyStream(format.get(), AVMEDIA_TYPE_VIDEO))
-                times[i].push_back(packet->pts * av_q2d(format->streams[packet->stream_index]->time_base));
-            av_packet_unref(packet.get());
-        }
-        std::sort(times[i].begin(), times[i].end());
-    }
-    EXPECT_EQ(times[0], times[1]);
-}
-
 } // namespace
