@@ -81,13 +81,6 @@ DataPacket *DataQueue::take()
     return m_Packets.isEmpty() ? nullptr : m_Packets.takeFirst();
 }
 
-DataPacket *DataQueue::peek()
-{
-    QMutexLocker<QRecursiveMutex> lock(&m_Mutex);
-    checkInit(__LINE__);
-    return m_Packets.isEmpty() ? nullptr : m_Packets.first();
-}
-
 void DataQueue::flush()
 {
     QMutexLocker<QRecursiveMutex> lock(&m_Mutex);

@@ -9,8 +9,8 @@
 class DataPacket;
 
 // A bounded FIFO of packets with a pool of equally sized payload buffers. It never blocks: put()
-// on a full queue destroys the packet (its buffer goes straight back to the pool), take() and
-// peek() on an empty one return null.
+// on a full queue destroys the packet (its buffer goes straight back to the pool), take() on an
+// empty one returns null.
 //
 // Threads: one producer (the decoder thread) and consumers on the GUI and audio threads. Every
 // field is guarded by m_Mutex, which must be recursive: put() and flush() destroy packets under the
@@ -39,9 +39,6 @@ public:
     void put(DataPacket *packet);
     // Removes and returns the oldest packet (the caller owns it), or null.
     DataPacket *take();
-    // The oldest packet, still owned by the queue, or null. Only safe to dereference while no other
-    // thread can flush: use withHead() to read a field of the head packet safely.
-    DataPacket *peek();
     // Calls f(head) under the queue's lock, so a concurrent flush cannot destroy the head while it
     // is read. Returns false (without calling f) when the queue is empty.
     template <typename F>

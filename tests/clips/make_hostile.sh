@@ -6,9 +6,9 @@
 #   make_hostile.sh OUTDIR CORPUSDIR   -> every file into OUTDIR, then OUTDIR/hostile.stamp
 #
 # CORPUSDIR is the generated clip corpus (make_clips.sh). Everything random is seeded from the file
-# name and Matroska is written bit-exact (no random identifiers), so every run produces the same
-# bytes from the same corpus. Files are written under a temporary folder and moved
-# into place when all are complete; the stamp is touched last.
+# name and Matroska is written bit-exact, so every run produces the same bytes from the same
+# corpus. Files are made in a temporary folder and moved into place when all are complete; the
+# stamp is touched last.
 set -euo pipefail
 
 if [[ $# -ne 2 ]]; then
@@ -16,264 +16,207 @@ if [[ $# -ne 2 ]]; then
     exit 2
 fi
 out=$1
-corpus=$(cd "$2" && pwd)
+c=$(cd "$2" && pwd)
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 rm -f "$out/hostile.stamp"
-work=$(mktemp -d "$out/.partial-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+w=$(mktemp -d "$out/.partial-XXXXXX")
+trap 'rm -rf "$w"' EXIT
 started=$SECONDS
 
 ff() {
     ffmpeg -nostdin -hide_banner -loglevel error -y "$@"
 }
 
-# Byte surgery in one place: every operation takes its input and output path first.
+# Byte surgery: every operation takes its output path (and mostly its input) first.
 tool() {
     python3 - "$@" <<'EOF'
 import random, re, sys, zlib
 
-def seeded(name):
-    # Stable across runs and Python versions (str hashing is salted per process).
-    return random.Random(zlib.crc32(name.encode()))
+def seeded(name):   # stable across runs (str hashing is salted per process)
+    return random.Random(zlib.crc32(name.rsplit('/', 1)[-1].encode()))
 
 def read(path):
-    with open(path, 'rb') as f:
-        return f.read()
-
-def write(path, data):
-    with open(path, 'wb') as f:
-        f.write(data)
+    return open(path, 'rb').read()
 
 def cut(src, dst, percent):
     data = read(src)
-    write(dst, data[:len(data) * int(percent) // 100])
+    open(dst, 'wb').write(data[:len(data) * int(percent) // 100])
 
 def flip(src, dst, count, start_percent):
-    # Bytes replaced at seeded positions from start_percent of the file on; each gets a value
-    # other than its own.
-    data = bytearray(read(src))
-    rng = seeded(dst.rsplit('/', 1)[-1])
-    start = len(data) * int(start_percent) // 100
+    # Bytes from start_percent of the file on, at seeded positions, each given another value.
+    data, rng = bytearray(read(src)), seeded(dst)
     for _ in range(int(count)):
-        i = rng.randrange(start, len(data))
-        data[i] ^= rng.randrange(1, 256)
-    write(dst, bytes(data))
+        data[rng.randrange(len(data) * int(start_percent) // 100, len(data))] ^= rng.randrange(1, 256)
+    open(dst, 'wb').write(data)
 
 def noise(dst, size, prefix_src='', prefix_len='0'):
-    rng = seeded(dst.rsplit('/', 1)[-1])
     head = read(prefix_src)[:int(prefix_len)] if prefix_src else b''
     count = int(size) - len(head)
-    write(dst, head + (rng.getrandbits(8 * count).to_bytes(count, 'little') if count > 0 else b''))
+    open(dst, 'wb').write(head + seeded(dst).getrandbits(8 * count).to_bytes(count, 'little'))
 
 def replace(src, dst, *pairs):
     # Same-length replacements of byte strings given in hex, each of which must occur exactly once.
     data = read(src)
-    for i in range(0, len(pairs), 2):
-        old, new = bytes.fromhex(pairs[i]), bytes.fromhex(pairs[i + 1])
+    for old, new in zip(map(bytes.fromhex, pairs[::2]), map(bytes.fromhex, pairs[1::2])):
         if len(old) != len(new) or data.count(old) != 1:
-            sys.exit('%s: expected one %s' % (src, pairs[i]))
+            sys.exit('%s: expected one %s' % (src, old.hex()))
         data = data.replace(old, new)
-    write(dst, data)
+    open(dst, 'wb').write(data)
 
 def strip_timestamps(src, dst):
     # Clears the PTS/DTS flags of every MPEG-2 PES header of the audio and video streams; the
     # header length stays, so the stamps' bytes are skipped as stuffing.
-    data = bytearray(read(src))
+    data, cleared = bytearray(read(src)), 0
     i = data.find(b'\x00\x00\x01')
-    cleared = 0
     while 0 <= i < len(data) - 9:
         sid = data[i + 3]
-        if (sid & 0xE0) == 0xC0 or (sid & 0xF0) == 0xE0:
-            if (data[i + 6] & 0xC0) == 0x80 and data[i + 7] & 0xC0:
-                data[i + 7] &= 0x3F
-                cleared += 1
+        if ((sid & 0xE0) == 0xC0 or (sid & 0xF0) == 0xE0) and (data[i + 6] & 0xC0) == 0x80 and data[i + 7] & 0xC0:
+            data[i + 7] &= 0x3F
+            cleared += 1
         i = data.find(b'\x00\x00\x01', i + 3)
     if cleared == 0:
         sys.exit('%s: no time stamps found' % src)
-    write(dst, bytes(data))
+    open(dst, 'wb').write(data)
 
-# H.264: rewrites the picture size in every sequence parameter set of an Annex B stream.
+# H.264: rewrites the picture size in every sequence parameter set of an Annex B stream (under the
+# emulation prevention bytes: 00 00 03 stands for 00 00 before any byte up to 03).
 def unescape(b):
-    out, zeros = bytearray(), 0
-    for x in b:
-        if zeros >= 2 and x == 3:
-            zeros = 0
-            continue
-        out.append(x)
-        zeros = zeros + 1 if x == 0 else 0
-    return bytes(out)
+    return re.sub(b'\x00\x00\x03', b'\x00\x00', b)
 
 def escape(b):
-    out, zeros = bytearray(), 0
-    for x in b:
-        if zeros >= 2 and x <= 3:
-            out.append(3)
-            zeros = 0
-        out.append(x)
-        zeros = zeros + 1 if x == 0 else 0
-    return bytes(out)
-
-class Bits:
-    def __init__(self, data):
-        self.bits = ''.join(format(x, '08b') for x in data)
-        self.pos = 0
-    def u(self, n):
-        v = int(self.bits[self.pos:self.pos + n], 2) if n else 0
-        self.pos += n
-        return v
-    def ue(self):
-        zeros = 0
-        while self.bits[self.pos] == '0':
-            zeros += 1
-            self.pos += 1
-        self.pos += 1
-        return (1 << zeros) - 1 + self.u(zeros)
-    def se(self):
-        k = self.ue()
-        return (k + 1) // 2 if k & 1 else -(k // 2)
-
-def ue_bits(v):
-    b = format(v + 1, 'b')
-    return '0' * (len(b) - 1) + b
+    return re.sub(b'\x00\x00(?=[\x00-\x03])', b'\x00\x00\x03', b)
 
 def sps_with_size(rbsp, width, height):
-    r = Bits(rbsp)
-    profile = r.u(8); r.u(8); r.u(8); r.ue()
+    bits, pos = ''.join(format(x, '08b') for x in rbsp), 0
+    def u(n):
+        nonlocal pos
+        pos += n
+        return int(bits[pos - n:pos], 2) if n else 0
+    def ue():
+        nonlocal pos
+        zeros = bits.index('1', pos) - pos
+        pos += zeros + 1
+        return (1 << zeros) - 1 + u(zeros)
+    profile = u(8); u(16); ue()
     if profile in (100, 110, 122, 244, 44, 83, 86, 118, 128, 138, 139, 134, 135):
-        if r.ue() == 3:
-            r.u(1)
-        r.ue(); r.ue(); r.u(1)
-        if r.u(1):
+        if ue() == 3:
+            u(1)
+        ue(); ue(); u(1)
+        if u(1):
             sys.exit('scaling matrices are not handled')
-    r.ue()
-    poc = r.ue()
+    ue()
+    poc = ue()
     if poc == 0:
-        r.ue()
+        ue()
     elif poc == 1:
-        r.u(1); r.se(); r.se()
-        for _ in range(r.ue()):
-            r.se()
-    r.ue(); r.u(1)
-    start = r.pos
-    r.ue(); r.ue()
-    rest = r.bits[r.pos:].rstrip('0')[:-1]   # without the stop bit and its padding
-    bits = r.bits[:start] + ue_bits(width // 16 - 1) + ue_bits(height // 16 - 1) + rest + '1'
-    bits += '0' * (-len(bits) % 8)
-    return bytes(int(bits[i:i + 8], 2) for i in range(0, len(bits), 8))
+        u(1); ue(); ue()
+        for _ in range(ue()):
+            ue()
+    ue(); u(1)
+    start = pos
+    ue(); ue()
+    ue_bits = lambda v: '0' * (len(format(v + 1, 'b')) - 1) + format(v + 1, 'b')
+    rest = bits[pos:].rstrip('0')[:-1]   # without the stop bit and its padding
+    new = bits[:start] + ue_bits(width // 16 - 1) + ue_bits(height // 16 - 1) + rest + '1'
+    new += '0' * (-len(new) % 8)
+    return bytes(int(new[i:i + 8], 2) for i in range(0, len(new), 8))
 
 def sps_size(src, dst, width, height):
     parts = read(src).split(b'\x00\x00\x01')
-    patched = 0
-    for n, p in enumerate(parts):
-        if p and (p[0] & 0x1f) == 7:
-            body = p.rstrip(b'\x00')   # a trailing zero belongs to the next 4-byte start code
-            trail = p[len(body):]
-            parts[n] = body[:1] + escape(sps_with_size(unescape(body[1:]), int(width), int(height))) + trail
-            patched += 1
-    if patched == 0:
+    sps = [n for n, p in enumerate(parts) if p and (p[0] & 0x1f) == 7]
+    if not sps:
         sys.exit('%s: no sequence parameter set' % src)
-    write(dst, b'\x00\x00\x01'.join(parts))
+    for n in sps:
+        body = parts[n].rstrip(b'\x00')   # a trailing zero belongs to the next 4-byte start code
+        parts[n] = body[:1] + escape(sps_with_size(unescape(body[1:]), int(width), int(height))) + parts[n][len(body):]
+    open(dst, 'wb').write(b'\x00\x00\x01'.join(parts))
 
-op = sys.argv[1]
-globals()[op](*sys.argv[2:])
+globals()[sys.argv[1]](*sys.argv[2:])
 EOF
 }
 
-w=$work
+# A part of a resolution-changing MPEG-TS: SIZE OFFSET OUT.
+part() {
+    ff -f lavfi -i "testsrc=s=$1:r=25:d=2" -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=2" \
+        -pix_fmt yuv420p -c:v libx264 -preset ultrafast -g 25 -c:a aac -b:a 64k -output_ts_offset "$2" -f mpegts "$3"
+}
 
+cd "$w"
+mkdir tmp
 # Truncated downloads and captures: every corpus clip cut at 10, 50 and 90 % of its bytes.
-for clip in "$corpus"/*; do
+for clip in "$c"/*.*; do
     name=$(basename "$clip")
-    [[ $name == corpus.stamp || $name == .* ]] && continue
-    stem=${name%.*} ext=${name##*.}
+    [[ $name == corpus.stamp ]] && continue
     for p in 10 50 90; do
-        tool cut "$clip" "$w/$stem.cut$p.$ext" $p
+        tool cut "$clip" "${name%.*}.cut$p.${name##*.}" $p
+    done
+done
+# Broken captures: bytes changed in the payload (from 10 % of the file on), lightly and heavily.
+for clip in h264_aac.mp4 h264_nobframes.mkv mpeg2_mp2.mpg vp9_opus.mkv ts_offset10.ts odd_321x241.mkv surround51.mp4 vfr.mkv; do
+    for n in 40 2000; do
+        tool flip "$c/$clip" "${clip%.*}.flip$n.${clip##*.}" $n 10
     done
 done
 
-# Nothing, or noise, under a video file's name.
-: >"$w/empty.mp4"
-: >"$w/empty.mkv"
-tool noise "$w/one_byte.mkv" 1
-tool noise "$w/random.mp4" 262144
-tool noise "$w/random.mkv" 262144
-tool noise "$w/random.ts" 262144
-# A real container header followed by noise: the demuxer gets past its probe.
-tool noise "$w/random_after_header.mp4" 262144 "$corpus/h264_aac.mp4" 40
-tool noise "$w/random_after_header.mkv" 262144 "$corpus/h264_nobframes.mkv" 64
-
-# Broken captures: bytes changed in the payload (from 10 % of the file on), lightly and heavily,
-# and a few in the headers.
-for clip in h264_aac.mp4 h264_nobframes.mkv mpeg2_mp2.mpg vp9_opus.mkv ts_offset10.ts odd_321x241.mkv \
-            surround51.mp4 vfr.mkv; do
-    stem=${clip%.*} ext=${clip##*.}
-    tool flip "$corpus/$clip" "$w/$stem.flip40.$ext" 40 10
-    tool flip "$corpus/$clip" "$w/$stem.flip2000.$ext" 2000 10
-done
-tool flip "$corpus/h264_long.mp4" "$w/h264_long.flip5000.mp4" 5000 10
-tool flip "$corpus/h264_aac.mp4" "$w/h264_aac.header.mp4" 12 0
-tool flip "$corpus/h264_nobframes.mkv" "$w/h264_nobframes.header.mkv" 12 0
-
+# The rest, one recipe a line; tmp/ holds what only the recipes below it need.
+while read -r recipe; do
+    [[ -z $recipe || $recipe == \#* ]] || eval "$recipe"
+done <<'TABLE'
+tool flip "$c/h264_long.mp4" h264_long.flip5000.mp4 5000 10
+# Bytes changed in the headers too.
+tool flip "$c/h264_aac.mp4" h264_aac.header.mp4 12 0
+tool flip "$c/h264_nobframes.mkv" h264_nobframes.header.mkv 12 0
+# Nothing, or noise, under a video file's name; a real container header followed by noise.
+: >empty.mp4
+: >empty.mkv
+tool noise one_byte.mkv 1
+tool noise random.mp4 262144
+tool noise random.mkv 262144
+tool noise random.ts 262144
+tool noise random_after_header.mp4 262144 "$c/h264_aac.mp4" 40
+tool noise random_after_header.mkv 262144 "$c/h264_nobframes.mkv" 64
 # A download that stopped before the index: an MP4 with its index at the end, cut at 90 %.
-ff -i "$corpus/h264_aac.mp4" -c copy -f mp4 "$w/index_at_end.mp4"
-tool cut "$w/index_at_end.mp4" "$w/index_at_end.cut90.mp4" 90
-rm -f "$w/index_at_end.mp4"
-
-# Two encodes of different sizes joined in one MPEG-TS (the second continues the time line), in
-# both directions.
-part() { # SIZE OFFSET OUT
-    ff -f lavfi -i "testsrc=s=$1:r=25:d=2" -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=2" \
-        -pix_fmt yuv420p -c:v libx264 -preset ultrafast -g 25 -c:a aac -b:a 64k \
-        -output_ts_offset "$2" -f mpegts "$3"
-}
-part 320x240 0 "$w/small_first.ts"
-part 640x480 2 "$w/large_second.ts"
-part 640x480 0 "$w/large_first.ts"
-part 320x240 2 "$w/small_second.ts"
-cat "$w/small_first.ts" "$w/large_second.ts" >"$w/resize_up.ts"
-cat "$w/large_first.ts" "$w/small_second.ts" >"$w/resize_down.ts"
-
-# Absurd picture sizes. An H.264 stream whose parameter sets say 16000 x 16000 (FFmpeg accepts
-# that size and would allocate for it) and 32768 x 32768 (FFmpeg refuses it itself); the same
-# 16000 x 16000 stream as the second half of an MPEG-TS that starts at 320 x 240; a Matroska file
-# whose header says 16000 x 16000 for raw pictures (the container's size is all there is); and one
-# whose header says 16000 wide for H.264 (the stream's own size wins).
-ff -f lavfi -i "testsrc=s=320x240:r=25:d=2" -pix_fmt yuv420p -c:v libx264 -preset ultrafast \
-    -profile:v baseline -g 25 -f h264 "$w/baseline.h264"
-tool sps_size "$w/baseline.h264" "$w/sps_16000x16000.h264" 16000 16000
-tool sps_size "$w/baseline.h264" "$w/sps_32768x32768.h264" 32768 32768
-# The ffmpeg tool itself must not decode the large pictures while it remuxes.
-# (It still reports every picture it refuses: only fatal messages are shown.)
-ff -loglevel fatal -max_pixels 1000000 -r 25 -i "$w/sps_16000x16000.h264" -c copy -output_ts_offset 2 \
-    -f mpegts "$w/huge_second.ts"
-cat "$w/small_first.ts" "$w/huge_second.ts" >"$w/resize_to_16000x16000.ts"
-ff -f lavfi -i "testsrc=s=256x256:r=10:d=1" -pix_fmt yuv420p -c:v rawvideo -fflags +bitexact -f matroska "$w/raw256.mkv"
-# PixelWidth (B0) and PixelHeight (BA), two bytes each: 256 -> 16000 (0x3E80).
-tool replace "$w/raw256.mkv" "$w/rawvideo_16000x16000.mkv" b0820100 b0823e80 ba820100 ba823e80
-tool replace "$corpus/h264_nobframes.mkv" "$w/h264_declared_16000_wide.mkv" b0820140 b0823e80
-rm -f "$w"/small_first.ts "$w"/large_second.ts "$w"/large_first.ts "$w"/small_second.ts \
-    "$w"/huge_second.ts "$w"/baseline.h264 "$w"/raw256.mkv
-
+ff -i "$c/h264_aac.mp4" -c copy -f mp4 tmp/index_at_end.mp4
+tool cut tmp/index_at_end.mp4 index_at_end.cut90.mp4 90
+# Two encodes of different sizes joined in one MPEG-TS (the second continues the time line).
+part 320x240 0 tmp/small_first.ts
+part 640x480 2 tmp/large_second.ts
+part 640x480 0 tmp/large_first.ts
+part 320x240 2 tmp/small_second.ts
+cat tmp/small_first.ts tmp/large_second.ts >resize_up.ts
+cat tmp/large_first.ts tmp/small_second.ts >resize_down.ts
+# Absurd picture sizes. H.264 parameter sets saying 16000 x 16000 (FFmpeg accepts that size and
+# would allocate for it) and 32768 x 32768 (FFmpeg refuses it itself).
+ff -f lavfi -i "testsrc=s=320x240:r=25:d=2" -pix_fmt yuv420p -c:v libx264 -preset ultrafast -profile:v baseline -g 25 -f h264 tmp/baseline.h264
+tool sps_size tmp/baseline.h264 sps_16000x16000.h264 16000 16000
+tool sps_size tmp/baseline.h264 sps_32768x32768.h264 32768 32768
+# The 16000 x 16000 stream as the second half of an MPEG-TS that starts at 320 x 240; the ffmpeg
+# tool must not decode the large pictures while it remuxes (and reports each it refuses).
+ff -loglevel fatal -max_pixels 1000000 -r 25 -i sps_16000x16000.h264 -c copy -output_ts_offset 2 -f mpegts tmp/huge_second.ts
+cat tmp/small_first.ts tmp/huge_second.ts >resize_to_16000x16000.ts
+# Matroska headers (PixelWidth B0, PixelHeight BA, two bytes each): 16000 x 16000 for raw pictures
+# (the container's size is all there is), 16000 wide for H.264 (the stream's own size wins).
+ff -f lavfi -i "testsrc=s=256x256:r=10:d=1" -pix_fmt yuv420p -c:v rawvideo -fflags +bitexact -f matroska tmp/raw256.mkv
+tool replace tmp/raw256.mkv rawvideo_16000x16000.mkv b0820100 b0823e80 ba820100 ba823e80
+tool replace "$c/h264_nobframes.mkv" h264_declared_16000_wide.mkv b0820140 b0823e80
 # No playable video: sound only, a video codec without a decoder, a sound codec without one.
-ff -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=2" -c:a libmp3lame -b:a 64k -f mp3 "$w/audio_only.mp3"
-cp "$corpus/no_decoder.mkv" "$w/video_no_decoder.mkv"
-tool replace "$corpus/h264_nobframes.mkv" "$w/audio_no_decoder.mkv" 415f414143 415f584143   # A_AAC -> A_XAC
-
+ff -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=2" -c:a libmp3lame -b:a 64k -f mp3 audio_only.mp3
+cp "$c/no_decoder.mkv" video_no_decoder.mkv
+tool replace "$c/h264_nobframes.mkv" audio_no_decoder.mkv 415f414143 415f584143
 # Streams besides sound and picture: an attachment in Matroska, a time code track in MP4, a data
 # stream (listed first) in MPEG-TS.
-tool noise "$w/blob.bin" 3000
-ff -i "$corpus/h264_aac.mp4" -attach "$w/blob.bin" -metadata:s:t mimetype=application/octet-stream \
-    -metadata:s:t filename=blob.bin -c copy -fflags +bitexact -f matroska "$w/attachment.mkv"
-ff -i "$corpus/h264_aac.mp4" -map 0 -c copy -timecode 01:00:00:00 -f mp4 "$w/timecode_track.mp4"
-tool noise "$w/klv.bin" 20000
-ff -i "$corpus/h264_aac.mp4" -f data -i "$w/klv.bin" -map 1 -map 0 -c copy -f mpegts "$w/data_stream.ts"
-rm -f "$w/blob.bin" "$w/klv.bin"
-
+tool noise tmp/blob.bin 3000
+ff -i "$c/h264_aac.mp4" -attach tmp/blob.bin -metadata:s:t mimetype=application/octet-stream -metadata:s:t filename=blob.bin -c copy -fflags +bitexact -f matroska attachment.mkv
+ff -i "$c/h264_aac.mp4" -map 0 -c copy -timecode 01:00:00:00 -f mp4 timecode_track.mp4
+tool noise tmp/klv.bin 20000
+ff -i "$c/h264_aac.mp4" -f data -i tmp/klv.bin -map 1 -map 0 -c copy -f mpegts data_stream.ts
 # An MPEG program stream whose packets carry no time stamps at all.
-tool strip_timestamps "$corpus/mpeg2_mp2.mpg" "$w/no_timestamps.mpg"
+tool strip_timestamps "$c/mpeg2_mp2.mpg" no_timestamps.mpg
+TABLE
 
 # Replace the previous set as a whole.
+rm -rf tmp
 find "$out" -maxdepth 1 -type f -delete
 mv "$w"/* "$out"/
 echo "make_hostile.sh: $(find "$out" -maxdepth 1 -type f | wc -l) files in $((SECONDS - started)) s"

@@ -41,11 +41,6 @@ inline int frameNumberOn(const QImage &screen, QSize picture)
 
 enum class Marker { None, Red, Blue };
 
-inline const char *markerName(Marker m)
-{
-    return m == Marker::Red ? "red" : m == Marker::Blue ? "blue" : "none";
-}
-
 // framewise's square in the picture's top-left corner, a 25th of its width and height.
 inline Marker markerOn(const QImage &screen, QSize picture)
 {

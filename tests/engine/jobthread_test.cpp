@@ -1,8 +1,7 @@
 #include "engine/jobthread.h"
+#include "tests/common/enginerun.h"
 
 #include <gtest/gtest.h>
-
-#include <QDeadlineTimer>
 
 #include <atomic>
 
@@ -36,16 +35,9 @@ private:
 };
 
 // Polls for up to 10 s; CI machines are slow, so nothing here is tight.
-template <typename F>
-bool eventually(F condition)
+bool eventually(const std::function<bool()> &condition)
 {
-    QDeadlineTimer deadline(10000);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(2);
-    }
-    return true;
+    return testsupport::waitFor(condition, 10000);
 }
 
 // Whether the worker rests: at most the one step that may have been under way (a loaded machine
