@@ -203,12 +203,15 @@ PictureAction PlaybackClock::picture(double time, int64_t durationUs)
         return PictureAction::Show;
     }
     const double ahead = time - valueLocked(now);
-    // A second or more ahead (a jump in the stamps) is shown at once, as with sound; a picture late
-    // by more than an interval (decoding or display behind) pulls the clock back to it: the
-    // pictures drive, so they are never late, and the clock never runs away from them.
-    if (ahead >= (SchedulerDecision::holdToMs + 1) / 1000.0 || ahead < -m_Interval) {
+    // A second or more ahead (a jump in the stamps) is shown at once, as with sound. A picture
+    // late as the sound's rule counts it is dropped, so a display that falls behind still shows
+    // the clip at its pace; one pullBackAfter late means the pictures do not come in time
+    // (decoding or reading behind): the clock goes back to them rather than run away.
+    if (ahead >= (SchedulerDecision::holdToMs + 1) / 1000.0 || ahead < -pullBackAfter) {
         anchorLocked(time, now);
         return PictureAction::Show;
     }
+    if (ahead < SchedulerDecision::lateThresholdMs / 1000.0)
+        return PictureAction::Drop;
     return ahead > m_Interval / 2 ? PictureAction::Hold : PictureAction::Show;
 }

@@ -15,7 +15,8 @@
 //   hole or has ended (no block played for soundSilentAfter while the pictures wait), and always
 //   when the clip has no sound or no device. The first picture asked for anchors the clock; it
 //   then runs with monotonic time, and a picture is shown once the clock reaches it (within half a
-//   picture interval), so pictures play at their own times whatever the display's tick.
+//   picture interval) and dropped when late, so pictures play at their own times whatever the
+//   display's tick.
 //
 // Sound decides block by block (sound()): a block at or before the clock plays and takes the
 // clock over, stepping it back by at most one picture interval; a block more than that behind the
@@ -38,6 +39,8 @@ public:
     static constexpr double soundSilentAfter = 0.1;
     // A block this far past the end of the previous one is a hole, not the sound continuing.
     static constexpr double holeAfter = 0.1;
+    // While the pictures drive, a picture this late pulls the clock back to it.
+    static constexpr double pullBackAfter = 0.5;
 
     enum class Driver { Pictures, Sound };
     enum class SoundAction {
@@ -82,8 +85,8 @@ public:
 
     // GUI thread: what to do with the oldest queued picture at time seconds. While the sound drives
     // it is the scheduler's rule (SchedulerDecision); while the pictures drive: show it once due
-    // (anchoring the clock at it when unanchored, a second or more ahead, or late by more than
-    // a picture interval), hold it while early. Never Drop while the pictures drive.
+    // (anchoring the clock at it when unanchored, a second or more ahead, or pullBackAfter late),
+    // hold it while early, drop it when late as the sound's rule counts it.
     PictureAction picture(double time, int64_t durationUs);
 
 private:

@@ -39,6 +39,13 @@ private:
     bool &m_Flag;
 };
 
+// A seek the engine could not make acknowledges nothing: waiting for its seekDone() makes the
+// watch report it as failed, where the moving clock of a silent clip would pass for a landing.
+bool seekFailed(const FFMpegVideo *video)
+{
+    return video && video->agent() && video->agent()->lastSeekFailed();
+}
+
 } // namespace
 
 QSurfaceFormat Player::surfaceFormat()
@@ -374,7 +381,7 @@ void Player::slotSeekTest()
         m_Ended = false;
         m_Video->play();
     }
-    m_Watch.arm(m_TickClock.elapsed(), clockMs(), clipHasAudio());
+    m_Watch.arm(m_TickClock.elapsed(), clockMs(), clipHasAudio() || seekFailed(ffmpegVideo()));
     if (m_Run.isActive())
         m_Run.seekAsked();
     updateTitle();
@@ -607,7 +614,7 @@ void Player::mousePressEvent(QMouseEvent *event)
         m_Ended = false;
         m_Video->play();
     }
-    m_ClickWatch.arm(m_TickClock.elapsed(), clockMs(), clipHasAudio());
+    m_ClickWatch.arm(m_TickClock.elapsed(), clockMs(), clipHasAudio() || seekFailed(ffmpegVideo()));
     m_AccessView.setRequestTime(target);
     m_ClickTarget = static_cast<int>(target);
     qDebug() << "vado sono su " << m_ClickTarget;

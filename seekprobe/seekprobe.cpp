@@ -2,6 +2,7 @@
 
 #include "access/ffmpegvideo.h"
 #include "access/filevideodriver.h"
+#include "engine/decoderagent.h"
 #include "engine/engineoptions.h"
 #include "engine/pixelpacket.h"
 #include "seekmark/seekstats.h"
@@ -227,6 +228,8 @@ SeekRow SeekProbe::seekOnce(int target, bool &gotPicture)
     // The seek itself reads (the container's index, a search for the keyframe): count from here.
     m_Reads.restart();
     m_Video->seek(target);
+    if (m_Video->agent() && m_Video->agent()->lastSeekFailed())
+        return row;   // reading went on where it stood: no landing to measure
 
     // The seek emptied the picture queue, so the first picture that is not the one taken last is
     // the seek's. The one taken last stays alive until the next is taken, so no new picture can

@@ -48,8 +48,9 @@ TEST(PlaybackClock, DecidesWhoDrivesByScript)
         {"paused, the clock stands and the pictures wait, also without sound", true,
          {{0, 'p', 0.0, 0, 0.0}, {0.04, 'p', 0.04, 0, 0.04}, {0.05, 'P', 0, 0, 0.05}, {1.0, 'p', 0.08, 1, 0.05},
           {1.0, 's', 0.06, 0, 0.05}, {2.0, 'R', 0, 0, 0.05}, {2.03, 'p', 0.08, 0, 0.08}}},
-        {"a late picture pulls the clock back; one a second ahead is shown at once", true,
-         {{0, 'p', 1.0, 0, 1.0}, {0.2, 'p', 1.04, 0, 1.04}, {0.2, 'p', 3.0, 0, 3.0}, {0.21, 'p', 3.5, 1, 3.01}}},
+        {"a late picture is dropped, half a second late it pulls the clock back; a second ahead shows", true,
+         {{0, 'p', 1.0, 0, 1.0}, {0.2, 'p', 1.04, 2, 1.2}, {0.7, 'p', 1.1, 0, 1.1}, {0.7, 'p', 3.0, 0, 3.0},
+          {0.71, 'p', 3.5, 1, 3.01}}},
     };
     for (const auto &script : scripts) {
         SCOPED_TRACE(script.name);
