@@ -388,8 +388,11 @@ void DecoderAgent::stop()
 
 void DecoderAgent::seek(int seconds)
 {
-    QMutexLocker lock(&m_Mutex);
-    seekLocked(seconds);
+    {
+        QMutexLocker lock(&m_Mutex);
+        seekLocked(seconds);
+    }
+    wake();
 }
 
 void DecoderAgent::seekLocked(int seconds)
