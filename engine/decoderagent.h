@@ -65,8 +65,10 @@ public:
     // blocks of 288000-byte pool buffers, at most about 37 MB.
     static constexpr int audioQueueCapacity = 31;
     static constexpr int audioQueueLimit = 128;
-    // A queue holding fewer than this has "nothing queued" for the reading rule.
-    static constexpr int starvedBelow = 4;
+    // A queue holding fewer than this runs short for the reading rule: the other queue then reads
+    // on past its mark. Half the mark: a few pictures only (as sound waiting for its time holds
+    // its queue at the mark) ran dry whenever the machine was busy.
+    static constexpr int starvedBelow = 16;
     // Seeks repeated earlier when the first keyframe after a seek lies past the target.
     static constexpr int maxLandingRetries = 4;
     // Packets dropped before the first keyframe, or held after it, while a landing is checked.

@@ -270,7 +270,7 @@ TEST(DecoderControl, TheWorkerReadsOnForTheStarvedStreamAndSkipsItsRestWhileAQue
         EXPECT_EQ(DecoderAgent::catchingUp(r.mark, r.pictures, r.soundQueued, r.audioBlocks), r.catchingUp)
             << "mark " << r.mark << " pictures " << r.pictures << " sound " << r.soundQueued << " blocks "
             << r.audioBlocks;
-    // Reading waits for a queue at its mark of 31 only while the other has 4 or more queued, and
+    // Reading waits for a queue at its mark of 31 only while the other has 16 or more queued, and
     // always at the hard limits (here 100 pictures, 128 blocks).
     const struct {
         int pictures;
@@ -278,8 +278,8 @@ TEST(DecoderControl, TheWorkerReadsOnForTheStarvedStreamAndSkipsItsRestWhileAQue
         int audioBlocks;
         bool waits;
     } reading[] = {
-        {31, true, 10, true},   {31, true, 3, false},   {99, true, 0, false}, {100, true, 0, true},
-        {10, true, 31, true},   {3, true, 31, false},   {0, true, 127, false}, {0, true, 128, true},
+        {31, true, 16, true},   {31, true, 15, false},  {99, true, 0, false}, {100, true, 0, true},
+        {16, true, 31, true},   {15, true, 31, false},  {0, true, 127, false}, {0, true, 128, true},
         {30, true, 30, false},  {31, false, 0, true},   {30, false, 0, false},
     };
     for (const auto &r : reading)
