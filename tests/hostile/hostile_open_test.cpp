@@ -62,6 +62,9 @@ std::vector<HostileCase> cases()
         {"subtitles", "mkv", nullptr, true},        {"ts_offset10", "ts", nullptr, true},
         {"h264_60fps", "mp4", nullptr, false},      {"vfr", "mkv", nullptr, true},
         {"no_decoder", "mkv", "no decoder for the video codec", false},
+        {"sound_late", "mp4", nullptr, true},       {"sound_short60", "ts", nullptr, true},
+        {"sound_hole", "mkv", nullptr, true},       {"sound_coarse", "mp4", nullptr, true},
+        {"mpeg2_gop12", "mpg", nullptr, true},      {"no_audio_decoder", "mkv", nullptr, true},
     };
     for (const Clip &clip : clips) {
         for (int percent : {10, 50, 90}) {
@@ -108,7 +111,7 @@ std::vector<HostileCase> cases()
         {"h264_declared_16000_wide.mkv", Expect::Plays, "", 190},
         {"audio_only.mp3", Expect::Refused, "no video stream", 0},
         {"video_no_decoder.mkv", Expect::Refused, "no decoder for the video codec", 0},
-        {"audio_no_decoder.mkv", Expect::Refused, "no decoder for the audio codec", 0},
+        {"audio_no_decoder.mkv", Expect::Plays, "", 190},   // the picture alone
         {"attachment.mkv", Expect::Plays, "", 190},
         {"timecode_track.mp4", Expect::Plays, "", 190},
         {"data_stream.ts", Expect::Plays, "", 190},

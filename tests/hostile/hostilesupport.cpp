@@ -154,7 +154,8 @@ PlayResult playSeekmarkForm(const QString &path, int timeoutMs, const SeekmarkRu
                     return false;
                 if (!duringDone
                     && (run.waitForFullQueue
-                            ? agent->videoAgent()->pictures().isFull() || agent->audioQueue().isFull()
+                            ? agent->videoAgent()->pictures().count() >= VideoAgent::queueCapacity
+                                  || agent->audioQueue().count() >= DecoderAgent::audioQueueCapacity
                             : pictures > 0)) {
                     run.duringPlay();
                     duringDone = true;
