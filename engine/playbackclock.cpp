@@ -48,14 +48,14 @@ void PlaybackClock::anchorLocked(double time, double now) const
 
 void PlaybackClock::setPictureInterval(double seconds)
 {
-    std::lock_guard<std::mutex> lock(m_Mutex);
+    QMutexLocker lock(&m_Mutex);
     if (seconds > 0.0 && seconds < 10.0)
         m_Interval = seconds;
 }
 
 void PlaybackClock::setSoundless(bool soundless)
 {
-    std::lock_guard<std::mutex> lock(m_Mutex);
+    QMutexLocker lock(&m_Mutex);
     m_Soundless = soundless;
     if (soundless && m_Driver == Driver::Sound) {
         m_Driver = Driver::Pictures;
@@ -65,7 +65,7 @@ void PlaybackClock::setSoundless(bool soundless)
 
 void PlaybackClock::reset()
 {
-    std::lock_guard<std::mutex> lock(m_Mutex);
+    QMutexLocker lock(&m_Mutex);
     m_Driver = Driver::Pictures;
     m_Value = 0.0;
     m_Anchored = false;
@@ -78,7 +78,7 @@ void PlaybackClock::reset()
 
 void PlaybackClock::restart()
 {
-    std::lock_guard<std::mutex> lock(m_Mutex);
+    QMutexLocker lock(&m_Mutex);
     m_Value = valueLocked(nowLocked());
     m_Driver = Driver::Pictures;
     m_Anchored = false;
@@ -88,13 +88,13 @@ void PlaybackClock::restart()
 
 int PlaybackClock::generation() const
 {
-    std::lock_guard<std::mutex> lock(m_Mutex);
+    QMutexLocker lock(&m_Mutex);
     return m_Generation;
 }
 
 void PlaybackClock::pause()
 {
-    std::lock_guard<std::mutex> lock(m_Mutex);
+    QMutexLocker lock(&m_Mutex);
     if (m_Paused)
         return;
     const double now = nowLocked();
@@ -106,7 +106,7 @@ void PlaybackClock::pause()
 
 void PlaybackClock::resume()
 {
-    std::lock_guard<std::mutex> lock(m_Mutex);
+    QMutexLocker lock(&m_Mutex);
     if (!m_Paused)
         return;
     m_Paused = false;
@@ -117,13 +117,13 @@ void PlaybackClock::resume()
 
 bool PlaybackClock::isPaused() const
 {
-    std::lock_guard<std::mutex> lock(m_Mutex);
+    QMutexLocker lock(&m_Mutex);
     return m_Paused;
 }
 
 double PlaybackClock::load() const
 {
-    std::lock_guard<std::mutex> lock(m_Mutex);
+    QMutexLocker lock(&m_Mutex);
     const double now = nowLocked();
     checkSilenceLocked(now);
     return valueLocked(now);
@@ -131,7 +131,7 @@ double PlaybackClock::load() const
 
 void PlaybackClock::store(double seconds)
 {
-    std::lock_guard<std::mutex> lock(m_Mutex);
+    QMutexLocker lock(&m_Mutex);
     const double now = nowLocked();
     m_Value = seconds;
     m_AnchorAt = now;
@@ -140,14 +140,14 @@ void PlaybackClock::store(double seconds)
 
 PlaybackClock::Driver PlaybackClock::driver() const
 {
-    std::lock_guard<std::mutex> lock(m_Mutex);
+    QMutexLocker lock(&m_Mutex);
     checkSilenceLocked(nowLocked());
     return m_Driver;
 }
 
 void PlaybackClock::pictureQueued(double time)
 {
-    std::lock_guard<std::mutex> lock(m_Mutex);
+    QMutexLocker lock(&m_Mutex);
     if (!m_HasFirstPicture) {
         m_FirstPicture = time;
         m_HasFirstPicture = true;
@@ -156,7 +156,7 @@ void PlaybackClock::pictureQueued(double time)
 
 PlaybackClock::SoundAction PlaybackClock::sound(double time, double duration, int generation)
 {
-    std::lock_guard<std::mutex> lock(m_Mutex);
+    QMutexLocker lock(&m_Mutex);
     if (generation != m_Generation)
         return SoundAction::Skip;
     if (m_Soundless)
@@ -192,7 +192,7 @@ PlaybackClock::SoundAction PlaybackClock::sound(double time, double duration, in
 
 PictureAction PlaybackClock::picture(double time, int64_t durationUs)
 {
-    std::lock_guard<std::mutex> lock(m_Mutex);
+    QMutexLocker lock(&m_Mutex);
     const double now = nowLocked();
     checkSilenceLocked(now);
     if (m_Driver == Driver::Sound)

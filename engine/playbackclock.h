@@ -4,7 +4,7 @@
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <QMutex>
 
 // The one playback clock of an open clip, in seconds of the clip. It decides itself who drives it:
 //
@@ -97,7 +97,7 @@ private:
     void anchorLocked(double time, double now) const;
 
     Now m_Now;
-    mutable std::mutex m_Mutex;
+    mutable QMutex m_Mutex;
     // Everything below is guarded by m_Mutex (mutable: load() hands a silent sound's clock over).
     mutable Driver m_Driver = Driver::Pictures;
     mutable double m_Value = 0.0;      // sound: the block's time; pictures: the time at m_AnchorAt
