@@ -243,6 +243,11 @@ bool DecoderAgent::openStreams()
                 return false;
             m_VideoStream = static_cast<int>(i);
             m_VideoStartOffset = av_rescale_q(m_StartTime, AV_TIME_BASE_Q, stream->time_base);
+            // Pictures stamped after the input's start by the sound's priming (5-21 ms in Matroska
+            // and MPEG-TS with AAC or Opus): a seek's target counts from the first picture.
+            if (stream->start_time != AV_NOPTS_VALUE)
+                m_VideoLeadUs = std::clamp<int64_t>(
+                    av_rescale_q(stream->start_time, stream->time_base, AV_TIME_BASE_Q) - m_StartTime, 0, 100000);
             m_Width = m_VideoCodec->width;
             m_Height = m_VideoCodec->height;
             m_VideoAgent = new VideoAgent(&m_Clock, m_Width, m_Height, context->duration, m_Options);
@@ -333,6 +338,7 @@ void DecoderAgent::close()
     m_LastVideoTs = AV_NOPTS_VALUE;
     m_DataOffset = 0;
     m_FrameRate = 0.0;
+    m_VideoLeadUs = 0;
     m_CheckLanding = false;
     m_SeekFailed.store(false);
     m_DeviceChannels = 0;
@@ -411,10 +417,10 @@ void DecoderAgent::seekLocked(int seconds)
         return;
     // libavformat seeks in absolute time: an input that starts later than 0 needs its start added.
     const int64_t target = static_cast<int64_t>(seconds) * AV_TIME_BASE + m_StartTime;
-    // A picture stamped less than half an interval after the target is the one at the target
-    // (Matroska with AAC or Opus stamps its pictures 5-21 ms after the audio's start).
+    // A picture stamped less than half an interval after the target (counted from the first
+    // picture, see m_VideoLeadUs) is the one at the target.
     const int64_t halfInterval = m_FrameRate > 0.0 ? static_cast<int64_t>(AV_TIME_BASE / (2 * m_FrameRate)) : 20000;
-    m_LandingLimitUs = target + halfInterval;
+    m_LandingLimitUs = target + m_VideoLeadUs + halfInterval;
     int64_t timestamp = m_LandingLimitUs;
     // Inputs searched by decoding time find a keyframe's packet by a decoding time before its
     // presentation time: moved back by the decoding delay, as the ffmpeg tool does, the search

@@ -254,6 +254,7 @@ private:
     int64_t m_LastVideoTs = AV_NOPTS_VALUE;
     int64_t m_DataOffset = 0;
     double m_FrameRate = 0.0;
+    int64_t m_VideoLeadUs = 0;         // the first picture's time after the input's start
     // The landing check of the last seek (worker and seek, under m_Mutex).
     bool m_CheckLanding = false;
     int m_LandingRetries = 0;

@@ -39,8 +39,8 @@ struct SignalCounts {
 };
 
 // Every container lands on the last keyframe at or before the target: at most half a picture after
-// it (a picture stamped that little late is the one at the target) and less than one keyframe
-// interval before it. Inputs searched by decoding time (MPEG-TS, MPEG-PS, with B-frames) landed a
+// it (a picture stamped that little late is the one at the target; times count from the first
+// picture) and less than one keyframe interval before it. Inputs searched by decoding time (MPEG-TS, MPEG-PS, with B-frames) landed a
 // keyframe late; MPEG-TS also starts late (11.4 s here). Without sound nothing acknowledges a seek.
 TEST(DecoderControl, SeeksLandOnTheKeyframeAtOrBeforeTheTargetAndAreAcknowledgedOnceWithSound)
 {
@@ -61,7 +61,8 @@ TEST(DecoderControl, SeeksLandOnTheKeyframeAtOrBeforeTheTargetAndAreAcknowledged
         const bool sound = decoder.hasAudio();
         SignalCounts counts(decoder);
         decoder.start();
-        ASSERT_EQ(nextNumber(decoder), 0);
+        double first = 0.0;   // after the input's start by the sound's priming in some containers
+        ASSERT_EQ(nextNumber(decoder, &first), 0);
 
         int seeks = 0;
         for (int target : {static_cast<int>(decoder.duration()) - 2, 3, 2, 1}) {
@@ -71,7 +72,7 @@ TEST(DecoderControl, SeeksLandOnTheKeyframeAtOrBeforeTheTargetAndAreAcknowledged
             EXPECT_FALSE(decoder.lastSeekFailed());
             double time = 0.0;
             const int number = nextNumber(decoder, &time);
-            EXPECT_TRUE(time <= target + 0.5 / c.rate + 1e-6 && time > target - c.keyframeEvery)
+            EXPECT_TRUE(time - first <= target + 0.5 / c.rate + 1e-6 && time - first > target - c.keyframeEvery)
                 << "seek " << target << " landed at " << time;
             EXPECT_NEAR(time, number / c.rate, 0.05) << "seek " << target;
             if (sound) {
