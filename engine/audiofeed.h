@@ -10,9 +10,11 @@ class PlaybackClock;
 // The body of the audio callback, apart from the device: hands decoded blocks to the device buffer
 // in queue order, continuing a block that spans two callbacks where it stopped, mixes them at the
 // given volume into a cleared buffer and sets the playback clock to the time of the block it is
-// playing. It only knows where blocks come from, so it can be driven by a plain queue in tests.
+// playing; given the PlaybackClock, it lets the clock judge each block instead (play it, keep it
+// waiting behind silence, or skip it). It only knows where blocks come from, so it can be driven
+// by a plain queue in tests.
 //
-// Threads: fill() runs on SDL's audio thread and alone touches m_Current and m_Offset.
+// Threads: fill() runs on SDL's audio thread and alone touches m_Current, m_Offset and m_Waiting.
 // discardCurrent() comes from the controlling thread and only raises an atomic flag that the next
 // fill() acts on: SDL's device lock did not order the controlling thread's access against the
 // audio thread's under ThreadSanitizer with the dummy driver, so the block is never handed across.
