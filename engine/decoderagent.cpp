@@ -712,8 +712,11 @@ bool DecoderAgent::endOfInput()
             return true;
     }
     DataQueue &drained = m_VideoAgent ? m_VideoAgent->pictures() : m_AudioQueue;
-    if (drained.isEmpty())
+    if (drained.isEmpty()) {
         requestStop();
+        // The clip is over: the clock stays at its end rather than run on with the pictures'.
+        m_Clock.pause();
+    }
     if (isStopped())
         emit videoEnd();
     return false;
