@@ -23,7 +23,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSEEKMARK_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target seekmark framewise enginebench >/dev/null
+cmake --build "$build" -j2 --target seekmark framewise seekprobe enginebench >/dev/null
 
 # H.264 High + AAC, B-frames, a keyframe every 2 s, a moving picture.
 mkdir -p "$clips"
@@ -45,3 +45,5 @@ echo
 "$build/bin/enginebench" --reps "$reps" "$clips/720p30.mp4" "$clips/1080p30.mp4" "$clips/1080p60.mp4"
 echo
 bash "$root/bench/playback.sh" "$build/bin" "$clips" "$reps"
+echo
+echo "Seek latency (seekprobe, 1080p30, request to first picture): $(bash "$root/bench/seeklatency.sh" "$build/bin/seekprobe" "$clips/1080p30.mp4" "${SEEKS:-50}")"

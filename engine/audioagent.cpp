@@ -10,7 +10,7 @@
 
 static LogCategory s_Log("decoder");
 
-AudioAgent::AudioAgent(AudioFeed::Source source, std::atomic<double> *clock, int sampleRate,
+AudioAgent::AudioAgent(AudioFeed::Source source, PlaybackClock *clock, int sampleRate,
                        int channels, double timeBase, bool logChannels)
     : m_Feed(std::move(source))
     , m_Clock(clock)
@@ -151,7 +151,7 @@ void AudioAgent::setVolume(int percent)
 
 void AudioAgent::fill(uint8_t *buffer, int length)
 {
-    m_Feed.fill(buffer, length, m_MixVolume.load(), m_TimeBase, m_Clock);
+    m_Feed.fill(buffer, length, m_MixVolume.load(), m_TimeBase, m_Clock, 1.0 / (m_SampleRate * m_Channels * 2.0));
 }
 
 void SDLCALL AudioAgent::callback(void *userdata, Uint8 *stream, int length)

@@ -8,6 +8,8 @@
 
 #include <atomic>
 
+class PlaybackClock;
+
 // Plays decoded sound through an SDL audio device and, as it goes, keeps the playback clock that
 // the picture scheduler follows. The device asks for signed 16-bit little-endian samples at the
 // stream's rate and at most two channels, 1024 sample frames per buffer; SDL converts to whatever
@@ -27,11 +29,11 @@ public:
     static constexpr int minSampleRate = 4000;
     static constexpr int maxSampleRate = 384000;
 
-    // source: where blocks come from (the decoder's audio queue); clock: the playback clock to
-    // write (seconds); sampleRate and channels: the decoded stream's (channels limited to 2 and
+    // source: where blocks come from (the decoder's audio queue); clock: the playback clock that
+    // judges every block and that the sound drives while it plays; sampleRate and channels: the decoded stream's (channels limited to 2 and
     // the rate to minSampleRate..maxSampleRate here; see sampleRate()); timeBase: seconds per unit of the blocks' time stamps; logChannels: report a device
     // failure through the "decoder" log channel, otherwise through qWarning.
-    AudioAgent(AudioFeed::Source source, std::atomic<double> *clock, int sampleRate, int channels,
+    AudioAgent(AudioFeed::Source source, PlaybackClock *clock, int sampleRate, int channels,
                double timeBase, bool logChannels);
     virtual ~AudioAgent();
 
@@ -71,7 +73,7 @@ private:
     void reportFailure(bool logChannels, const QString &text);
 
     AudioFeed m_Feed;
-    std::atomic<double> *m_Clock;   // not owned
+    PlaybackClock *m_Clock;   // not owned
     std::atomic<int> m_VolumePercent{50};
     std::atomic<int> m_MixVolume{64};
     const double m_TimeBase;

@@ -5,13 +5,16 @@
 #include <functional>
 
 class AudioPacket;
+class PlaybackClock;
 
 // The body of the audio callback, apart from the device: hands decoded blocks to the device buffer
 // in queue order, continuing a block that spans two callbacks where it stopped, mixes them at the
 // given volume into a cleared buffer and sets the playback clock to the time of the block it is
-// playing. It only knows where blocks come from, so it can be driven by a plain queue in tests.
+// playing; given the PlaybackClock, it lets the clock judge each block instead (play it, keep it
+// waiting behind silence, or skip it). It only knows where blocks come from, so it can be driven
+// by a plain queue in tests.
 //
-// Threads: fill() runs on SDL's audio thread and alone touches m_Current and m_Offset.
+// Threads: fill() runs on SDL's audio thread and alone touches m_Current, m_Offset and m_Waiting.
 // discardCurrent() comes from the controlling thread and only raises an atomic flag that the next
 // fill() acts on: SDL's device lock did not order the controlling thread's access against the
 // audio thread's under ThreadSanitizer with the dummy driver, so the block is never handed across.
@@ -31,6 +34,11 @@ public:
     // When no block is available the rest stays silent. clock receives the block's time stamp x
     // timeBase, in seconds, for every chunk taken from a block.
     void fill(uint8_t *buffer, int length, int mixVolume, double timeBase, std::atomic<double> *clock);
+    // The same, with the playback clock judging every block (see PlaybackClock::sound()): a block
+    // that has to wait keeps its place and the rest of the buffer stays silent; a skipped block is
+    // dropped unplayed. secondsPerByte gives a block's duration.
+    void fill(uint8_t *buffer, int length, int mixVolume, double timeBase, PlaybackClock *clock,
+              double secondsPerByte);
 
     // Drops the partly played block (on resume), at the start of the next fill(). The offset is
     // kept on purpose: that fill finds no block while the offset still points into one, plays one
@@ -41,8 +49,13 @@ public:
     const AudioPacket *current() const { return m_Current; }
 
 private:
+    // judge(block) decides for each chunk: 0 play, 1 wait, 2 skip.
+    template <typename Judge>
+    void fillWith(uint8_t *buffer, int length, int mixVolume, Judge judge);
+
     Source m_Source;
     AudioPacket *m_Current = nullptr;   // owned; the block being played
     int m_Offset = 0;                   // read position in m_Current; 0 = fetch the next block
+    bool m_Waiting = false;             // m_Current waits for the clock: do not fetch another
     std::atomic<bool> m_DiscardPending{false};
 };

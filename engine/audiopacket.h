@@ -13,4 +13,5 @@ public:
 
     int m_Played = 0;     // bytes already handed to the device; advanced by the audio output
     double m_Pts = 0.0;   // time stamp in audio stream time-base units
+    int m_Generation = 0; // the playback clock's generation it was decoded in (see PlaybackClock)
 };

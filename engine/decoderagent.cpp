@@ -59,7 +59,8 @@ DecoderAgent::DecoderAgent(ByteSource *source, const EngineOptions &options, QOb
     , m_AudioQueue(options.queueChecks)
 {
     setSleeps(options.afterWorkMs, options.idleWaitMs, options.afterIdleMs, options.pausedMs);
-    m_AudioQueue.init(audioBufferSize, audioQueueCapacity);
+    m_AudioQueue.init(audioBufferSize, audioQueueLimit);
+    m_Clock.reset();
 }
 
 DecoderAgent::~DecoderAgent()
@@ -189,8 +190,11 @@ bool DecoderAgent::openInput(AVFormatContext *context, const char *url)
                                          AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr));
     m_HasBFrames.store(m_VideoCodec->has_b_frames != 0);
 
-    if (m_AudioStream < 0 || m_Options.noAudioClock)
-        m_VideoAgent->setNoAudio(true);
+    m_VideoAgent->setNoAudio(m_Options.noAudioClock);
+    m_Clock.reset();
+    if (m_FrameRate > 0.0)
+        m_Clock.setPictureInterval(1.0 / m_FrameRate);
+    m_Clock.setSoundless(!m_AudioAgent);
     m_SoundGate.store(false);
     return true;
 }
@@ -203,9 +207,19 @@ bool DecoderAgent::openStreams()
         const AVMediaType type = stream->codecpar->codec_type;
         // Only the first stream of each kind is driven; later ones are not even opened.
         if (type == AVMEDIA_TYPE_AUDIO && m_AudioStream < 0) {
-            if (!openCodec(stream, m_AudioCodec, false))
-                return false;
+            // Its packets are recognised (and released unread) even where no sound is played.
             m_AudioStream = static_cast<int>(i);
+            // The silent forms open neither a decoder nor a device.
+            if (!m_Options.decodeAudio)
+                continue;
+            const QString earlier = m_OpenError;
+            if (!openCodec(stream, m_AudioCodec, false)) {
+                // The picture plays all the same, on the picture clock.
+                DECODER_LOG(LOG_WARN, QStringLiteral("%1: playing the picture without sound").arg(m_OpenError));
+                m_OpenError = earlier;
+                m_AudioCodec.reset();
+                continue;
+            }
             m_AudioStartOffset = av_rescale_q(m_StartTime, AV_TIME_BASE_Q, stream->time_base);
             const double timeBase = av_q2d(stream->time_base);
             const int channels = m_AudioCodec->ch_layout.nb_channels;
@@ -213,6 +227,12 @@ bool DecoderAgent::openStreams()
                                                         m_AudioCodec->sample_rate,
                                                         channels > 0 ? std::min(channels, 2) : 2,
                                                         timeBase, m_Options.logChannels);
+            if (!m_AudioAgent->isDeviceOpen()) {
+                // Nobody would take the sound: it would only fill its queue (the agent has said why).
+                m_AudioAgent.reset();
+                m_AudioCodec.reset();
+                continue;
+            }
             m_DeviceChannels = m_AudioAgent->channels();
             m_DeviceRate = m_AudioAgent->sampleRate();   // the stream's, unless implausible
             DECODER_LOG(LOG_INFO, QStringLiteral("audio time base :%1").arg(QString::number(timeBase)));
@@ -223,10 +243,17 @@ bool DecoderAgent::openStreams()
                 return false;
             m_VideoStream = static_cast<int>(i);
             m_VideoStartOffset = av_rescale_q(m_StartTime, AV_TIME_BASE_Q, stream->time_base);
+            // Pictures stamped after the input's start by the sound's priming (5-21 ms in Matroska
+            // and MPEG-TS with AAC or Opus): a seek's target counts from the first picture.
+            if (stream->start_time != AV_NOPTS_VALUE)
+                m_VideoLeadUs = std::clamp<int64_t>(
+                    av_rescale_q(stream->start_time, stream->time_base, AV_TIME_BASE_Q) - m_StartTime, 0, 100000);
             m_Width = m_VideoCodec->width;
             m_Height = m_VideoCodec->height;
             m_VideoAgent = new VideoAgent(&m_Clock, m_Width, m_Height, context->duration, m_Options);
-            m_VideoAgent->setPictureClockFlag(&m_PicturesDriveClock);
+            // Taken once here: the worker may add streams to the array later (MPEG-TS, MPEG-PS).
+            const AVRational rate = stream->r_frame_rate;
+            m_FrameRate = rate.den != 0 ? static_cast<double>(rate.num) / rate.den : 0.0;
             const AVRational codecBase = m_VideoCodec->time_base;
             const double videoBase = codecBase.den != 0 ? av_q2d(codecBase) : 0.0;
             DECODER_LOG(LOG_INFO, QStringLiteral("video time base :%1").arg(QString::number(videoBase)));
@@ -287,6 +314,8 @@ void DecoderAgent::close()
     m_Packet.reset();
     m_PendingPacket.reset();
     m_HasPending = false;
+    m_LandingHeld.clear();
+    m_Replay.clear();
 
     m_VideoCodec.reset();
     m_VideoStream = -1;
@@ -308,6 +337,10 @@ void DecoderAgent::close()
     m_NextAudioPts = AV_NOPTS_VALUE;
     m_LastVideoTs = AV_NOPTS_VALUE;
     m_DataOffset = 0;
+    m_FrameRate = 0.0;
+    m_VideoLeadUs = 0;
+    m_CheckLanding = false;
+    m_SeekFailed.store(false);
     m_DeviceChannels = 0;
     m_DeviceRate = 0;
     m_Draining = false;
@@ -324,8 +357,11 @@ bool DecoderAgent::start()
         if (m_VideoAgent)
             m_VideoAgent->flush();
         m_SoundGate.store(false);
+        // The queues are gone: the next pictures and sound come from further on.
+        m_Clock.restart();
     }
     m_Eof.store(false);
+    m_Clock.resume();
     if (m_AudioAgent)
         m_AudioAgent->resume();
     return JobThread::start();
@@ -333,8 +369,11 @@ bool DecoderAgent::start()
 
 void DecoderAgent::pause()
 {
-    if (!m_Options.pauseOnlyAudio)
+    if (!m_Options.pauseOnlyAudio) {
         JobThread::pause();
+        // Also without sound: the pictures wait with the clock.
+        m_Clock.pause();
+    }
     if (m_AudioAgent)
         m_AudioAgent->pause();
 }
@@ -344,6 +383,7 @@ void DecoderAgent::stop()
     if (isStopped())
         return;
     JobThread::stop();
+    m_Clock.pause();
     if (m_AudioAgent)
         m_AudioAgent->stop();
     if (m_VideoAgent)
@@ -354,8 +394,11 @@ void DecoderAgent::stop()
 
 void DecoderAgent::seek(int seconds)
 {
-    QMutexLocker lock(&m_Mutex);
-    seekLocked(seconds);
+    {
+        QMutexLocker lock(&m_Mutex);
+        seekLocked(seconds);
+    }
+    wake();
 }
 
 void DecoderAgent::seekLocked(int seconds)
@@ -368,15 +411,41 @@ void DecoderAgent::seekLocked(int seconds)
     m_Eof.store(false);
     if (m_VideoAgent)
         m_VideoAgent->flush();
+    // Sound of the old position, also the block being played, no longer plays or sets the clock.
+    m_Clock.restart();
     if (!m_FormatContext)
         return;
     // libavformat seeks in absolute time: an input that starts later than 0 needs its start added.
-    const int sought = av_seek_frame(m_FormatContext.get(), -1,
-                                     static_cast<int64_t>(seconds) * 1000000 + m_StartTime, AVSEEK_FLAG_BACKWARD);
+    const int64_t target = static_cast<int64_t>(seconds) * AV_TIME_BASE + m_StartTime;
+    // A picture stamped less than half an interval after the target (counted from the first
+    // picture, see m_VideoLeadUs) is the one at the target.
+    const int64_t halfInterval = m_FrameRate > 0.0 ? static_cast<int64_t>(AV_TIME_BASE / (2 * m_FrameRate)) : 20000;
+    m_LandingLimitUs = target + m_VideoLeadUs + halfInterval;
+    int64_t timestamp = m_LandingLimitUs;
+    // Inputs searched by decoding time find a keyframe's packet by a decoding time before its
+    // presentation time: moved back by the decoding delay, as the ffmpeg tool does, the search
+    // no longer ends one keyframe late.
+    const AVStream *video = m_VideoStream >= 0 ? m_FormatContext->streams[m_VideoStream] : nullptr;
+    if (!(m_FormatContext->iformat->flags & AVFMT_SEEK_TO_PTS) && video
+        && (video->codecpar->video_delay > 0 || (m_VideoCodec && m_VideoCodec->has_b_frames > 0)))
+        timestamp -= 3 * AV_TIME_BASE / 23;
+    const int sought = seekInput(timestamp);
+    m_SeekFailed.store(sought < 0);
+    m_LandingRetries = 0;
+    m_LandingDropped = 0;
+    m_CheckLanding = sought >= 0 && m_VideoStream >= 0;
     // Reading goes on from where it stood (an input without time stamps or index cannot seek):
-    // say so, or the seek just seems to be ignored.
+    // say so, and acknowledge nothing, so the seek is measured as failed, not as a landing.
     if (sought < 0)
         DECODER_LOG(LOG_WARN, QStringLiteral("seek to %1 s failed (%2)").arg(seconds).arg(ffmpegError(sought)));
+    m_SoundGate.store(false);
+    m_SeekPending.store(sought >= 0);
+}
+
+int DecoderAgent::seekInput(int64_t timestampUs)
+{
+    m_SeekTimestampUs = timestampUs;
+    const int sought = av_seek_frame(m_FormatContext.get(), -1, timestampUs, AVSEEK_FLAG_BACKWARD);
     // The decoders still hold pictures and sound of the old position.
     if (m_VideoCodec)
         avcodec_flush_buffers(m_VideoCodec.get());
@@ -390,9 +459,73 @@ void DecoderAgent::seekLocked(int seconds)
     m_Drained = false;
     m_NextAudioPts = AV_NOPTS_VALUE;
     m_LastVideoTs = AV_NOPTS_VALUE;
-    m_SoundGate.store(false);
-    m_PicturesDriveClock.store(m_AudioStream >= 0);
-    m_SeekPending.store(true);
+    m_LandingHeld.clear();
+    m_Replay.clear();
+    return sought;
+}
+
+int64_t DecoderAgent::videoStampUs(const AVPacket *packet, bool decodingTime) const
+{
+    int64_t stamp = decodingTime ? packet->dts : packet->pts;
+    if (stamp == AV_NOPTS_VALUE)
+        stamp = decodingTime ? packet->pts : packet->dts;
+    if (stamp == AV_NOPTS_VALUE)
+        return AV_NOPTS_VALUE;
+    return av_rescale_q(stamp, m_FormatContext->streams[m_VideoStream]->time_base, AV_TIME_BASE_Q);
+}
+
+bool DecoderAgent::checkLanding(AVPacket *packet)
+{
+    const bool video = packet->stream_index == m_VideoStream;
+    const bool keyframe = video && (packet->flags & AV_PKT_FLAG_KEY);
+    const int64_t keyTime = keyframe ? videoStampUs(packet, false) : AV_NOPTS_VALUE;
+    if (m_LandingHeld.empty()) {
+        if (!keyframe) {
+            // Nothing before the first keyframe decodes into a picture of the new position, and
+            // its sound lies before that picture. A stream without keyframe flags ends the check.
+            if (++m_LandingDropped > landingPacketLimit)
+                m_CheckLanding = false;
+            return m_CheckLanding;
+        }
+        if (keyTime != AV_NOPTS_VALUE && keyTime > m_LandingLimitUs && m_LandingRetries < maxLandingRetries) {
+            // Past the target (MPEG-PS carries time stamps on few packs, so its search is coarse):
+            // the keyframe before it was missed. Ask again earlier, further back each time.
+            ++m_LandingRetries;
+            const int64_t back = (AV_TIME_BASE / 2) << (m_LandingRetries - 1);
+            if (seekInput(m_SeekTimestampUs - back) < 0) {
+                m_CheckLanding = false;
+                return false;
+            }
+            m_AudioQueue.flush();
+            m_LandingDropped = 0;
+            return true;
+        }
+    } else if (keyframe && keyTime != AV_NOPTS_VALUE && keyTime <= m_LandingLimitUs) {
+        // A later keyframe still at or before the target: the landing moves up to it.
+        m_LandingHeld.clear();
+    }
+    // Held back until it is certain that no later keyframe lies at or before the target: once the
+    // video's decoding time has passed it, or the holding grows too long, the held packets are
+    // decoded from the last such keyframe on.
+    PacketPtr held(av_packet_alloc());
+    if (!held)
+        return false;
+    av_packet_move_ref(held.get(), packet);
+    m_LandingHeld.push_back(std::move(held));
+    const int64_t decodedAt = video ? videoStampUs(m_LandingHeld.back().get(), true) : AV_NOPTS_VALUE;
+    if ((decodedAt != AV_NOPTS_VALUE && decodedAt > m_LandingLimitUs)
+        || static_cast<int>(m_LandingHeld.size()) > landingPacketLimit)
+        releaseLanding();
+    return true;
+}
+
+void DecoderAgent::releaseLanding()
+{
+    m_CheckLanding = false;
+    while (!m_LandingHeld.empty()) {
+        m_Replay.push_back(std::move(m_LandingHeld.front()));
+        m_LandingHeld.pop_front();
+    }
 }
 
 AudioPacket *DecoderAgent::nextAudioPacket()
@@ -400,9 +533,7 @@ AudioPacket *DecoderAgent::nextAudioPacket()
     if (isStopped() || !m_SoundGate.load())
         return nullptr;
     auto *block = static_cast<AudioPacket *>(m_AudioQueue.take());
-    if (block)
-        m_PicturesDriveClock.store(false);
-    else if (!m_Eof.load() && !isPaused())
+    if (!block && !m_Eof.load() && !isPaused())
         m_SoundGaps.fetch_add(1);
     return block;
 }
@@ -468,17 +599,21 @@ qint64 DecoderAgent::dataOffset() const
     return m_FormatContext ? m_DataOffset : 0;
 }
 
-double DecoderAgent::frameRate() const
-{
-    if (!m_FormatContext || m_VideoStream < 0)
-        return 0.0;
-    const AVRational rate = m_FormatContext->streams[m_VideoStream]->r_frame_rate;
-    return rate.den != 0 ? static_cast<double>(rate.num) / rate.den : 0.0;
-}
-
 bool DecoderAgent::videoQueueFull()
 {
     return m_VideoAgent && m_VideoAgent->pictures().isFull();
+}
+
+bool DecoderAgent::readingWaits(int pictures, int pictureLimit, bool soundQueued, int audioBlocks)
+{
+    if (pictures >= pictureLimit || (soundQueued && audioBlocks >= audioQueueLimit))
+        return true;
+    const bool picturesAtMark = pictures >= VideoAgent::queueCapacity;
+    const bool soundAtMark = soundQueued && audioBlocks >= audioQueueCapacity;
+    // A queue at its mark waits only while the other stream has enough queued: stopping while it
+    // has nothing would starve the clock of the stream it needs, which the reading alone brings.
+    return (picturesAtMark && !(soundQueued && audioBlocks < starvedBelow))
+        || (soundAtMark && pictures >= starvedBelow);
 }
 
 bool DecoderAgent::catchingUp(int catchUpBelow, int pictures, bool soundQueued, int audioBlocks)
@@ -493,7 +628,7 @@ bool DecoderAgent::restAfterWork()
     if (!m_VideoAgent)
         return true;
     // Queue counts take only the queues' own locks: no need for m_Mutex here.
-    const bool soundQueued = m_Options.decodeAudio && m_AudioStream >= 0;
+    const bool soundQueued = hasAudio();
     return !catchingUp(m_Options.catchUpBelow, m_VideoAgent->pictures().count(), soundQueued,
                        soundQueued ? m_AudioQueue.count() : 0);
 }
@@ -506,20 +641,34 @@ bool DecoderAgent::step()
     if (m_Eof.load())
         return endOfInput();
 
-    // Back-pressure: nothing is read while either queue is full.
-    if (videoQueueFull() || m_AudioQueue.isFull())
+    // Back-pressure (see readingWaits()).
+    if (m_VideoAgent
+        && readingWaits(m_VideoAgent->pictures().count(), m_VideoAgent->pictures().capacity(), hasAudio(),
+                        m_AudioQueue.count()))
         return false;
     if (m_Draining)
         return drainOnePicture();
 
     AVPacket *packet = m_Packet.get();
-    if (m_HasPending) {
+    bool read = false;
+    if (!m_Replay.empty()) {
+        av_packet_move_ref(packet, m_Replay.front().get());
+        m_Replay.pop_front();
+    } else if (m_HasPending) {
         av_packet_move_ref(packet, m_PendingPacket.get());
         m_HasPending = false;
     } else if (av_read_frame(m_FormatContext.get(), packet) < 0) {
+        if (m_CheckLanding && !m_LandingHeld.empty()) {
+            releaseLanding();   // the end came first: decode what was held
+            return true;
+        }
         return readFailed();
+    } else {
+        read = true;
     }
     PacketUnref release{packet};
+    if (read && m_CheckLanding && checkLanding(packet))
+        return true;
 
     if (packet->size <= 0) {
         // Skipped: starting over from the last seek target would meet the same packet again.
@@ -527,7 +676,7 @@ bool DecoderAgent::step()
         return false;
     }
     if (packet->stream_index == m_AudioStream) {
-        if (!m_Options.decodeAudio)
+        if (!hasAudio())
             return true;
         return decodeAudio(packet);
     }
@@ -563,8 +712,11 @@ bool DecoderAgent::endOfInput()
             return true;
     }
     DataQueue &drained = m_VideoAgent ? m_VideoAgent->pictures() : m_AudioQueue;
-    if (drained.isEmpty())
+    if (drained.isEmpty()) {
         requestStop();
+        // The clip is over: the clock stays at its end rather than run on with the pictures'.
+        m_Clock.pause();
+    }
     if (isStopped())
         emit videoEnd();
     return false;
@@ -595,9 +747,10 @@ bool DecoderAgent::decodeVideo(AVPacket *packet)
     if (result < 0 || pictures == 0) {
         // Also the packets that fill the decoder's delay at the start and after a seek.
         DECODER_LOG(LOG_WARN, "bad picture packet");
-        return false;
     }
-    return true;
+    // A packet the decoder took is work done, picture or not: with frame threads a seek passes
+    // several before the first picture, and a rest after each was most of the seek's latency.
+    return result >= 0;
 }
 
 int DecoderAgent::receivePictures()
@@ -648,6 +801,7 @@ bool DecoderAgent::convertAndPush(AVFrame *frame)
         qDebug() << this << frame->pts << frame->pkt_dts;
     picture->m_Time = static_cast<double>(stamp - m_VideoStartOffset) * av_q2d(stream->time_base);
     picture->m_KeyFrame = frame->key_frame != 0;
+    m_Clock.pictureQueued(picture->m_Time);
     m_VideoAgent->queuePicture(picture);
     if (m_VideoAgent->pictures().count() >= soundWaitsForPictures)
         m_SoundGate.store(true);
@@ -756,9 +910,11 @@ void DecoderAgent::queueAudioFrame(AVFrame *frame)
         m_NextAudioPts = stamp + av_rescale_q(frame->nb_samples, AVRational{1, frame->sample_rate},
                                               stream->time_base);
 
-    m_AudioQueue.put(new AudioPacket(&m_AudioQueue, m_AudioBuffer.data(), samples * bytesPerSample,
-                                     stamp - m_AudioStartOffset));
-    if (m_AudioQueue.isFull())
+    auto *block = new AudioPacket(&m_AudioQueue, m_AudioBuffer.data(), samples * bytesPerSample,
+                                  stamp - m_AudioStartOffset);
+    block->m_Generation = m_Clock.generation();
+    m_AudioQueue.put(block);
+    if (m_AudioQueue.count() >= audioQueueCapacity)
         m_SoundGate.store(true);
     if (m_SeekPending.load()) {
         m_SeekPending.store(false);

@@ -4,12 +4,14 @@
 #include "engineoptions.h"
 #include "ffmpegptr.h"
 #include "jobthread.h"
+#include "playbackclock.h"
 
 #include <QMutex>
 #include <QString>
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -24,8 +26,21 @@ class VideoAgent;
 // stream, the converter to RGB24, the audio queue, the audio output and the picture scheduler.
 // Each step() on the worker thread reads one demultiplexed packet, decodes it and queues the
 // result (sound as interleaved 16-bit blocks, pictures as RGB24 of the opened size); the audio
-// output plays the sound and keeps the playback clock, the scheduler hands pictures to the display
-// against that clock.
+// output plays the sound, the scheduler hands pictures to the display, and both feed the one
+// playback clock (m_Clock), which decides who drives it (see PlaybackClock).
+//
+// Reading: the worker stops for a queue at its mark only while the other queue has enough queued;
+// when the stream the clock needs has (almost) nothing queued it reads on, up to the hard limits
+// (VideoAgent::queueLimit() pictures, audioQueueLimit blocks), so sound muxed far from its
+// pictures is still reached. See readingWaits().
+//
+// Seeks land on the last keyframe at or before the target: a picture stamped less than half a
+// picture interval after the target counts as at it; for inputs searched by decoding time the
+// target is moved back by the decoding delay, as the ffmpeg tool does; the first keyframe read
+// after the seek is checked, and the seek repeated earlier (at most maxLandingRetries times) when
+// it lies past the target; and, since a coarse search may also end a keyframe or more early, the
+// packets from that keyframe on are held until the video's decoding time passes the target, and
+// decoding starts at the last keyframe at or before it.
 //
 // Picture times and the audio clock count from the input's start time, and seek targets are
 // offset by it, so positions, the duration and seeks agree also for inputs that do not start at 0.
@@ -34,18 +49,30 @@ class VideoAgent;
 // - GUI (controlling) thread: construction, open, start/pause/stop, seek, the queries, close and
 //   destruction; nextPicture() through the scheduler.
 // - Worker thread: step(), which emits videoEnd() and seekDone().
-// - SDL's audio thread: nextAudioPacket() and writes of m_Clock.
+// - SDL's audio thread: nextAudioPacket() and the sound's calls of m_Clock.
 // m_Mutex (non-recursive) is held by step() and seek() for their whole run and guards the FFmpeg
 // objects, the pending packet and the drain state. Lock order: SDL's device lock (held while the
 // audio output is stopped), then m_Mutex, then a queue's own lock; no queue operation takes
-// m_Mutex. m_Clock, m_Eof, m_SeekPending, m_LastSeek and the values the GUI reads while the worker
-// runs (aspect, B-frame flag) are atomics. The FFmpeg objects are
+// m_Mutex. m_Clock guards itself; m_Eof, m_SeekPending, m_SeekFailed, m_LastSeek and the values
+// the GUI reads while the worker runs (aspect, B-frame flag) are atomics; the frame rate is taken
+// once at open, so the GUI never looks into the stream array the worker may grow. The FFmpeg objects are
 // created by open() before the worker starts and released by close() after it has ended.
 class DecoderAgent : public JobThread {
     Q_OBJECT
 public:
     static constexpr int audioBufferSize = 288000;
+    // The audio queue's mark, and its hard limit while the pictures have nothing queued: 128
+    // blocks of 288000-byte pool buffers, at most about 37 MB.
     static constexpr int audioQueueCapacity = 31;
+    static constexpr int audioQueueLimit = 128;
+    // A queue holding fewer than this runs short for the reading rule: the other queue then reads
+    // on past its mark. Half the mark: a few pictures only (as sound waiting for its time holds
+    // its queue at the mark) ran dry whenever the machine was busy.
+    static constexpr int starvedBelow = 16;
+    // Seeks repeated earlier when the first keyframe after a seek lies past the target.
+    static constexpr int maxLandingRetries = 4;
+    // Packets dropped before the first keyframe, or held after it, while a landing is checked.
+    static constexpr int landingPacketLimit = 2000;
     // Pictures queued before the sound starts (see m_SoundGate).
     static constexpr int soundWaitsForPictures = 4;
     // The largest pictures taken. The picture queue holds up to 31 RGB24 copies of the opened size
@@ -98,7 +125,7 @@ public:
     float aspectRatio() const { return m_Aspect.load(); }
     int videoWidth() const { return m_Width; }
     int videoHeight() const { return m_Height; }
-    double frameRate() const;
+    double frameRate() const { return m_FrameRate; }
     // The video decoder reorders pictures (B-frames).
     bool hasBFrames() const { return m_HasBFrames.load(); }
 
@@ -113,9 +140,14 @@ public:
     AudioAgent *audioAgent() const { return m_AudioAgent.get(); }
     DataQueue &audioQueue() { return m_AudioQueue; }
     bool isOpen() const { return m_FormatContext != nullptr; }
-    bool hasAudio() const { return m_AudioStream >= 0; }
+    // Sound is decoded and played (an audio stream with a decoder and a device, in a form that
+    // plays sound).
+    bool hasAudio() const { return m_AudioAgent != nullptr; }
     bool isEof() const { return m_Eof.load(); }
     bool isSeekPending() const { return m_SeekPending.load(); }
+    // The last seek could not be made (libavformat refused it): reading went on from where it
+    // stood, and no seekDone() follows.
+    bool lastSeekFailed() const { return m_SeekFailed.load(); }
     int audioStreamIndex() const { return m_AudioStream; }
     int videoStreamIndex() const { return m_VideoStream; }
     // The input's start time in microseconds (0 when unknown), subtracted from every time stamp.
@@ -126,9 +158,9 @@ public:
     // the sound): not counted while the sound waits for the first picture or after the input's end.
     int soundGaps() const { return m_SoundGaps.load(); }
 
-    // The playback clock in seconds: written by the audio output (or, without audio, the
-    // scheduler, and while stopped positionMs()), read by the scheduler.
-    std::atomic<double> m_Clock{0.0};
+    // The playback clock (seconds): fed by the audio output and the scheduler, paused with the
+    // worker, restarted by seeks; positionMs() moves it while stopped.
+    PlaybackClock m_Clock;
 
 signals:
     void videoEnd();
@@ -143,6 +175,9 @@ public:
     // The catch-up rule: true (no sleep after work) while the picture queue, or the audio queue
     // when sound is queued, holds fewer than catchUpBelow packets; never when catchUpBelow <= 0.
     static bool catchingUp(int catchUpBelow, int pictures, bool soundQueued, int audioBlocks);
+    // The reading rule: true when the worker waits (reads nothing). pictureLimit: the picture
+    // queue's hard limit; soundQueued: sound is decoded into the audio queue.
+    static bool readingWaits(int pictures, int pictureLimit, bool soundQueued, int audioBlocks);
 
 private:
     // Records the first reason an open failed and returns false.
@@ -152,6 +187,13 @@ private:
     bool openStreams();
     bool openCodec(AVStream *stream, CodecContextPtr &codec, bool video);
     void seekLocked(int seconds);
+    int seekInput(int64_t timestampUs);
+    // While a seek's landing is checked: true when the packet was used up here (dropped before the
+    // first keyframe, or a repeated seek made).
+    bool checkLanding(AVPacket *packet);
+    void releaseLanding();
+    // A video packet's presentation (or decoding) time in µs, absolute; AV_NOPTS_VALUE if unknown.
+    int64_t videoStampUs(const AVPacket *packet, bool decodingTime) const;
     bool endOfInput();
     bool readFailed();
     bool decodeAudio(AVPacket *packet);
@@ -192,9 +234,7 @@ private:
     // input has ended, so a clip whose pictures never come still plays.
     std::atomic<bool> m_SoundGate{true};
     std::atomic<int> m_SoundGaps{0};
-    // Set by a seek, cleared by the audio output once it plays a block again: meanwhile the
-    // pictures drive the clock (see VideoAgent::setPictureClockFlag()).
-    std::atomic<bool> m_PicturesDriveClock{false};
+    std::atomic<bool> m_SeekFailed{false};
     QMutex m_Mutex;
 
     FramePtr m_Frame;
@@ -213,6 +253,16 @@ private:
     int64_t m_NextAudioPts = AV_NOPTS_VALUE;
     int64_t m_LastVideoTs = AV_NOPTS_VALUE;
     int64_t m_DataOffset = 0;
+    double m_FrameRate = 0.0;
+    int64_t m_VideoLeadUs = 0;         // the first picture's time after the input's start
+    // The landing check of the last seek (worker and seek, under m_Mutex).
+    bool m_CheckLanding = false;
+    int m_LandingRetries = 0;
+    int m_LandingDropped = 0;          // packets dropped before the first keyframe
+    int64_t m_LandingLimitUs = 0;      // a first keyframe stamped later than this landed late
+    int64_t m_SeekTimestampUs = 0;     // what libavformat was last asked for
+    std::deque<PacketPtr> m_LandingHeld;   // from the last keyframe at or before the target
+    std::deque<PacketPtr> m_Replay;        // released by the check, decoded before reading on
     int m_DeviceChannels = 0;
     int m_DeviceRate = 0;
     int m_ResamplerFormat = -1;

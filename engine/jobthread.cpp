@@ -70,7 +70,16 @@ void JobThread::sleepFor(int ms)
     if (ms <= 0)
         return;
     QMutexLocker lock(&m_Mutex);
-    m_Idle.wait(&m_Mutex, static_cast<unsigned long>(ms));
+    if (!m_Woken)
+        m_Idle.wait(&m_Mutex, static_cast<unsigned long>(ms));
+    m_Woken = false;
+}
+
+void JobThread::wake()
+{
+    QMutexLocker lock(&m_Mutex);
+    m_Woken = true;
+    m_Idle.wakeAll();
 }
 
 void JobThread::run()
@@ -86,9 +95,7 @@ void JobThread::run()
                 QThread::msleep(static_cast<unsigned long>(ms));
         } else {
             sleepFor(m_IdleWaitMs.load());
-            const int ms = m_AfterIdleMs.load();
-            if (ms > 0)
-                QThread::msleep(static_cast<unsigned long>(ms));
+            sleepFor(m_AfterIdleMs.load());
         }
     }
 }

@@ -12,7 +12,7 @@
 // Threads: start(), pause(), stop() and the destructor run on the controlling (GUI) thread; run()
 // and step() on the worker. m_Stopped and m_Paused are atomics written by both sides (the worker
 // sets m_Stopped itself at the end of its input) and read without a lock; a change is seen at the
-// next pass. m_Mutex guards nothing but the timed wait on m_Idle, which nobody ever wakes.
+// next pass. m_Mutex guards the timed wait on m_Idle and m_Woken; only wake() signals m_Idle.
 //
 // Subclasses must stop the thread in their own destructor: by the time ~JobThread runs, step() is
 // already gone.
@@ -34,6 +34,9 @@ public:
 
     // The loop's sleeps (see EngineOptions for the programs' values).
     void setSleeps(int afterWorkMs, int idleWaitMs, int afterIdleMs, int pausedMs);
+    // Ends the idle wait the worker is in (or its next one) at once: there is work again (a seek
+    // emptied the queues), and up to 20 ms of waiting would go straight into its latency.
+    void wake();
 
 protected:
     void run() override;
@@ -41,7 +44,7 @@ protected:
     virtual bool step() = 0;
     // Asked on the worker after a step that did work: false skips the sleep that follows it.
     virtual bool restAfterWork() { return true; }
-    // A timed wait on the never-signalled condition: a sleep of ms milliseconds.
+    // A timed wait on m_Idle: a sleep of ms milliseconds, unless wake() ends it.
     void sleepFor(int ms);
     // For the worker: end the loop after this pass.
     void requestStop() { m_Stopped.store(true); }
@@ -52,6 +55,7 @@ protected:
 private:
     QMutex m_Mutex;
     QWaitCondition m_Idle;
+    bool m_Woken = false;   // guarded by m_Mutex: wake() came while no wait was running
     std::atomic<int> m_AfterWorkMs{10};
     std::atomic<int> m_IdleWaitMs{10};
     std::atomic<int> m_AfterIdleMs{10};

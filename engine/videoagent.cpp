@@ -1,6 +1,7 @@
 #include "videoagent.h"
 
 #include "pixelpacket.h"
+#include "playbackclock.h"
 #include "schedulerdecision.h"
 
 #include "log/logcategory.h"
@@ -10,6 +11,8 @@
 #include <QString>
 #include <QtDebug>
 
+#include <algorithm>
+
 static LogCategory s_Log("decoder");
 
 #define VIDEO_LOG(level, text)                                          \
@@ -18,7 +21,15 @@ static LogCategory s_Log("decoder");
             s_Log.log((level), (text), "./videoagent", __LINE__);       \
     } while (0)
 
-VideoAgent::VideoAgent(std::atomic<double> *clock, int width, int height, int64_t durationUs,
+int VideoAgent::queueLimit(int64_t pictureBytes)
+{
+    if (pictureBytes <= 0)
+        return queueCapacity;
+    const int64_t fit = pictureQueueBudgetBytes / pictureBytes;
+    return static_cast<int>(std::clamp<int64_t>(fit, queueCapacity, maxQueuedPictures));
+}
+
+VideoAgent::VideoAgent(PlaybackClock *clock, int width, int height, int64_t durationUs,
                        const EngineOptions &options)
     : m_Pictures(options.queueChecks)
     , m_Clock(clock)
@@ -27,7 +38,8 @@ VideoAgent::VideoAgent(std::atomic<double> *clock, int width, int height, int64_
     , m_DurationUs(durationUs)
     , m_Options(options)
 {
-    m_Pictures.init(m_Width * m_Height * 3 + pictureSlack, queueCapacity);
+    const int bufferBytes = m_Width * m_Height * 3 + pictureSlack;
+    m_Pictures.init(bufferBytes, queueLimit(bufferBytes));
 }
 
 VideoAgent::~VideoAgent()
@@ -78,7 +90,6 @@ void VideoAgent::dispose()
     if (m_Inside) {
         m_DisposePending = true;
         m_Clock = nullptr;
-        m_PictureClock = nullptr;
         flush();
         return;
     }
@@ -114,16 +125,14 @@ PixelPacket *VideoAgent::choose()
         return m_Current;
     }
 
-    if (m_NoAudio || (m_PictureClock && m_PictureClock->load())) {
+    if (m_NoAudio) {
         m_Clock->store(headTime);
         return advance();
     }
 
-    const double clock = m_Clock->load();
-    const int diff = SchedulerDecision::clockDifferenceMs(headTime, clock);
-    switch (SchedulerDecision::decide(diff, clock, m_DurationUs, false)) {
+    switch (m_Clock->picture(headTime, m_DurationUs)) {
     case PictureAction::Drop:
-        dropLoop(diff);
+        dropLoop(SchedulerDecision::clockDifferenceMs(headTime, m_Clock->load()));
         return nullptr;
     case PictureAction::Hold:
         VIDEO_LOG(LOG_DEBUG, "Repeating frame");

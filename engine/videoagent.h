@@ -5,21 +5,22 @@
 
 #include <QObject>
 
-#include <atomic>
 #include <cstdint>
 
 class PixelPacket;
+class PlaybackClock;
 
 // Sits between the decoder thread and the display: queues every converted picture with its
 // presentation time and, once per due frame, hands out the picture to show now by comparing the
 // oldest queued picture with the playback clock (drop it when late, hold the shown one when it is
-// early, advance otherwise; see SchedulerDecision). Without an audio clock every request advances
-// by one picture and sets the clock to it.
+// early, advance otherwise; the playback clock decides, see PlaybackClock::picture()). With the
+// noAudio option (framewise, seekprobe) every request advances by one picture and sets the clock
+// to it instead.
 //
 // Threads: pushPicture() runs on the decoder thread (under the decoder's lock); nextPicture(),
 // flush() from the controlling side, dispose() and destruction on the GUI thread. m_Pictures has
 // its own lock; m_Current, m_Inside and m_DisposePending are the GUI thread's alone. The clock is
-// an atomic owned by the decoder and shared with the audio thread.
+// the decoder's and guards itself.
 //
 // Re-entrancy: the drop loop lets the GUI thread process its events between drops. Two things
 // must not happen from those events:
@@ -35,12 +36,22 @@ class PixelPacket;
 class VideoAgent : public QObject {
     Q_OBJECT
 public:
+    // The reader's mark: it stops for the pictures once this many are queued, as long as the
+    // sound has enough queued too.
     static constexpr int queueCapacity = 31;
+    // The bound on the picture memory. While the stream the clock needs has nothing queued
+    // (sound muxed far ahead of or behind the pictures), the reader goes on past queueCapacity up
+    // to queueLimit() pictures: as many as fit in pictureQueueBudgetBytes, at least
+    // queueCapacity, at most maxQueuedPictures. So the queue with its pool never holds more than
+    // max(queueCapacity, min(maxQueuedPictures, budget / picture bytes)) buffers: 256 MiB, or
+    // 31 pictures when one is larger than 8 MiB.
+    static constexpr int64_t pictureQueueBudgetBytes = int64_t(256) << 20;
+    static constexpr int maxQueuedPictures = 600;
+    static int queueLimit(int64_t pictureBytes);
 
-    // clock: the decoder's playback clock (seconds); width, height: the opened picture size (the
-    // queue's buffers are width x height x 3 bytes); durationUs: the container's duration.
-    VideoAgent(std::atomic<double> *clock, int width, int height, int64_t durationUs,
-               const EngineOptions &options);
+    // clock: the decoder's playback clock; width, height: the opened picture size (the queue's
+    // buffers are width x height x 3 bytes); durationUs: the container's duration.
+    VideoAgent(PlaybackClock *clock, int width, int height, int64_t durationUs, const EngineOptions &options);
     ~VideoAgent() override;
 
     // Room past the picture in every pool buffer: the scaler may write a few bytes past the last
@@ -68,12 +79,8 @@ public:
     // Destroys every queued picture; the shown one stays.
     virtual void flush();
 
+    // Every request advances by one picture and sets the clock to it (framewise, seekprobe).
     void setNoAudio(bool noAudio) { m_NoAudio = noAudio; }
-    // A flag, owned by the decoder, that makes the pictures drive the clock for a while as if
-    // there were no sound: set by a seek, cleared once the sound of the new position plays. Until
-    // then the clock still shows the old position, and against it the new pictures would be
-    // dropped as late (a seek backwards) or held as early.
-    void setPictureClockFlag(const std::atomic<bool> *flag) { m_PictureClock = flag; }
     bool noAudio() const { return m_NoAudio; }
 
     bool isInsideNextPicture() const { return m_Inside; }
@@ -93,14 +100,13 @@ private:
     void dropLoop(int diff);
 
     DataQueue m_Pictures;
-    std::atomic<double> *m_Clock;   // not owned; the decoder's
+    PlaybackClock *m_Clock;   // not owned; the decoder's
     const int m_Width;
     const int m_Height;
     const int64_t m_DurationUs;
     const EngineOptions m_Options;
     PixelPacket *m_Current = nullptr;   // owned; the picture handed out last
     bool m_NoAudio = false;
-    const std::atomic<bool> *m_PictureClock = nullptr;   // the decoder's; may be null
     bool m_Inside = false;              // a nextPicture() call is running
     bool m_DisposePending = false;      // dispose() came while a call was running
 };

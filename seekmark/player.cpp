@@ -36,6 +36,13 @@ private:
     bool &m_Flag;
 };
 
+// A seek the engine could not make acknowledges nothing: waiting for its seekDone() makes the
+// watch report it as failed, where the moving clock of a silent clip would pass for a landing.
+bool seekFailed(const FFMpegVideo *video)
+{
+    return video && video->agent() && video->agent()->lastSeekFailed();
+}
+
 } // namespace
 
 QSurfaceFormat Player::surfaceFormat()
@@ -330,6 +337,9 @@ void Player::seekVideo(qint64 seconds, bool click)
         m_Video->play();
     }
     m_Session.seekStarted(m_TickClock.elapsed(), clockMs());
+    // A seek the decoder could not make lands nowhere: it is counted as failed, never as a landing.
+    if (seekFailed(ffmpegVideo()))
+        carryOut(m_Session.seekFailed(m_TickClock.elapsed()));
     if (click) {
         m_AccessView.setRequestTime(seconds);
         m_AccessView.clearDistances();

@@ -279,10 +279,12 @@ int SeekProbe::run(QTextStream &out, QTextStream &err)
 
     QStringList reportLines;
     // Rows and report lines of what the session answers; seeks go to the decoder.
+    bool seekFailed = false;   // the last SeekTo's: the decoder could not make it
     auto carryOut = [&](const SeekSession::Actions &actions) {
         for (const SeekSession::Action &a : actions) {
             if (a.kind == SeekSession::Action::Kind::SeekTo) {
                 m_Video->seek(static_cast<int>(a.seconds));
+                seekFailed = m_Video->agent() && m_Video->agent()->lastSeekFailed();
                 session.seekStarted(elapsed(), clockMs());
             } else if (a.kind == SeekSession::Action::Kind::Row) {
                 m_Result.rows << a.row;
@@ -304,12 +306,15 @@ int SeekProbe::run(QTextStream &out, QTextStream &err)
         const qsizetype rowsBefore = m_Result.rows.size();
         carryOut(session.seekTo(requestedAt, seconds.at(i)));
         // The seek emptied the picture queue, so the first picture that is not the one taken last
-        // is the seek's.
-        PixelPacket *picture = nextNewPicture(*m_Video, m_LastPicture, PictureTimeoutMs);
+        // is the seek's. A seek the decoder could not make left reading where it stood: no landing.
+        PixelPacket *picture = seekFailed ? nullptr : nextNewPicture(*m_Video, m_LastPicture, PictureTimeoutMs);
         if (!picture) {
             ++failed;
-            err << "seekprobe: seek " << i + 1 << " to " << seconds.at(i) << " s: no picture within "
-                << PictureTimeoutMs << " ms" << Qt::endl;
+            if (seekFailed)
+                err << "seekprobe: seek " << i + 1 << " to " << seconds.at(i) << " s: the decoder could not seek" << Qt::endl;
+            else
+                err << "seekprobe: seek " << i + 1 << " to " << seconds.at(i) << " s: no picture within "
+                    << PictureTimeoutMs << " ms" << Qt::endl;
             carryOut(session.seekFailed(elapsed()));
         } else {
             PictureIndex::Match match;

@@ -30,6 +30,12 @@ clips=(
     vfr.mkv
     no_decoder.mkv
     shifted_setts.mkv
+    sound_late.mp4
+    sound_short60.ts
+    sound_hole.mkv
+    sound_coarse.mp4
+    mpeg2_gop12.mpg
+    no_audio_decoder.mkv
 )
 
 ff() {
@@ -164,6 +170,31 @@ if data.count(old) != 1:
 open(path, 'wb').write(data.replace(old, new))
 EOF
         ;;
+    # Sound that does not cover the picture: the clock has to be carried by the pictures.
+    sound_late.mp4)
+        # The sound's first block is stamped 2 s (an empty edit), not 2 s of silence.
+        ff $(video_in 25 6) -itsoffset 2 $(tone_in 4) -vf "$vf" $(x264_gop 25) $x264_bframes $aac_stereo \
+            -movflags +faststart -f mp4 "$tmp" ;;
+    sound_short60.ts)
+        ff $(video_in 60 5) $(tone_in 2) -vf "$vf" $(x264_gop 60) $x264_bframes $aac_stereo -f mpegts "$tmp" ;;
+    sound_hole.mkv)
+        # No sound packets at all from 2 s to 4 s.
+        ff $(video_in 25 6) $(tone_in 6) -vf "$vf" -af "aselect='not(between(t\,2\,4))'" $(x264_gop 25) \
+            $x264_bframes -c:a libopus -b:a 64k -ac 2 -ar 48000 -f matroska "$tmp" ;;
+    sound_coarse.mp4)
+        # Fragments of 2 s hold all their pictures before their sound: the demuxer reads a second
+        # (60 pictures) ahead of the sound.
+        ff $(video_in 60 4) $(tone_in 4) -vf "$vf" $(x264_gop 120) $x264_bframes $aac_stereo \
+            -movflags +frag_keyframe+empty_moov -f mp4 "$tmp" ;;
+    mpeg2_gop12.mpg)
+        ff $(video_in 25 6) $(tone_in 6) -vf "$vf,format=yuv420p" \
+            -c:v mpeg2video -q:v 4 -g 12 -bf 2 -flags +cgop -sc_threshold 1000000000 \
+            -c:a mp2 -b:a 192k -ac 2 -ar 48000 -f vob "$tmp" ;;
+    no_audio_decoder.mkv)
+        # The AAC track's codec ID renamed to one that libavformat does not know.
+        ff $(video_in 25 8) $(tone_in 8) -vf "$vf" $(x264_gop 25) -bf 0 $aac_stereo -f matroska "$tmp"
+        python3 -c "import sys; p = sys.argv[1]; d = open(p, 'rb').read(); assert d.count(b'A_AAC') == 1
+open(p, 'wb').write(d.replace(b'A_AAC', b'A_XXX'))" "$tmp" ;;
     *)
         echo "make_clips.sh: unknown clip $name" >&2
         return 1 ;;

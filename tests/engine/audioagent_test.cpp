@@ -2,6 +2,7 @@
 #include "enginetestsupport.h"
 
 #include "engine/audioagent.h"
+#include "engine/playbackclock.h"
 #include "engine/decoderagent.h"
 #include "engine/videoagent.h"
 #include "tests/common/testclips.h"
@@ -103,14 +104,16 @@ TEST(AudioOutput, PlaysTheToneAtTheVolumeHoldsTheClockAndWritesSilenceWhilePause
 TEST(AudioOutput, WithoutAUsableDeviceItWarnsAndPlaysToTheDummyDriver)
 {
     EnvOverride driver("SDL_AUDIODRIVER", "no_such_driver");
+    // The silent form opens no device at all, so it has nothing to warn about.
     for (const EngineOptions &options : {fast(EngineOptions::seekmark()), fast(EngineOptions::framewise())}) {
         MessageCapture warnings;
         DecoderAgent decoder(nullptr, options);
         ASSERT_TRUE(decoder.open(testsupport::clipPath("h264_aac.mp4")));
-        ASSERT_TRUE(decoder.audioAgent()->isDeviceOpen());
-        EXPECT_EQ(warnings.lines.filter("audio device failed").size(), 1) << warnings.lines.join('\n').toStdString();
+        ASSERT_EQ(decoder.audioAgent() != nullptr, options.logChannels);
+        EXPECT_EQ(warnings.lines.filter("./audioagent").size(), options.logChannels ? 1 : 0)
+            << warnings.lines.join('\n').toStdString();
         if (options.logChannels) {
-            EXPECT_EQ(warnings.lines.filter("./audioagent").size(), 1);
+            EXPECT_TRUE(decoder.audioAgent()->isDeviceOpen());
             decoder.start();
             EXPECT_TRUE(waitFor([&] { return decoder.m_Clock.load() > 0.2; }));   // the dummy driver calls back
         }
@@ -126,7 +129,7 @@ TEST(AudioOutput, ADeclaredRateNoDevicePlaysIsHeldToTheNearestPlayableOne)
                             {-44100, AudioAgent::minSampleRate}, {8000, 8000}, {48000, 48000},
                             {100000000, AudioAgent::maxSampleRate}};
     for (const auto &c : cases) {
-        std::atomic<double> clock{0.0};
+        PlaybackClock clock;
         AudioAgent agent([] { return static_cast<AudioPacket *>(nullptr); }, &clock, c[0], 2, 1.0 / 48000, false);
         EXPECT_EQ(agent.sampleRate(), c[1]) << c[0];
         EXPECT_TRUE(agent.isDeviceOpen()) << c[0];

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 using enginetest::FileByteSource;
+using enginetest::MessageCapture;
 
 namespace {
 
@@ -34,6 +35,7 @@ TEST(DecoderOpen, EveryCorpusClipByPathAndThroughAByteSource)
         {"h264_60fps.mp4", true, 320, 240, 60, 4, true, true},
         {"vfr.mkv", true, 320, 240, 25, 5, true, true},
         {"h264_long.mp4", true, 320, 240, 25, 40, true, true},
+        {"no_audio_decoder.mkv", true, 320, 240, 25, 8, false, false},   // the picture plays alone
         {"audio_only.m4a", false, 0, 0, 0, 0, false, false},
         {"no_decoder.mkv", false, 0, 0, 0, 0, false, false},
         {"no_such_clip.mp4", false, 0, 0, 0, 0, false, false},
@@ -41,6 +43,7 @@ TEST(DecoderOpen, EveryCorpusClipByPathAndThroughAByteSource)
     for (bool byteSource : {true, false}) {
         for (const auto &c : clips) {
             SCOPED_TRACE(testing::Message() << c.name << (byteSource ? " through a byte source" : " by path"));
+            MessageCapture warnings;
             FileByteSource source(testsupport::clipPath(c.name));
             DecoderAgent decoder(byteSource ? &source : nullptr,
                                  byteSource ? EngineOptions::seekmark() : EngineOptions::framewise());
@@ -56,16 +59,19 @@ TEST(DecoderOpen, EveryCorpusClipByPathAndThroughAByteSource)
             EXPECT_DOUBLE_EQ(decoder.frameRate(), c.rate);
             EXPECT_EQ(decoder.duration(), c.duration);
             EXPECT_EQ(decoder.durationMs() / 1000, c.duration);
-            EXPECT_EQ(decoder.hasAudio(), c.audio);
+            // The silent form (framewise) opens neither an audio decoder nor a device.
+            EXPECT_EQ(decoder.hasAudio(), c.audio && byteSource);
+            EXPECT_EQ(warnings.lines.filter("playing the picture without sound").size(),
+                      QString(c.name).startsWith("no_audio") && byteSource ? 1 : 0);
             EXPECT_EQ(decoder.hasBFrames(), c.bFrames);
             EXPECT_FLOAT_EQ(decoder.aspectRatio(), 0.0f);
             ASSERT_NE(decoder.videoAgent(), nullptr);
             EXPECT_EQ(decoder.videoAgent()->pictures().bufferSize(),
                       c.width * c.height * 3 + VideoAgent::pictureSlack);
-            EXPECT_EQ(decoder.videoAgent()->noAudio(), !c.audio || decoder.options().noAudioClock);
+            EXPECT_EQ(decoder.videoAgent()->noAudio(), decoder.options().noAudioClock);
             EXPECT_TRUE(decoder.isStopped());
-            ASSERT_EQ(decoder.audioAgent() != nullptr, c.audio);
-            if (c.audio) {
+            ASSERT_EQ(decoder.audioAgent() != nullptr, c.audio && byteSource);
+            if (decoder.audioAgent()) {
                 EXPECT_EQ(decoder.audioAgent()->channels(), 2);
                 EXPECT_EQ(decoder.audioAgent()->sampleRate(), 48000);
                 EXPECT_TRUE(decoder.audioAgent()->isDeviceOpen());

@@ -1,6 +1,7 @@
 // The picture scheduler with a settable clock: dropping, holding and advancing, and the guards
 // against re-entry and destruction while its drop loop processes events.
 #include "engine/pixelpacket.h"
+#include "engine/playbackclock.h"
 #include "engine/videoagent.h"
 
 #include <QCoreApplication>
@@ -8,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <vector>
 
 namespace {
@@ -30,6 +30,16 @@ void push(VideoAgent &agent, int index, double time)
     std::vector<uint8_t> rgb(W * H * 3, static_cast<uint8_t>(index));
     agent.pushPicture(rgb.data(), W * 3, static_cast<int64_t>(time * 1000), 0.001);
 }
+
+// A clock that the sound drives, with time standing still (so the sound never goes quiet).
+struct SoundClock : PlaybackClock {
+    SoundClock() : PlaybackClock([] { return 0.0; }) { sound(0.0, 0.0, generation()); }
+    SoundClock &operator=(double seconds)
+    {
+        store(seconds);
+        return *this;
+    }
+};
 
 int indexOf(const PixelPacket *picture)
 {
@@ -61,7 +71,7 @@ TEST(VideoAgent, DropsLateHoldsEarlyAndShowsTheRest)
     };
     for (const auto &script : scripts) {
         SCOPED_TRACE(script.name);
-        std::atomic<double> clock{0.0};
+        SoundClock clock;
         VideoAgent agent(&clock, W, H, tenSeconds, quiet());
         int pushed = 0;
         int lastShown = -1;
@@ -84,7 +94,7 @@ TEST(VideoAgent, DropsLateHoldsEarlyAndShowsTheRest)
 
 TEST(VideoAgent, RefusesAPictureLargerThanItsBuffers)
 {
-    std::atomic<double> clock{0.0};
+    SoundClock clock;
     VideoAgent agent(&clock, W, H, tenSeconds, quiet());
     const int linesize = W * 3 + VideoAgent::pictureSlack;   // H rows of it overrun a buffer
     std::vector<uint8_t> rgb(linesize * H, 0);
@@ -96,7 +106,7 @@ TEST(VideoAgent, RefusesAPictureLargerThanItsBuffers)
 // picture without dropping anything, and dispose() defers the deletion until the request returns.
 TEST(VideoAgent, NestedRequestsAndDisposalFromTheDropLoopsEvents)
 {
-    std::atomic<double> clock{0.0};
+    SoundClock clock;
     auto *agent = new VideoAgent(&clock, W, H, tenSeconds, quiet());
     QPointer<VideoAgent> watch(agent);
     for (int i = 0; i < 20; ++i)

@@ -48,7 +48,8 @@ std::vector<HostileCase> cases()
     for (const std::string clip : {"h264_long.mp4", "vp9_opus.mkv", "h264_aac.mp4", "h264_nobframes.mkv", "mpeg2_mp2.mpg",
                                    "h264_noaudio.mp4", "audio_only.m4a", "surround51.mp4", "odd_321x241.mkv",
                                    "subtitles.mkv", "ts_offset10.ts", "h264_60fps.mp4", "vfr.mkv", "no_decoder.mkv",
-                                   "shifted_setts.mkv"}) {
+                                   "shifted_setts.mkv", "sound_late.mp4", "sound_short60.ts", "sound_hole.mkv",
+                                   "sound_coarse.mp4", "mpeg2_gop12.mpg", "no_audio_decoder.mkv"}) {
         for (const std::string percent : {"10", "50", "90"}) {
             if (clip == "audio_only.m4a" || clip == "no_decoder.mkv")
                 all.push_back({named(clip, ".cut" + percent), -1,
@@ -89,7 +90,7 @@ std::vector<HostileCase> cases()
         {"h264_declared_16000_wide.mkv", 190, ""},
         {"audio_only.mp3", -1, "no video stream"},
         {"video_no_decoder.mkv", -1, "no decoder for the video codec"},
-        {"audio_no_decoder.mkv", -1, "no decoder for the audio codec"},
+        {"audio_no_decoder.mkv", 1, ""},   // the picture alone
         {"attachment.mkv", 190, ""},
         {"timecode_track.mp4", 190, ""},
         {"data_stream.ts", 190, ""},

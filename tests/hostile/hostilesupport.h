@@ -126,7 +126,8 @@ inline PlayResult play(const QString &path, int seeksAfterEnd, const std::functi
         video->play();
         bool queueFull = false;
         while (!(ended && agent->isStopped()) && !(result.timedOut = deadline.hasExpired())) {
-            if (duringPlay && !queueFull && (agent->videoAgent()->pictures().isFull() || agent->audioQueue().isFull())) {
+            if (duringPlay && !queueFull && (agent->videoAgent()->pictures().count() >= VideoAgent::queueCapacity
+                                              || agent->audioQueue().count() >= DecoderAgent::audioQueueCapacity)) {
                 duringPlay();
                 queueFull = true;
             }

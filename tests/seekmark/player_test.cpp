@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -95,24 +96,60 @@ protected:
     std::unique_ptr<Player> m_Player;
 };
 
-// With and without sound (the picture clock differs), two containers; all shorter than the seek
-// With and without sound (the picture clock differs); both shorter than the seek test needs, which
-// the title says while the clip plays on.
-TEST_F(PlayerTest, PlaysUnderTheClipTitleAndRefusesTheSeekTestOnAShortClip)
+// With and without sound (the picture clock differs), several containers; all shorter than the
+// seek test needs, which the title says while the clip plays on. Each plays to its last picture
+// with the numbers on screen advancing at the clip's rate, also where the sound does not cover the
+// picture (starts late, ends early, has a hole, lies a second away in the file, has no decoder).
+TEST_F(PlayerTest, PlaysToTheEndAtItsRateUnderTheClipTitleAndRefusesTheSeekTestOnAShortClip)
 {
-    for (const char *name : {"h264_aac.mp4", "h264_noaudio.mp4"}) {
-        SCOPED_TRACE(name);
-        Player &player = open(clipPath(QString::fromLatin1(name)));
-        const QString title = QStringLiteral("seekmark - ") + QString::fromLatin1(name);
+    const struct {
+        const char *name;
+        int rate, pictures;
+    } clips[] = {{"h264_aac.mp4", 25, 200},     {"h264_noaudio.mp4", 25, 200}, {"mpeg2_mp2.mpg", 25, 200},
+                 {"sound_late.mp4", 25, 150},   {"sound_short60.ts", 60, 300}, {"sound_hole.mkv", 25, 150},
+                 {"sound_coarse.mp4", 60, 240}, {"mpeg2_gop12.mpg", 25, 150},  {"no_audio_decoder.mkv", 25, 200}};
+    for (const auto &c : clips) {
+        const QString name = QString::fromLatin1(c.name);
+        SCOPED_TRACE(c.name);
+        m_Log.clear();
+        Player &player = open(clipPath(name));
+        const QString title = QStringLiteral("seekmark - ") + name;
         EXPECT_EQ(player.windowTitle(), title);
         EXPECT_TRUE(player.accessView().isVisible());
         EXPECT_TRUE(QFileInfo::exists(m_Report)) << "the report is made when the player starts";
-        playsOn();
-        // The access view follows the playback position in whole seconds.
-        EXPECT_TRUE(waitFor([&] { return player.accessView().book().snapshot().timeSeconds >= 1; }, 20000));
+        QElapsedTimer elapsed;
+        elapsed.start();
+        const int first = waitForFrame();
+        const qint64 firstAt = elapsed.elapsed();
+        ASSERT_GE(first, 0) << "no readable picture on screen";
+        for (const QString &line : {QStringLiteral("FPS %1").arg(c.rate), QStringLiteral("FileAccessView::OPENED")})
+            EXPECT_TRUE(m_Log.contains(line)) << line.toStdString();
+        EXPECT_EQ(m_Log.lines().filter(QStringLiteral("playing the picture without sound")).size(),
+                  name.startsWith(QStringLiteral("no_audio")) ? 1 : 0);
+
         QTest::keyClick(&player, Qt::Key_T);
-        EXPECT_EQ(player.windowTitle(), title + QStringLiteral(" - seek test needs a clip longer than 30 s (this one: 8 s)"));
-        playsOn();
+        EXPECT_FALSE(player.seekTestRun().isActive());
+        EXPECT_EQ(player.windowTitle(), title + QStringLiteral(" - seek test needs a clip longer than 30 s (this one: %1 s)")
+                                                   .arg(player.video()->duration()));
+        EXPECT_FALSE(m_Log.contains(QStringLiteral("richiedo")));
+
+        int last = first;
+        qint64 lastAt = firstAt;
+        waitFor([&] {
+            const int frame = testsupport::frameNumberOn(player.grabFramebuffer(), QSize(320, 240));
+            if (frame > last) {
+                last = frame;
+                lastAt = elapsed.elapsed();
+            }
+            return last >= c.pictures - 1 || (last >= c.pictures - 3 && elapsed.elapsed() - lastAt > 1000);
+        }, 30000);
+        // The very last pictures may go to the drop rule while the test grabs the screen.
+        EXPECT_GE(last, c.pictures - 3) << "stopped at picture " << last;
+        EXPECT_NEAR((last - first) * 1000.0 / std::max<qint64>(1, lastAt - firstAt), c.rate, c.rate * 0.15)
+            << "pictures " << first << " to " << last << " in " << lastAt - firstAt << " ms";
+        // The access view followed the playback position in whole seconds.
+        EXPECT_GE(player.accessView().book().snapshot().timeSeconds, 3);
+        EXPECT_GT(player.accessView().book().snapshot().fileSize, 0);
         m_Player.reset();
     }
 }
