@@ -34,15 +34,15 @@ struct FlagGuard {
 
 } // namespace
 
-Player::Player(const QString &name, QWidget *parent)
-    : QOpenGLWidget(parent)
+Player::Player(const QString &name, QWindow *parent)
+    : GlWindow(parent)
 {
     Q_UNUSED(name);
     construct(nullptr);
 }
 
-Player::Player(const Clips &clips, QWidget *parent)
-    : QOpenGLWidget(parent)
+Player::Player(const Clips &clips, QWindow *parent)
+    : GlWindow(parent)
 {
     construct(&clips);
 }
@@ -80,7 +80,6 @@ QSurfaceFormat Player::surfaceFormat()
 void Player::construct(const Clips *clips)
 {
     setWindowTitle(PairingReadout::programName());
-    setFocusPolicy(Qt::StrongFocus);
     setFormat(surfaceFormat());
     m_Clock.start();
 
@@ -107,7 +106,7 @@ QString Player::chooseFile(const Clips *clips, bool first)
 {
     if (clips)
         return first ? clips->first : clips->second;
-    return QFileDialog::getOpenFileName(this, tr("Open Video"), paths::framewiseDialogFolder(),
+    return QFileDialog::getOpenFileName(nullptr, tr("Open Video"), paths::framewiseDialogFolder(),
                                         tr("Video Files (*.mp4 *.mpg *.mkv)"));
 }
 
@@ -115,7 +114,7 @@ bool Player::openClip(DecoderAgent &decoder, const QString &fileName)
 {
     if (decoder.open(fileName))
         return true;
-    QMessageBox::critical(this, QStringLiteral("Cannot open file"),
+    QMessageBox::critical(nullptr, QStringLiteral("Cannot open file"),
                           QStringLiteral("The file %1 cannot be opened").arg(fileName),
                           QMessageBox::Ok, QMessageBox::NoButton);
     m_OpenFailed = true;
@@ -167,13 +166,13 @@ void Player::stopRendering()
         m_RenderTimer->stop();
 }
 
-void Player::upload(PictureRenderer &renderer, const uint8_t *rgb, int width, int height)
+void Player::upload(PictureRenderer &renderer, const PixelPacket &picture)
 {
     // Before the window was first shown there is no context (and no texture) yet.
     if (!isValid())
         return;
     makeCurrent();
-    renderer.upload(rgb, width, height);
+    renderer.upload(picture);
     doneCurrent();
 }
 
@@ -204,7 +203,7 @@ void Player::timerEventCus()
     // p1 belongs to the first decoder's scheduler and goes with its next request (which the
     // pairing below may make): only its time is kept beyond the upload.
     const double time1 = p1->m_Time;
-    upload(m_Renderer1, p1->m_Buffer, m_Picture1Width, m_Picture1Height);
+    upload(m_Renderer1, *p1);
     qDebug() << "PAcket V1" << time1;
 
     PixelPacket *p2 = m_Decoder2->nextPicture();
@@ -236,7 +235,7 @@ void Player::timerEventCus()
         }
         m_Readout.paired(step);
         qDebug() << "PAcket V2" << p2->m_Time;
-        upload(m_Renderer2, p2->m_Buffer, m_Picture2Width, m_Picture2Height);
+        upload(m_Renderer2, *p2);
         m_Readout.shown(PairingReadout::Second);
     } else {
         m_Readout.picture(PairingReadout::First, m_Alignment.relative(StartAlignment::First, time1));
@@ -347,7 +346,7 @@ void Player::keyPressEvent(QKeyEvent *event)
         refreshTitle();
         return;
     default:
-        QOpenGLWidget::keyPressEvent(event);
+        GlWindow::keyPressEvent(event);
     }
 }
 

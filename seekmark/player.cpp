@@ -50,16 +50,16 @@ QSurfaceFormat Player::surfaceFormat()
     return format;
 }
 
-Player::Player(const QString & /*name*/, QWidget *parent)
-    : QOpenGLWidget(parent)
+Player::Player(const QString & /*name*/, QWindow *parent)
+    : GlWindow(parent)
     , m_AccessView(600, 50, nullptr)
     , m_Pacer(PacerOptions::seekmark())
 {
     construct(Setup());
 }
 
-Player::Player(const Setup &setup, QWidget *parent)
-    : QOpenGLWidget(parent)
+Player::Player(const Setup &setup, QWindow *parent)
+    : GlWindow(parent)
     , m_AccessView(600, 50, nullptr)
     , m_Pacer(PacerOptions::seekmark())
 {
@@ -74,7 +74,7 @@ void Player::construct(const Setup &setup)
     setWindowTitle(QStringLiteral("seekmark"));
 
     if (setup.askForClip) {
-        m_FileName = QFileDialog::getOpenFileName(this, tr("Open Video"), paths::dialogFolder(),
+        m_FileName = QFileDialog::getOpenFileName(nullptr, tr("Open Video"), paths::dialogFolder(),
                                                   tr("Video Files (*.mp4 *.mpg *.mkv)"));
     } else {
         m_FileName = setup.clip;
@@ -218,7 +218,7 @@ void Player::slotVideoEnd()
 void Player::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() != m_TimerId) {
-        QOpenGLWidget::timerEvent(event);
+        GlWindow::timerEvent(event);
         return;
     }
     // nextPicture() processes events, which may bring another expiry of a timer started
@@ -283,12 +283,11 @@ void Player::tick()
 
 void Player::showPicture(PixelPacket *picture)
 {
-    const qint64 needed = qint64(m_PictureWidth) * m_PictureHeight * 3;
-    if (!picture->m_Buffer || needed <= 0 || picture->m_Size < needed)
+    if (!picture->plane(0))
         return;
     if (isValid()) {
         makeCurrent();
-        m_Renderer.upload(picture->m_Buffer, m_PictureWidth, m_PictureHeight);
+        m_Renderer.upload(*picture);
         doneCurrent();
     }
     ++m_PicturesShown;

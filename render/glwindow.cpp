@@ -1,0 +1,5 @@
+#include "glwindow.h"
+
+GlWindow::GlWindow(QWindow *parent) : QOpenGLWindow(QOpenGLWindow::NoPartialUpdate, parent)
+{
+}

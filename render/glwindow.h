@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QOpenGLWindow>
+#include <QString>
+
+// The players' window base: a QOpenGLWindow that draws straight into its own native window, with
+// no offscreen framebuffer and no second pass that composites it into a widget (with
+// QOpenGLWidget under a software GL that pass cost as much as drawing the picture). It offers the
+// widget-style names the windows and their tests use, so code written for a widget reads the same.
+//
+// Threads: GUI thread only, as any window.
+class GlWindow : public QOpenGLWindow {
+    Q_OBJECT
+public:
+    explicit GlWindow(QWindow *parent = nullptr);
+
+    void setWindowTitle(const QString &title) { setTitle(title); }
+    QString windowTitle() const { return title(); }
+    bool isFullScreen() const { return windowStates().testFlag(Qt::WindowFullScreen); }
+    qreal devicePixelRatioF() const { return devicePixelRatio(); }
+};
