@@ -3,3 +3,12 @@
 GlWindow::GlWindow(QWindow *parent) : QOpenGLWindow(QOpenGLWindow::NoPartialUpdate, parent)
 {
 }
+
+QImage GlWindow::grabFramebuffer()
+{
+    if (!isValid())
+        return QImage();
+    makeCurrent();
+    paintGL();
+    return QOpenGLWindow::grabFramebuffer();
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QOpenGLWindow>
 #include <QString>
 
@@ -18,4 +19,7 @@ public:
     QString windowTitle() const { return title(); }
     bool isFullScreen() const { return windowStates().testFlag(Qt::WindowFullScreen); }
     qreal devicePixelRatioF() const { return devicePixelRatio(); }
+    // What the window shows now: painted afresh into the back buffer and read from there, as a
+    // widget's grab does (the window's own grab reads a back buffer already swapped away).
+    QImage grabFramebuffer();
 };
