@@ -22,4 +22,9 @@ public:
     // What the window shows now: painted afresh into the back buffer and read from there, as a
     // widget's grab does (the window's own grab reads a back buffer already swapped away).
     QImage grabFramebuffer();
+
+protected:
+    // The second press of a double click arrives only as the double click, as a widget gets it: a
+    // window would get it as a press as well, and a right double click would seek twice.
+    bool event(QEvent *event) override;
 };
