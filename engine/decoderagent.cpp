@@ -649,7 +649,8 @@ bool DecoderAgent::convertAndPush(AVFrame *frame)
             int *inverse = nullptr, *table = nullptr, srcRange = 0, dstRange = 0, brightness = 0, contrast = 0,
                 saturation = 0;
             if (sws_getColorspaceDetails(converter, &inverse, &srcRange, &table, &dstRange, &brightness, &contrast,
-                                         &saturation) >= 0)
+                                         &saturation) >= 0
+                && (srcRange != int(fullRange) || dstRange != int(fullRange)))
                 sws_setColorspaceDetails(converter, inverse, fullRange ? 1 : 0, table, fullRange ? 1 : 0,
                                          brightness, contrast, saturation);
         }

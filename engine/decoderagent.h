@@ -21,11 +21,11 @@ class PixelPacket;
 class VideoAgent;
 
 // The engine's worker: owns one media input, the decoders of its first video and first audio
-// stream, the converter to planar 4:2:0 (for pictures not decoded as such), the audio queue, the audio output and the picture scheduler.
-// Each step() on the worker thread reads one demultiplexed packet, decodes it and queues the
-// result (sound as interleaved 16-bit blocks, pictures as planar 8-bit 4:2:0 of the opened size); the audio
-// output plays the sound and keeps the playback clock, the scheduler hands pictures to the display
-// against that clock.
+// stream, the converter to planar 4:2:0 (for pictures not decoded as such), the audio queue, the
+// audio output and the picture scheduler. Each step() on the worker thread reads one
+// demultiplexed packet, decodes it and queues the result (sound as interleaved 16-bit blocks,
+// pictures as planar 8-bit 4:2:0 of the opened size); the audio output plays the sound and keeps
+// the playback clock, the scheduler hands pictures to the display against that clock.
 //
 // Picture times and the audio clock count from the input's start time, and seek targets are
 // offset by it, so positions, the duration and seeks agree also for inputs that do not start at 0.
