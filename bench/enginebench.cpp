@@ -1,5 +1,6 @@
 // How much the playback engine costs per picture, against the cheapest way this machine has to
-// decode a clip and convert it to RGB24: the ffmpeg tool writing to the null muxer.
+// decode a clip into 8-bit 4:2:0 planes, the engine's picture format: the ffmpeg tool writing to
+// the null muxer.
 //
 // Each measurement runs in a process of its own and is timed by wait4(), so both sides pay the same
 // process start and file open and nothing of one run leaks into the next. Our side is this program
@@ -202,7 +203,7 @@ int main(int argc, char **argv)
     const std::string me = selfLength > 0 ? std::string(self, size_t(selfLength)) : std::string(argv[0]);
 
     std::printf("Engine: CPU per picture, ours (DecoderAgent, no sleeps, sound decoded) against the limit\n");
-    std::printf("(ffmpeg -v error -i CLIP -an -pix_fmt rgb24 -f null -); median of %d alternating runs.\n\n", reps);
+    std::printf("(ffmpeg -v error -i CLIP -an -pix_fmt yuv420p -f null -); median of %d alternating runs.\n\n", reps);
     std::printf("| clip | pictures | ours ms CPU/picture | limit ms CPU/picture | ratio ours/limit | ours pictures/s | limit pictures/s |\n");
     std::printf("|---|---|---|---|---|---|---|\n");
     std::fflush(stdout);
@@ -226,7 +227,7 @@ int main(int argc, char **argv)
             oursWall.push_back(double(p) / ours.wall);
 
             Measure limit = spawnMeasured({"ffmpeg", "-nostdin", "-v", "error", "-i", clip, "-an", "-pix_fmt",
-                                           "rgb24", "-f", "null", "-"},
+                                           "yuv420p", "-f", "null", "-"},
                                           nullptr);
             if (!limit.ok || frames <= 0) {
                 std::fprintf(stderr, "ffmpeg run failed on %s\n", clip.c_str());

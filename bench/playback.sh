@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Playback and seek benchmarks of seekmark and framewise against ffplay, on a virtual display of
-# its own with SDL's dummy audio driver. Called by bench/run-all.sh:
+# Playback and seek benchmarks of seekmark and framewise against ffplay and mpv, on a virtual
+# display of its own with SDL's dummy audio driver (mpv: --ao=null, --vo=x11, its software output
+# to the same X server). Called by bench/run-all.sh:
 #
 #   bench/playback.sh BIN_DIR CLIP_DIR REPS      (SEEKS=n seeks, default 50; ONLY_SEEKS=1 skips the table)
 #
@@ -8,7 +9,8 @@
 # shown and dropped, |picture time - clock| at upload (p50/p95), peak resident memory, and the
 # X server's CPU during the run. Ours count from their own debug lines: seekmark's
 # "shown <time> clock <clock> at <ms>" per uploaded picture, framewise's "PAcket V1 <time>" per
-# shown picture; ffplay reports its drops in its -stats line ("fd="). Then seekmark's seek
+# shown picture; ffplay reports its drops in its -stats line ("fd="), mpv through a small script
+# that prints its drop counters as it quits. Then seekmark's seek
 # latency: right clicks at random places, from the click ("seek asked at <ms>") to the first
 # picture uploaded after it.
 set -uo pipefail
@@ -147,6 +149,27 @@ run_ffplay() { # clip w h -> "cpu shown dropped - - kb xcpu -"
   echo "$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }') $((frames - fd)) $fd - - $kb $(awk -v a="$x0" -v b="$x1" 'BEGIN { print b - a }') -"
 }
 
+run_mpv() { # clip w h -> "cpu shown dropped - - kb xcpu -"
+  local clip=$1 frames err=$work/mpv.err tfile=$work/time.txt x0 x1
+  frames=$(frames_of "$clip")
+  : > "$err"; rm -f "$tfile"
+  cat > "$work/drops.lua" <<'LUA'
+local vo, dec = 0, 0
+mp.observe_property("frame-drop-count", "number", function(_, v) if v then vo = v end end)
+mp.observe_property("decoder-frame-drop-count", "number", function(_, v) if v then dec = v end end)
+mp.register_event("shutdown", function() io.stderr:write(string.format("mpv drops %d %d\n", vo, dec)) end)
+LUA
+  x0=$(cpu_of "$xvfb")
+  timeout 60 /usr/bin/time -f "%U %S %M" -o "$tfile" mpv --no-config --vo=x11 --ao=null --geometry="$2x$3" \
+    --script="$work/drops.lua" --really-quiet "$clip" 2>"$err" >/dev/null
+  x1=$(cpu_of "$xvfb")
+  local fd
+  fd=$(grep -a '^mpv drops ' "$err" | tail -1 | awk '{ print $3 + $4 }')
+  fd=${fd:-0}
+  read -r u s kb < <(tail -1 "$tfile")
+  echo "$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }') $((frames - fd)) $fd - - $kb $(awk -v a="$x0" -v b="$x1" 'BEGIN { print b - a }') -"
+}
+
 # Our window's size, for ffplay's: seekmark's player window as it opens.
 window_size() {
   local clip=$1 err=$work/size.err w h
@@ -174,34 +197,39 @@ if [ -z "${ONLY_SEEKS:-}" ]; then
 first_clip=$(ls "$clips"/*.mp4 | head -1)
 read -r W H < <(window_size "$first_clip")
 
-echo "Playback: median of $reps runs each (runs of the three players alternate); CPU = user + sys s of the"
+echo "Playback: median of $reps runs each (runs of the four players alternate); CPU = user + sys s of the"
 echo "player's process, X = the X server's CPU s meanwhile; sound gaps = times the sound ran dry while"
 echo "playing (seekmark's \"sound gaps\" line); |pic - clock| = |picture time - audio clock| at"
-echo "upload, ms; memory = peak resident MB; bound = picture queue limit (31..600 pictures, 256 MiB) x w x h x 3 + audio queue 128 x 288000"
-echo "+ 150 MB (framewise: two picture queues + 150 MB). Window ${W}x${H} for all three (ffplay -x $W -y $H)."
+echo "upload, ms; memory = peak resident MB; bound = picture queue limit (31..600 pictures, 128 MiB) x w x h x 1.5"
+echo "(planar 4:2:0) + audio queue 128 x 288000 + 150 MB (framewise: two picture queues of 31 + 150 MB). Window ${W}x${H}"
+echo "for all four (ffplay -x $W -y $H, mpv --geometry=${W}x${H}). vs mpv = (CPU + X) / mpv's (CPU + X); framewise,"
+echo "which plays the clip twice, against twice mpv's."
 echo
-echo "| clip | player | CPU s | X s | shown | dropped | sound gaps | pic-clock p50 | p95 | peak MB | bound MB | CPU / ffplay |"
-echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
+echo "| clip | player | CPU s | X s | CPU+X s | shown | dropped | sound gaps | pic-clock p50 | p95 | peak MB | bound MB | vs mpv |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 for clip in "$clips"/720p30.mp4 "$clips"/1080p30.mp4 "$clips"/1080p60.mp4; do
   [ -f "$clip" ] || continue
   name=$(basename "$clip" .mp4)
   read -r w h < <(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$clip" | tr , ' ')
   # seekmark reads past its marks of 31 for the stream the clock needs (see VideoAgent::queueLimit()).
-  bound=$(awk -v w="$w" -v h="$h" 'BEGIN { n = int(268435456 / (w * h * 3 + 64)); n = n < 31 ? 31 : n > 600 ? 600 : n
-    printf "%.0f", (n * w * h * 3 + 128 * 288000) / 1048576 + 150 }')
+  bound=$(awk -v w="$w" -v h="$h" 'BEGIN { b = w * h * 1.5 + 64; n = int(134217728 / b); n = n < 31 ? 31 : n > 600 ? 600 : n
+    printf "%.0f", (n * b + 128 * 288000) / 1048576 + 150 }')
   # framewise: two picture queues, no sound decoded.
-  bound2=$(awk -v w="$w" -v h="$h" 'BEGIN { printf "%.0f", 2 * 31 * w * h * 3 / 1048576 + 150 }')
-  : > "$work/s.txt"; : > "$work/f.txt"; : > "$work/p.txt"
+  bound2=$(awk -v w="$w" -v h="$h" 'BEGIN { printf "%.0f", 2 * 31 * w * h * 1.5 / 1048576 + 150 }')
+  : > "$work/s.txt"; : > "$work/f.txt"; : > "$work/p.txt"; : > "$work/m.txt"
   for _ in $(seq "$reps"); do
     run_seekmark "$clip" >> "$work/s.txt"
     run_ffplay "$clip" "$W" "$H" >> "$work/p.txt"
+    run_mpv "$clip" "$W" "$H" >> "$work/m.txt"
     run_framewise "$clip" >> "$work/f.txt"
   done
-  pc=$(medians < "$work/p.txt" | awk '{ print $1 }')
-  for who in seekmark framewise ffplay; do
-    case $who in seekmark) f=s; b=$bound ;; framewise) f=f; b=$bound2 ;; ffplay) f=p; b=- ;; esac
+  # mpv's CPU + X, the yardstick.
+  mc=$(medians < "$work/m.txt" | awk '{ print $1 + $7 }')
+  for who in seekmark framewise ffplay mpv; do
+    case $who in seekmark) f=s; b=$bound; n=1 ;; framewise) f=f; b=$bound2; n=2 ;; ffplay) f=p; b=-; n=1 ;; mpv) f=m; b=-; n=1 ;; esac
     read -r c s d p50 p95 k x g <<< "$(medians < "$work/$f.txt")"
-    echo "| $name | $who | $c | $x | $s | $d | $g | $p50 | $p95 | $(mb "$k") | $b | $(ratio "$c" "$pc") |"
+    cx=$(awk -v c="$c" -v x="$x" 'BEGIN { print c + x }')
+    echo "| $name | $who | $c | $x | $cx | $s | $d | $g | $p50 | $p95 | $(mb "$k") | $b | $(ratio "$cx" "$(awk -v m="$mc" -v n="$n" 'BEGIN { print m * n }')") |"
   done
 done
 

@@ -12,10 +12,12 @@ clips=$build/bench-clips
 reps=${REPS:-3}
 
 bash "$root/scripts/setup.sh"
-# ffplay comes with Debian's ffmpeg package; /usr/bin/time and xdpyinfo are separate.
+# ffplay comes with Debian's ffmpeg package; mpv (the second player compared), /usr/bin/time and
+# xdpyinfo are separate. Only the benchmark needs them, so the project's setup does not install them.
 missing=()
 command -v /usr/bin/time >/dev/null || missing+=(time)
 command -v ffplay >/dev/null || missing+=(ffmpeg)
+command -v mpv >/dev/null || missing+=(mpv)
 command -v xdpyinfo >/dev/null || missing+=(x11-utils)
 if [ ${#missing[@]} -gt 0 ]; then
   sudo_cmd=(); [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)

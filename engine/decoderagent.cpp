@@ -12,6 +12,7 @@
 
 extern "C" {
 #include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <QFile>
@@ -164,7 +165,7 @@ bool DecoderAgent::openInput(AVFormatContext *context, const char *url)
     if (m_Width <= 0 || m_Height <= 0)
         return fail(declaredTooLarge.isEmpty() ? QStringLiteral("the video stream has no picture size")
                                                : declaredTooLarge);
-    m_RgbSize = av_image_get_buffer_size(AV_PIX_FMT_RGB24, m_Width, m_Height, 1);
+    m_RgbSize = av_image_get_buffer_size(AV_PIX_FMT_YUV420P, m_Width, m_Height, 1);
     if (m_RgbSize <= 0)
         return fail(QStringLiteral("the picture size %1x%2 is not supported").arg(m_Width).arg(m_Height));
     m_AudioBuffer.assign(audioBufferSize, 0);
@@ -184,10 +185,6 @@ bool DecoderAgent::openInput(AVFormatContext *context, const char *url)
                               .arg(static_cast<qint64>(context->bit_rate)));
     DECODER_LOG(LOG_INFO, QStringLiteral("video opened width :%1 height:%2").arg(m_Width).arg(m_Height));
 
-    const AVPixelFormat sourceFormat = m_VideoCodec->pix_fmt;
-    if (sourceFormat != AV_PIX_FMT_NONE)
-        m_Converter.reset(sws_getContext(m_Width, m_Height, sourceFormat, m_Width, m_Height,
-                                         AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr));
     m_HasBFrames.store(m_VideoCodec->has_b_frames != 0);
 
     m_VideoAgent->setNoAudio(m_Options.noAudioClock);
@@ -768,22 +765,56 @@ bool DecoderAgent::convertAndPush(AVFrame *frame)
 {
     if (frame->width <= 0 || frame->height <= 0 || !m_VideoAgent)
         return false;
-    // A picture of another size (a resolution change) is scaled to the opened size: the
-    // destination, and with it every buffer, keeps the size the queue was made for.
-    SwsContext *converter = sws_getCachedContext(
-        m_Converter.release(), frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-        m_Width, m_Height, AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr);
-    m_Converter.reset(converter);
-    if (!converter)
+    const auto format = static_cast<AVPixelFormat>(frame->format);
+    const AVPixFmtDescriptor *descriptor = av_pix_fmt_desc_get(format);
+    if (!descriptor)
         return false;
     PixelPacket *picture = m_VideoAgent->blankPicture();
     if (!picture)
         return false;
-    uint8_t *rgb[4] = {picture->m_Buffer, nullptr, nullptr, nullptr};
-    int rgbLinesize[4] = {m_Width * 3, 0, 0, 0};
-    sws_scale(converter, frame->data, frame->linesize, 0, frame->height, rgb, rgbLinesize);
+    uint8_t *planes[4] = {picture->plane(0), picture->plane(1), picture->plane(2), nullptr};
+    int lineSizes[4] = {picture->lineSize(0), picture->lineSize(1), picture->lineSize(2), 0};
+    const bool fullRangeFormat = format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P
+                                 || format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P
+                                 || format == AV_PIX_FMT_YUVJ411P;
+    const bool fullRange = fullRangeFormat || frame->color_range == AVCOL_RANGE_JPEG;
+    // RGB and palette pictures become YCbCr in the scaler, which writes BT.601 limited range.
+    const bool fromRgb = (descriptor->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) != 0;
+    if ((format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P) && frame->width == m_Width
+        && frame->height == m_Height) {
+        // Most streams: the decoder's planes as they are, only their row padding left behind.
+        av_image_copy(planes, lineSizes, const_cast<const uint8_t **>(frame->data), frame->linesize,
+                      AV_PIX_FMT_YUV420P, m_Width, m_Height);
+    } else {
+        // Other sampling, depth or colour model, or a picture of another size (a resolution
+        // change): scaled to 8-bit 4:2:0 of the opened size, so every buffer keeps the size the
+        // queue was made for.
+        SwsContext *converter = sws_getCachedContext(m_Converter.release(), frame->width, frame->height, format,
+                                                     m_Width, m_Height, AV_PIX_FMT_YUV420P, SWS_BICUBIC,
+                                                     nullptr, nullptr, nullptr);
+        m_Converter.reset(converter);
+        if (!converter) {
+            delete picture;
+            return false;
+        }
+        if (!fromRgb) {
+            // YCbCr to YCbCr keeps the samples' range: the shader is told which one it is.
+            int *inverse = nullptr, *table = nullptr, srcRange = 0, dstRange = 0, brightness = 0, contrast = 0,
+                saturation = 0;
+            if (sws_getColorspaceDetails(converter, &inverse, &srcRange, &table, &dstRange, &brightness, &contrast,
+                                         &saturation) >= 0
+                && (srcRange != int(fullRange) || dstRange != int(fullRange)))
+                sws_setColorspaceDetails(converter, inverse, fullRange ? 1 : 0, table, fullRange ? 1 : 0,
+                                         brightness, contrast, saturation);
+        }
+        sws_scale(converter, frame->data, frame->linesize, 0, frame->height, planes, lineSizes);
+    }
+    picture->m_Colour = fromRgb ? PictureColour{ColourMatrix::Bt601, false}
+                                : PictureColour::forTags(frame->colorspace, frame->color_range,
+                                                         fullRangeFormat, m_Height);
     m_HasBFrames.store(m_VideoCodec->has_b_frames != 0);
     updateAspect();
+    picture->m_Aspect = m_Aspect.load();
 
     // Each picture carries its own presentation time (with frame threading and reordering the
     // packet just sent is not the picture that came out).

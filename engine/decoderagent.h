@@ -23,11 +23,12 @@ class PixelPacket;
 class VideoAgent;
 
 // The engine's worker: owns one media input, the decoders of its first video and first audio
-// stream, the converter to RGB24, the audio queue, the audio output and the picture scheduler.
-// Each step() on the worker thread reads one demultiplexed packet, decodes it and queues the
-// result (sound as interleaved 16-bit blocks, pictures as RGB24 of the opened size); the audio
-// output plays the sound, the scheduler hands pictures to the display, and both feed the one
-// playback clock (m_Clock), which decides who drives it (see PlaybackClock).
+// stream, the converter to planar 4:2:0 (for pictures not decoded as such), the audio queue, the
+// audio output and the picture scheduler. Each step() on the worker thread reads one demultiplexed
+// packet, decodes it and queues the result (sound as interleaved 16-bit blocks, pictures as
+// planar 8-bit 4:2:0 of the opened size); the audio output plays the sound, the scheduler hands
+// pictures to the display, and both feed the one playback clock (m_Clock), which decides who
+// drives it (see PlaybackClock).
 //
 // Reading: the worker stops for a queue at its mark only while the other queue has enough queued;
 // when the stream the clock needs has (almost) nothing queued it reads on, up to the hard limits
@@ -75,7 +76,7 @@ public:
     static constexpr int landingPacketLimit = 2000;
     // Pictures queued before the sound starts (see m_SoundGate).
     static constexpr int soundWaitsForPictures = 4;
-    // The largest pictures taken. The picture queue holds up to 31 RGB24 copies of the opened size
+    // The largest pictures taken. The picture queue holds up to 31 copies of the opened size
     // and the decoder several more of its own, so a header that declares a huge size (or a stream
     // that switches to one) would otherwise cost gigabytes before a single picture is shown. 4096
     // x 2304 takes both kinds of 4K; larger inputs are refused at open, and a decoder refuses larger
@@ -242,7 +243,7 @@ private:
     PacketPtr m_Packet;
     PacketPtr m_PendingPacket;   // read by open() to learn the first packet's offset; step() takes it
     bool m_HasPending = false;
-    int m_RgbSize = 0;           // bytes of one RGB24 picture of the opened size
+    int m_RgbSize = 0;           // bytes of one queued (planar 4:2:0) picture of the opened size
     std::vector<uint8_t> m_AudioBuffer;   // one converted audio frame
 
     int m_Width = 0;

@@ -12,6 +12,7 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <cstring>
 
 static LogCategory s_Log("decoder");
 
@@ -38,7 +39,7 @@ VideoAgent::VideoAgent(PlaybackClock *clock, int width, int height, int64_t dura
     , m_DurationUs(durationUs)
     , m_Options(options)
 {
-    const int bufferBytes = m_Width * m_Height * 3 + pictureSlack;
+    const int bufferBytes = PixelPacket::bufferSize(m_Width, m_Height) + pictureSlack;
     m_Pictures.init(bufferBytes, queueLimit(bufferBytes));
 }
 
@@ -52,15 +53,22 @@ VideoAgent::~VideoAgent()
 void VideoAgent::pushPicture(const uint8_t *data, int linesize, int64_t timeStamp, double timeBase, bool keyFrame)
 {
     const int64_t size = static_cast<int64_t>(m_Height) * linesize;
-    if (!data || linesize <= 0 || size > static_cast<int64_t>(m_Width) * m_Height * 3)
+    if (!data || linesize <= 0 || size > static_cast<int64_t>(m_Width) * m_Height)
         return;
-    queuePicture(new PixelPacket(&m_Pictures, data, static_cast<int>(size),
-                                 static_cast<double>(timeStamp) * timeBase, keyFrame));
+    PixelPacket *picture = blankPicture();
+    if (!picture)
+        return;
+    std::memcpy(picture->plane(0), data, static_cast<size_t>(size));
+    const int chroma = PixelPacket::chromaWidth(m_Width) * PixelPacket::chromaHeight(m_Height);
+    std::memset(picture->plane(1), 128, static_cast<size_t>(2 * chroma));
+    picture->m_Time = static_cast<double>(timeStamp) * timeBase;
+    picture->m_KeyFrame = keyFrame;
+    queuePicture(picture);
 }
 
 PixelPacket *VideoAgent::blankPicture()
 {
-    const int size = m_Width * m_Height * 3;
+    const int size = PixelPacket::bufferSize(m_Width, m_Height);
     if (size <= 0)
         return nullptr;
     auto *picture = new PixelPacket(&m_Pictures, nullptr, size, 0.0);
@@ -68,6 +76,8 @@ PixelPacket *VideoAgent::blankPicture()
         delete picture;
         return nullptr;
     }
+    picture->m_Width = m_Width;
+    picture->m_Height = m_Height;
     return picture;
 }
 

@@ -43,30 +43,30 @@ public:
     // (sound muxed far ahead of or behind the pictures), the reader goes on past queueCapacity up
     // to queueLimit() pictures: as many as fit in pictureQueueBudgetBytes, at least
     // queueCapacity, at most maxQueuedPictures. So the queue with its pool never holds more than
-    // max(queueCapacity, min(maxQueuedPictures, budget / picture bytes)) buffers: 256 MiB, or
-    // 31 pictures when one is larger than 8 MiB.
-    static constexpr int64_t pictureQueueBudgetBytes = int64_t(256) << 20;
+    // max(queueCapacity, min(maxQueuedPictures, budget / picture bytes)) buffers: 128 MiB (43
+    // pictures of 1080p 4:2:0, as many as 256 MiB held in RGB24), or 31 pictures when one is
+    // larger than 4 MiB.
+    static constexpr int64_t pictureQueueBudgetBytes = int64_t(128) << 20;
     static constexpr int maxQueuedPictures = 600;
     static int queueLimit(int64_t pictureBytes);
 
     // clock: the decoder's playback clock; width, height: the opened picture size (the queue's
-    // buffers are width x height x 3 bytes); durationUs: the container's duration.
+    // buffers hold one planar 4:2:0 picture, PixelPacket::bufferSize, 1.5 bytes a pixel); durationUs: the container's duration.
     VideoAgent(PlaybackClock *clock, int width, int height, int64_t durationUs, const EngineOptions &options);
     ~VideoAgent() override;
 
     // Room past the picture in every pool buffer: the scaler may write a few bytes past the last
-    // packed row with some widths.
+    // packed row of a plane with some widths.
     static constexpr int pictureSlack = 64;
 
-    // Queues one RGB24 picture of the opened size: height rows of linesize bytes from data, with
-    // the time timeStamp x timeBase seconds. A picture that does not fit the queue's buffers is
-    // refused (never copied past a buffer).
+    // Queues a colourless picture of the opened size: its luma plane is height rows of linesize
+    // bytes from data (chroma neutral), with the time timeStamp x timeBase seconds. A plane that
+    // does not fit the picture's luma plane is refused (never copied past a buffer).
     void pushPicture(const uint8_t *data, int linesize, int64_t timeStamp, double timeBase,
                      bool keyFrame = false);
-    // A picture of the opened size whose buffer comes from the pool unwritten (width x 3 bytes a
-    // row, pictureSlack bytes of room after it), for the decoder to scale straight into: at 1080p
-    // a copy of every picture costs as much as the conversion. Null when the pool cannot supply
-    // one. The caller owns it until queuePicture().
+    // A picture of the opened size whose buffer comes from the pool unwritten (planar 4:2:0,
+    // pictureSlack bytes of room after it), for the decoder to copy or scale the planes straight
+    // into. Null when the pool cannot supply one. The caller owns it until queuePicture().
     PixelPacket *blankPicture();
     // Queues a picture from blankPicture() (the queue destroys it when full).
     void queuePicture(PixelPacket *picture);

@@ -35,15 +35,15 @@ struct FlagGuard {
 
 } // namespace
 
-Player::Player(const QString &name, QWidget *parent)
-    : QOpenGLWidget(parent)
+Player::Player(const QString &name, QWindow *parent)
+    : GlWindow(parent)
 {
     Q_UNUSED(name);
     construct(nullptr);
 }
 
-Player::Player(const Clips &clips, QWidget *parent)
-    : QOpenGLWidget(parent)
+Player::Player(const Clips &clips, QWindow *parent)
+    : GlWindow(parent)
     , m_NoMessageBox(clips.fromCommandLine)
 {
     construct(&clips);
@@ -82,7 +82,6 @@ QSurfaceFormat Player::surfaceFormat()
 void Player::construct(const Clips *clips)
 {
     setWindowTitle(PairingReadout::programName());
-    setFocusPolicy(Qt::StrongFocus);
     setFormat(surfaceFormat());
     m_Clock.start();
 
@@ -124,7 +123,7 @@ bool Player::openClip(DecoderAgent &decoder, const QString &fileName)
         std::fprintf(stderr, "framewise: cannot open %s\n", qPrintable(fileName));
         return false;
     }
-    QMessageBox::critical(this, QStringLiteral("Cannot open file"),
+    QMessageBox::critical(nullptr, QStringLiteral("Cannot open file"),
                           QStringLiteral("The file %1 cannot be opened").arg(fileName),
                           QMessageBox::Ok, QMessageBox::NoButton);
     return false;
@@ -170,13 +169,13 @@ void Player::stopRendering()
         m_RenderTimer->stop();
 }
 
-void Player::upload(PictureRenderer &renderer, const uint8_t *rgb, int width, int height)
+void Player::upload(PictureRenderer &renderer, const PixelPacket &picture)
 {
     // Before the window was first shown there is no context (and no texture) yet.
     if (!isValid())
         return;
     makeCurrent();
-    renderer.upload(rgb, width, height);
+    renderer.upload(picture);
     doneCurrent();
 }
 
@@ -200,14 +199,14 @@ void Player::timerEventCus()
         return;
     }
     // The pictures belong to the decoders' schedulers and stay valid until their next request.
-    upload(m_Renderer1, m_Pictures1.current()->m_Buffer, m_Picture1Width, m_Picture1Height);
+    upload(m_Renderer1, *m_Pictures1.current());
     qDebug() << "PAcket V1" << tick.time1;
     if (tick.skipped)
         qDebug() << ClipPairing::skipLine();
     if (tick.paired)
         qDebug() << "PAcket V2" << tick.time2;
     if (tick.secondMoved)
-        upload(m_Renderer2, m_Pictures2.current()->m_Buffer, m_Picture2Width, m_Picture2Height);
+        upload(m_Renderer2, *m_Pictures2.current());
     update();
     refreshTitle();
 }
@@ -307,7 +306,7 @@ void Player::keyPressEvent(QKeyEvent *event)
         refreshTitle();
         return;
     default:
-        QOpenGLWidget::keyPressEvent(event);
+        GlWindow::keyPressEvent(event);
     }
 }
 

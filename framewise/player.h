@@ -3,16 +3,17 @@
 #include "clippairing.h"
 #include "decoderpictures.h"
 
+#include "render/glwindow.h"
 #include "render/picturerenderer.h"
 
 #include <QElapsedTimer>
-#include <QOpenGLWidget>
 #include <QString>
 #include <QSurfaceFormat>
 
 #include <memory>
 
 class DecoderAgent;
+class PixelPacket;
 class QTimer;
 
 // framewise's window: asks for two clips, decodes both at once with one DecoderAgent each, shows
@@ -40,7 +41,7 @@ class QTimer;
 // Ownership: the Player owns both decoders (stopped and deleted in its destructor, before the GL
 // context and the window go), both renderers' textures (released with the context current) and
 // the render timer (a child).
-class Player : public QOpenGLWidget {
+class Player : public GlWindow {
     Q_OBJECT
 public:
     // The two clips, given directly instead of through the open-file dialogs.
@@ -53,9 +54,9 @@ public:
     };
 
     // The program's window: asks for the two clips in open-file dialogs. name is not used.
-    explicit Player(const QString &name = QString(), QWidget *parent = nullptr);
+    explicit Player(const QString &name = QString(), QWindow *parent = nullptr);
     // The same window on clips chosen elsewhere (no dialogs).
-    explicit Player(const Clips &clips, QWidget *parent = nullptr);
+    explicit Player(const Clips &clips, QWindow *parent = nullptr);
     ~Player() override;
 
     // The GL format the program asks for: double buffered, with a depth buffer and a swap interval
@@ -94,7 +95,7 @@ private:
     void construct(const Clips *clips);
     QString chooseFile(const Clips *clips, bool first);
     bool openClip(DecoderAgent &decoder, const QString &fileName);
-    void upload(PictureRenderer &renderer, const uint8_t *rgb, int width, int height);
+    void upload(PictureRenderer &renderer, const PixelPacket &picture);
     void seekClick(int x);
     // Sets the readout as the window title when it changed and the throttle lets it.
     void refreshTitle();

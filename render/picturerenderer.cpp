@@ -1,6 +1,12 @@
 #include "picturerenderer.h"
 
+#include "colourconversion.h"
+
+#include "engine/pixelpacket.h"
+
 #include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QOpenGLShaderProgram>
 #include <QtDebug>
 
 #include <GL/gl.h>
@@ -10,10 +16,39 @@
 
 namespace {
 
-// Texture clearing uploads zeros in bands of rows, so a large texture needs no large buffer.
+// Texture clearing uploads in bands of rows, so a large texture needs no large buffer.
 constexpr int kClearBandBytes = 1 << 20;
 
+// GLSL 1.10 on the fixed-function attributes, so the quad stays one immediate-mode primitive
+// with the legacy matrices and the tilt's w coordinates (interpolated perspective-correct).
+const char *const kVertexShader = R"(#version 110
+varying vec2 texCoord;
+void main()
+{
+    texCoord = gl_MultiTexCoord0.xy;
+    gl_FrontColor = gl_Color;
+    gl_Position = gl_ModelViewProjectionMatrix * gl_Vertex;
+}
+)";
+
+const char *const kFragmentShader = R"(#version 110
+uniform sampler2D planeY;
+uniform sampler2D planeCb;
+uniform sampler2D planeCr;
+uniform mat3 toRgb;
+uniform vec3 offset;
+varying vec2 texCoord;
+void main()
+{
+    vec3 yuv = vec3(texture2D(planeY, texCoord).r, texture2D(planeCb, texCoord).r, texture2D(planeCr, texCoord).r);
+    gl_FragColor = vec4(clamp(toRgb * (yuv - offset), 0.0, 1.0), 1.0) * gl_Color;
+}
+)";
+
 } // namespace
+
+PictureRenderer::PictureRenderer() = default;
+PictureRenderer::~PictureRenderer() = default;
 
 bool PictureRenderer::contextCurrent(const char *operation) const
 {
@@ -23,7 +58,7 @@ bool PictureRenderer::contextCurrent(const char *operation) const
         return false;
     }
     if (!m_Context || !QOpenGLContext::areSharing(current, m_Context)) {
-        qWarning("PictureRenderer::%s in a GL context that does not hold its texture: ignored",
+        qWarning("PictureRenderer::%s in a GL context that does not hold its textures: ignored",
                  operation);
         return false;
     }
@@ -37,39 +72,64 @@ void PictureRenderer::initialize(QSize pictureSize)
         qWarning("PictureRenderer::initialize without a current GL context: ignored");
         return;
     }
-    // Called again in the same context: replace the texture. A name from an earlier context
-    // (Qt recreates a widget's context when it moves to another window) belongs to that
-    // context and goes with it; here the same number may name something else.
-    if (m_Texture != 0 && m_Context == current) {
-        GLuint old = m_Texture;
-        glDeleteTextures(1, &old);
-    }
+    // Called again in the same context: replace the objects. Names from an earlier context (Qt
+    // recreates a context when a window moves to another screen) went with it; here the same
+    // numbers may name something else, and the shader object would delete in the wrong context.
+    if (m_Context == current)
+        deleteObjects();
+    m_Shader.reset();   // one of a destroyed context: Qt has already let go of its GL object
     m_Context = current;
-    m_Texture = 0;
+    m_Textures = {};
     m_PictureSize = pictureSize;
     m_AllocatedFor = QSize(-1, -1);
+    m_HasPicture = false;
 
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     glEnable(GL_TEXTURE_2D);
-    GLuint name = 0;
-    glGenTextures(1, &name);
-    m_Texture = name;
-    glBindTexture(GL_TEXTURE_2D, m_Texture);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+
+    auto shader = std::make_unique<QOpenGLShaderProgram>();
+    if (shader->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader)
+        && shader->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader) && shader->link()) {
+        shader->bind();
+        shader->setUniformValue("planeY", 0);
+        shader->setUniformValue("planeCb", 1);
+        shader->setUniformValue("planeCr", 2);
+        shader->release();
+        m_Shader = std::move(shader);
+    } else {
+        qWarning("PictureRenderer: the picture shader does not build here, no picture can be shown: %s",
+                 qPrintable(shader->log()));
+    }
+
+    GLuint names[3] = {0, 0, 0};
+    glGenTextures(3, names);
+    for (int i = 0; i < 3; ++i) {
+        m_Textures[size_t(i)] = names[i];
+        glBindTexture(GL_TEXTURE_2D, names[i]);
+        // A picture shrunk into the window is sampled at the nearest texel: under a software GL
+        // the bilinear fetches of three planes were a sixth of the program's CPU at 1080p in a
+        // 640x480 window, and bilinear does not filter a shrink of more than 2 either. Enlarged
+        // pictures (a small clip, full screen) keep the smooth filter.
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        // The inset keeps the quad off the edges; clamping keeps the far side out of any blend.
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    }
     allocate();
 }
 
 void PictureRenderer::setPictureSize(QSize size)
 {
     m_PictureSize = size;
+    m_HasPicture = false;
 }
 
 bool PictureRenderer::ensureAllocated()
 {
     if (m_AllocatedFor != m_PictureSize)
         allocate();
-    return m_TextureUsable;
+    return m_TexturesUsable;
 }
 
 void PictureRenderer::allocate()
@@ -77,7 +137,9 @@ void PictureRenderer::allocate()
     m_AllocatedFor = m_PictureSize;
     m_TextureWidth = QuadGeometry::textureSize(m_PictureSize.width());
     m_TextureHeight = QuadGeometry::textureSize(m_PictureSize.height());
-    glBindTexture(GL_TEXTURE_2D, m_Texture);
+    m_TexturesUsable = false;
+    if (m_Textures[0] == 0)
+        return;
 
     GLint limit = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &limit);
@@ -86,44 +148,54 @@ void PictureRenderer::allocate()
                  "%d: not shown",
                  m_PictureSize.width(), m_PictureSize.height(), m_TextureWidth, m_TextureHeight,
                  int(limit));
-        m_TextureUsable = false;
         return;
     }
 
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, m_TextureWidth, m_TextureHeight, 0, GL_RGB,
-                 GL_UNSIGNED_BYTE, nullptr);
-    // A texture allocated without data holds whatever the driver had: clear it so that nothing
-    // undefined reaches the screen before the first picture.
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    const int rowBytes = m_TextureWidth * 3;
-    const int bandRows = std::clamp(kClearBandBytes / rowBytes, 1, m_TextureHeight);
-    const std::vector<uint8_t> black(size_t(rowBytes) * size_t(bandRows), 0);
-    for (int row = 0; row < m_TextureHeight; row += bandRows) {
-        const int rows = std::min(bandRows, m_TextureHeight - row);
-        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, row, m_TextureWidth, rows, GL_RGB, GL_UNSIGNED_BYTE,
-                        black.data());
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    for (int i = 0; i < 3; ++i) {
+        const int w = i == 0 ? m_TextureWidth : std::max(1, m_TextureWidth / 2);
+        const int h = i == 0 ? m_TextureHeight : std::max(1, m_TextureHeight / 2);
+        glBindTexture(GL_TEXTURE_2D, m_Textures[size_t(i)]);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE, w, h, 0, GL_LUMINANCE, GL_UNSIGNED_BYTE, nullptr);
+        // Black (luma 0, neutral chroma) rather than whatever the driver had: the linear filter
+        // at the picture's edges reaches a little beyond it.
+        const int bandRows = std::clamp(kClearBandBytes / w, 1, h);
+        const std::vector<uint8_t> fill(size_t(w) * size_t(bandRows), i == 0 ? 0 : 128);
+        for (int row = 0; row < h; row += bandRows)
+            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, row, w, std::min(bandRows, h - row), GL_LUMINANCE,
+                            GL_UNSIGNED_BYTE, fill.data());
     }
-    m_TextureUsable = true;
+    m_TexturesUsable = true;
 }
 
-bool PictureRenderer::upload(const uint8_t *rgb, int width, int height)
+bool PictureRenderer::upload(const PixelPacket &picture)
 {
-    if (!rgb || width <= 0 || height <= 0)
+    if (!picture.plane(0))
         return false;
-    if (m_Texture == 0) {
-        qWarning("PictureRenderer::upload before initialize: ignored");
+    if (m_Textures[0] == 0 || !m_Shader) {
+        qWarning("PictureRenderer::upload before initialize, or without a shader: ignored");
         return false;
     }
     if (!contextCurrent("upload"))
         return false;
-    m_PictureSize = QSize(width, height);
+    m_PictureSize = QSize(picture.m_Width, picture.m_Height);
     if (!ensureAllocated())
         return false;
-    glBindTexture(GL_TEXTURE_2D, m_Texture);
-    // Rows are packed at 3 * width bytes; with GL's default alignment of 4 an odd width would
-    // shear the picture and read past the end of the buffer.
+    // Rows are packed; with GL's default alignment of 4 an odd plane width would shear the
+    // picture and read past the end of the buffer.
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, rgb);
+    for (int i = 0; i < 3; ++i) {
+        glBindTexture(GL_TEXTURE_2D, m_Textures[size_t(i)]);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, picture.lineSize(i));
+        const int w = i == 0 ? picture.m_Width : PixelPacket::chromaWidth(picture.m_Width);
+        const int h = i == 0 ? picture.m_Height : PixelPacket::chromaHeight(picture.m_Height);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w, h, GL_LUMINANCE, GL_UNSIGNED_BYTE, picture.plane(i));
+    }
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    m_Colour = picture.m_Colour;
+    m_Aspect = picture.m_Aspect;
+    m_HasPicture = true;
     return true;
 }
 
@@ -143,17 +215,24 @@ void PictureRenderer::paint(int viewWidth, int viewHeight, Indicator indicator)
     if (!contextCurrent("paint"))
         return;
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    if (m_Texture == 0 || !ensureAllocated())
+    if (!m_HasPicture || m_Textures[0] == 0 || !ensureAllocated())
         return;
-    const QuadGeometry geometry = QuadGeometry::forView(m_PictureSize, viewWidth, viewHeight);
-    drawPicture(geometry, 1.0f, indicator);
+    drawPicture(QuadGeometry::forView(m_PictureSize, viewWidth, viewHeight, m_Aspect), 1.0f, indicator);
 }
 
 void PictureRenderer::drawPicture(const QuadGeometry &geometry, float alpha, Indicator indicator)
 {
-    if (!geometry.isDrawable() || m_Texture == 0 || !m_TextureUsable)
+    if (!geometry.isDrawable() || m_Textures[0] == 0 || !m_TexturesUsable || !m_Shader)
         return;
-    glBindTexture(GL_TEXTURE_2D, m_Texture);
+    QOpenGLFunctions *gl = QOpenGLContext::currentContext()->functions();
+    for (int i = 2; i >= 0; --i) {   // ends on unit 0, where the fixed-function state lives
+        gl->glActiveTexture(GLenum(GL_TEXTURE0 + i));
+        glBindTexture(GL_TEXTURE_2D, m_Textures[size_t(i)]);
+    }
+    const ColourConversion conversion = ColourConversion::forColour(m_Colour);
+    m_Shader->bind();
+    gl->glUniformMatrix3fv(m_Shader->uniformLocation("toRgb"), 1, GL_FALSE, conversion.matrix.data());
+    gl->glUniform3fv(m_Shader->uniformLocation("offset"), 1, conversion.offset.data());
 
     glLoadIdentity();
     glScalef(geometry.z(), geometry.z(), geometry.z());
@@ -166,6 +245,7 @@ void PictureRenderer::drawPicture(const QuadGeometry &geometry, float alpha, Ind
         glVertex4f(v.x, v.y, 0.0f, v.w);
     }
     glEnd();
+    m_Shader->release();
 
     if (indicator == Indicator::None)
         return;
@@ -182,13 +262,22 @@ void PictureRenderer::drawPicture(const QuadGeometry &geometry, float alpha, Ind
     glEnable(GL_TEXTURE_2D);
 }
 
+void PictureRenderer::deleteObjects()
+{
+    if (m_Textures[0] != 0) {
+        GLuint names[3] = {m_Textures[0], m_Textures[1], m_Textures[2]};
+        glDeleteTextures(3, names);
+    }
+    m_Textures = {};
+    m_Shader.reset();
+}
+
 void PictureRenderer::release()
 {
-    if (m_Texture == 0 || !contextCurrent("release"))
+    if (m_Textures[0] == 0 || !contextCurrent("release"))
         return;
-    GLuint name = m_Texture;
-    glDeleteTextures(1, &name);
-    m_Texture = 0;
-    m_TextureUsable = false;
+    deleteObjects();
+    m_TexturesUsable = false;
+    m_HasPicture = false;
     m_AllocatedFor = QSize(-1, -1);
 }

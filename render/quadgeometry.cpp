@@ -32,12 +32,14 @@ QRect QuadGeometry::targetRect(QSize picture, int viewWidth, int viewHeight)
     return QRect(QPoint(x1, y1), QPoint(x1 + picture.width() - 1, y1 + picture.height() - 1));
 }
 
-QuadGeometry QuadGeometry::forView(QSize picture, int viewWidth, int viewHeight)
+QuadGeometry QuadGeometry::forView(QSize picture, int viewWidth, int viewHeight, float aspect)
 {
     if (picture.width() <= 0 || picture.height() <= 0 || viewWidth <= 0 || viewHeight <= 0)
         return QuadGeometry();
+    if (!std::isfinite(aspect) || aspect < 0.0f)
+        aspect = 0.0f;
     return QuadGeometry(targetRect(picture, viewWidth, viewHeight), picture, viewWidth, viewHeight,
-                        fitScale(picture, viewWidth, viewHeight), 0.0f, kPaintInset, 0.0f);
+                        fitScale(picture, viewWidth, viewHeight), 0.0f, kPaintInset, aspect);
 }
 
 QuadGeometry::QuadGeometry(const QRect &rect, QSize picture, int viewWidth, int viewHeight,
@@ -62,8 +64,12 @@ QuadGeometry::QuadGeometry(const QRect &rect, QSize picture, int viewWidth, int 
         scale = viewW / float(rectW);
         // n is 0 for an aspect below half a pixel per rectangle row: keep the rectangle's scale
         // rather than divide by zero.
-        if (scale != 0.0f && n != 0)
+        if (scale != 0.0f && n != 0) {
             scale = viewW / float(n);
+            // Filling the width would push a picture narrower than the view off its top and bottom.
+            if (scale * float(rectH) > viewH)
+                scale = viewH / float(rectH);
+        }
     } else {
         m_Qw = float(rectW) / viewW;
     }

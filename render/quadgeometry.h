@@ -45,16 +45,18 @@ public:
     static float fitScale(QSize picture, int viewWidth, int viewHeight);
     // A rectangle of the picture's size whose top-left pixel is the view centre (truncated).
     static QRect targetRect(QSize picture, int viewWidth, int viewHeight);
-    // The geometry a paint draws: fit scale, target rectangle, angle 0, paint inset, aspect 0.
-    // Not drawable when the picture or the view is empty.
-    static QuadGeometry forView(QSize picture, int viewWidth, int viewHeight);
+    // The geometry a paint draws: fit scale, target rectangle, angle 0, paint inset and the
+    // picture's display aspect (0: square pixels, the picture's own proportions). Not drawable
+    // when the picture or the view is empty.
+    static QuadGeometry forView(QSize picture, int viewWidth, int viewHeight, float aspect = 0.0f);
 
     // An empty geometry: not drawable.
     QuadGeometry() = default;
     // The quad for rect (inclusive corners, in view pixels) showing a picture of the given size in
     // a view of viewWidth x viewHeight. angle in degrees turns the picture about its vertical axis;
     // aspect, when not 0, makes the quad aspect * rect height pixels wide and rescales it so that
-    // this width fills the view.
+    // this width fills the view, or, when the quad would then be taller than the view, so that
+    // its height does (the picture fitted at its display aspect).
     QuadGeometry(const QRect &rect, QSize picture, int viewWidth, int viewHeight, float scale,
                  float angle, float inset, float aspect);
 

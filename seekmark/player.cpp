@@ -54,16 +54,16 @@ QSurfaceFormat Player::surfaceFormat()
     return format;
 }
 
-Player::Player(const QString & /*name*/, QWidget *parent)
-    : QOpenGLWidget(parent)
+Player::Player(const QString & /*name*/, QWindow *parent)
+    : GlWindow(parent)
     , m_AccessView(600, 50, nullptr)
     , m_Pacer(PacerOptions::seekmark())
 {
     construct(Setup());
 }
 
-Player::Player(const Setup &setup, QWidget *parent)
-    : QOpenGLWidget(parent)
+Player::Player(const Setup &setup, QWindow *parent)
+    : GlWindow(parent)
     , m_AccessView(600, 50, nullptr)
     , m_Pacer(PacerOptions::seekmark())
 {
@@ -217,7 +217,7 @@ void Player::slotVideoEnd()
 void Player::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() != m_TimerId) {
-        QOpenGLWidget::timerEvent(event);
+        GlWindow::timerEvent(event);
         return;
     }
     // nextPicture() processes events, which may bring another expiry of a timer started
@@ -282,12 +282,11 @@ void Player::tick()
 
 void Player::showPicture(PixelPacket *picture)
 {
-    const qint64 needed = qint64(m_PictureWidth) * m_PictureHeight * 3;
-    if (!picture->m_Buffer || needed <= 0 || picture->m_Size < needed)
+    if (!picture->plane(0))
         return;
     if (isValid()) {
         makeCurrent();
-        m_Renderer.upload(picture->m_Buffer, m_PictureWidth, m_PictureHeight);
+        m_Renderer.upload(*picture);
         doneCurrent();
     }
     ++m_PicturesShown;

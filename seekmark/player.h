@@ -4,6 +4,7 @@
 #include "access/videoengine.h"
 #include "log/logcategory.h"
 #include "render/framepacer.h"
+#include "render/glwindow.h"
 #include "render/picturerenderer.h"
 #include "seekmark/fileaccessfanout.h"
 #include "seekmark/fileaccessview.h"
@@ -12,7 +13,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QOpenGLWidget>
 #include <QString>
 #include <QSurfaceFormat>
 
@@ -51,7 +51,7 @@ class Video;
 // stopped and deleted before either goes (newFileToCheck(), the destructor). nextPicture() may
 // process events; the tick is not re-entered from them (m_InTick), and a clip reopen requested
 // from them is deferred until the request has returned (m_InNextPicture).
-class Player : public QOpenGLWidget {
+class Player : public GlWindow {
     Q_OBJECT
 public:
     // How the player finds its clip and report. The program asks in the open dialog and writes
@@ -68,8 +68,8 @@ public:
     static QSurfaceFormat surfaceFormat();
 
     // The program's player: asks for the clip in the open dialog. The name is not used.
-    explicit Player(const QString &name = QString(), QWidget *parent = nullptr);
-    explicit Player(const Setup &setup, QWidget *parent = nullptr);
+    explicit Player(const QString &name = QString(), QWindow *parent = nullptr);
+    explicit Player(const Setup &setup, QWindow *parent = nullptr);
     ~Player() override;
 
     // For tests and tools that look beneath the window.

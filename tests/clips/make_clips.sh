@@ -36,6 +36,15 @@ clips=(
     sound_coarse.mp4
     mpeg2_gop12.mpg
     no_audio_decoder.mkv
+    # The picture path: colours, sampling and depths, display aspect, odd chroma size.
+    colour_bt601_576.mkv
+    colour_bt709_720.mkv
+    colour_full_480.mkv
+    bands_422.mkv
+    bands_444.mkv
+    bands_10bit.mkv
+    square_64x45.mkv
+    redblue_321x241.mkv
 )
 
 ff() {
@@ -195,6 +204,38 @@ EOF
         ff $(video_in 25 8) $(tone_in 8) -vf "$vf" $(x264_gop 25) -bf 0 $aac_stereo -f matroska "$tmp"
         python3 -c "import sys; p = sys.argv[1]; d = open(p, 'rb').read(); assert d.count(b'A_AAC') == 1
 open(p, 'wb').write(d.replace(b'A_AAC', b'A_XXX'))" "$tmp" ;;
+    # One colour, (32,192,64) before encoding, converted with the matrix and range the clip is
+    # tagged with; the tests compare the screen with ffmpeg's own conversion of the decoded frame.
+    colour_bt601_576.mkv)
+        ff -f lavfi -i color=c=0x20C040:s=720x576:r=25:d=1 \
+            -vf "scale=out_color_matrix=bt601:out_range=tv,format=yuv420p" -colorspace bt470bg -color_range tv \
+            $(x264_gop 25) -f matroska "$tmp" ;;
+    colour_bt709_720.mkv)
+        ff -f lavfi -i color=c=0x20C040:s=1280x720:r=25:d=1 \
+            -vf "scale=out_color_matrix=bt709:out_range=tv,format=yuv420p" -colorspace bt709 -color_range tv \
+            $(x264_gop 25) -f matroska "$tmp" ;;
+    colour_full_480.mkv)
+        ff -f lavfi -i color=c=0x20C040:s=640x480:r=25:d=1 \
+            -vf "scale=out_color_matrix=bt601:out_range=pc,format=yuvj420p" -colorspace smpte170m -color_range pc \
+            -c:v libx264 -preset veryfast -pix_fmt yuvj420p -f matroska "$tmp" ;;
+    # Frame numbers in the sampling and depths that the engine converts to 8-bit 4:2:0.
+    bands_422.mkv | bands_444.mkv | bands_10bit.mkv)
+        local format=yuv422p
+        [[ $name == bands_444.mkv ]] && format=yuv444p
+        [[ $name == bands_10bit.mkv ]] && format=yuv420p10le
+        ff $(video_in 25 1) -vf "$vf,format=$format" -c:v libx264 -preset veryfast -pix_fmt $format \
+            -f matroska "$tmp" ;;
+    square_64x45.mkv)
+        # 720x576 at a sample aspect of 64:45 (a 16:9 picture): the white box, 141 x 200 stored
+        # pixels, is square on a screen that honours the aspect.
+        ff -f lavfi -i color=c=black:s=720x576:r=25:d=1 \
+            -vf "drawbox=x=290:y=188:w=141:h=200:color=white:t=fill,setsar=64/45,format=yuv420p" \
+            $(x264_gop 25) -f matroska "$tmp" ;;
+    redblue_321x241.mkv)
+        # Red left of column 160, blue from it: chroma planes 161 samples wide, rows of odd length.
+        ff -f lavfi -i color=c=blue:s=2x2:r=25:d=1 \
+            -vf "format=rgb24,scale=321:241:flags=neighbor,drawbox=x=0:y=0:w=160:h=241:color=red:t=fill,setsar=1,format=yuv420p" \
+            -c:v mpeg4 -q:v 2 -f matroska "$tmp" ;;
     *)
         echo "make_clips.sh: unknown clip $name" >&2
         return 1 ;;

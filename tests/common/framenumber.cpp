@@ -2,7 +2,7 @@
 
 namespace testsupport {
 
-int readFrameNumber(const uint8_t *rgb, int stride, int left, int top, int width, int height)
+int readFrameNumber(const uint8_t *rgb, int stride, int left, int top, int width, int height, int pixelBytes)
 {
     if (!rgb || width < kFrameNumberBits || height < 4)
         return -1;
@@ -16,13 +16,13 @@ int readFrameNumber(const uint8_t *rgb, int stride, int left, int top, int width
         int count = 0;
         for (int dy = -1; dy <= 1; ++dy) {
             for (int dx = -1; dx <= 1; ++dx) {
-                const uint8_t *p = rgb + (y + dy) * stride + (x + dx) * 3;
-                sum += (p[0] + p[1] + p[2]) / 3;
+                const uint8_t *p = rgb + (y + dy) * stride + (x + dx) * pixelBytes;
+                sum += pixelBytes == 3 ? (p[0] + p[1] + p[2]) / 3 : p[0];
                 ++count;
             }
         }
         const int level = sum / count;
-        // Grey 96 comes out near 93, bright 235 near 255; anything far from both is not a band.
+        // Grey 96 comes out near 93 in RGB, bright 235 near 255; anything far from both is not a band.
         if (level > 190)
             number |= 1 << k;
         else if (level < 50 || level > 140)

@@ -27,8 +27,8 @@ EngineOptions quiet()
 // Pushes a picture whose bytes are all its index, at the given time.
 void push(VideoAgent &agent, int index, double time)
 {
-    std::vector<uint8_t> rgb(W * H * 3, static_cast<uint8_t>(index));
-    agent.pushPicture(rgb.data(), W * 3, static_cast<int64_t>(time * 1000), 0.001);
+    std::vector<uint8_t> luma(W * H, static_cast<uint8_t>(index));
+    agent.pushPicture(luma.data(), W, static_cast<int64_t>(time * 1000), 0.001);
 }
 
 // A clock that the sound drives, with time standing still (so the sound never goes quiet).
@@ -97,8 +97,8 @@ TEST(VideoAgent, RefusesAPictureLargerThanItsBuffers)
     SoundClock clock;
     VideoAgent agent(&clock, W, H, tenSeconds, quiet());
     const int linesize = W * 3 + VideoAgent::pictureSlack;   // H rows of it overrun a buffer
-    std::vector<uint8_t> rgb(linesize * H, 0);
-    agent.pushPicture(rgb.data(), linesize, 0, 0.001);
+    std::vector<uint8_t> luma(linesize * H, 0);
+    agent.pushPicture(luma.data(), linesize, 0, 0.001);
     EXPECT_TRUE(agent.pictures().isEmpty());
 }
 

@@ -1,287 +1,184 @@
-// The renderer on a real GL context (Xvfb, xcb), driven by a small QOpenGLWidget the way the
-// programs' windows drive it; the framebuffer read back shows where the picture landed, its
-// colours, whether odd widths shear and which indicator square is drawn.
+// The picture path end to end on real GL (Xvfb, xcb): clips decoded by the engine, their planes
+// uploaded by the renderer into a window, the window read back. Colours against ffmpeg's own
+// conversion of the same frame, frame numbers through the converted formats, the display aspect,
+// an odd chroma size; and the choice of matrix and range by table.
+#include "engine/picturecolour.h"
+#include "render/glwindow.h"
 #include "render/picturerenderer.h"
-#include "render/quadgeometry.h"
+#include "tests/common/enginerun.h"
+#include "tests/common/screenpicture.h"
+#include "tests/common/testclips.h"
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QImage>
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
-#include <QOpenGLWidget>
+#include <QGuiApplication>
+#include <QProcess>
 #include <QTest>
 
-#include <algorithm>
-#include <functional>
 #include <memory>
-#include <vector>
 
 namespace {
 
-const QRgb kRed = qRgb(255, 0, 0), kGreen = qRgb(0, 255, 0), kBlue = qRgb(0, 0, 255), kWhite = qRgb(255, 255, 255),
-           kBlack = qRgb(0, 0, 0);
+using namespace testsupport;
 
-// An RGB24 picture, rows packed at 3 * width bytes.
-struct Picture {
-    int width, height;
-    std::vector<uint8_t> rgb;
-    Picture(int w, int h, const std::function<QRgb(int, int)> &colourAt) : width(w), height(h), rgb(size_t(w) * h * 3)
-    {
-        for (size_t i = 0; i < size_t(w) * h; ++i) {
-            const QRgb c = colourAt(int(i % w), int(i / w));
-            rgb[3 * i] = uint8_t(qRed(c)), rgb[3 * i + 1] = uint8_t(qGreen(c)), rgb[3 * i + 2] = uint8_t(qBlue(c));
-        }
-    }
-};
-
-// Red, green / blue, white quadrants: orientation and placement at once, and no black, so black
-// on screen can only be background.
-Picture quadrants(QSize s)
-{
-    return Picture(s.width(), s.height(), [s](int x, int y) {
-        return y < s.height() / 2 ? (x < s.width() / 2 ? kRed : kGreen) : (x < s.width() / 2 ? kBlue : kWhite);
-    });
-}
-
-Picture solid(int w, int h, QRgb colour)
-{
-    return Picture(w, h, [colour](int, int) { return colour; });
-}
-
-bool isBlack(QRgb p)
-{
-    return qRed(p) < 16 && qGreen(p) < 16 && qBlue(p) < 16;
-}
-
-::testing::AssertionResult colourNear(const QImage &image, int x, int y, QRgb want)
-{
-    const QRgb p = image.pixel(x, y);
-    if (std::abs(qRed(p) - qRed(want)) <= 8 && std::abs(qGreen(p) - qGreen(want)) <= 8
-        && std::abs(qBlue(p) - qBlue(want)) <= 8)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is " << std::hex << p << ", expected "
-                                         << want;
-}
-
-int countLit(const QImage &image)
-{
-    int lit = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            lit += !isBlack(image.pixel(x, y));
-    return lit;
-}
-
-// Stands in for a program's window: the same overrides, one or two renderers.
-class RenderView : public QOpenGLWidget {
+// Stands in for a program's window: the same overrides, one renderer.
+class RenderView : public GlWindow {
 public:
-    RenderView(QSize firstPicture, QSize secondPicture) : m_Sizes{firstPicture, secondPicture}
-    {
-        setWindowTitle("render test");
-    }
-
-    PictureRenderer first;
-    PictureRenderer second;
-    bool showSecond = false;
+    PictureRenderer renderer;
     PictureRenderer::Indicator indicator = PictureRenderer::Indicator::None;
 
-    // Outside paintGL, as a window's timer does it.
-    bool upload(PictureRenderer &renderer, const Picture &picture)
-    {
-        makeCurrent();
-        const bool ok = renderer.upload(picture.rgb.data(), picture.width, picture.height);
-        doneCurrent();
-        return ok;
-    }
-
 protected:
-    void initializeGL() override
-    {
-        first.initialize(m_Sizes[0]);
-        second.initialize(m_Sizes[1]);
-    }
-    void resizeGL(int w, int h) override { first.resize(w, h); }
-    void paintGL() override { (showSecond ? second : first).paint(width(), height(), indicator); }
-
-private:
-    QSize m_Sizes[2];
+    void initializeGL() override { renderer.initialize(QSize()); }
+    void resizeGL(int w, int h) override { renderer.resize(w, h); }
+    void paintGL() override { renderer.paint(width(), height(), indicator); }
 };
 
-class PictureRendererTest : public ::testing::Test {
+// ffmpeg's RGB24 conversion of the clip's first frame, at (x, y).
+QRgb ffmpegPixel(const QString &clip, QSize size, int x, int y)
+{
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-i", clip, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    ffmpeg.waitForFinished(30000);
+    const QByteArray rgb = ffmpeg.readAllStandardOutput();
+    const qsizetype at = (qsizetype(y) * size.width() + x) * 3;
+    if (rgb.size() != qsizetype(size.width()) * size.height() * 3)
+        return qRgb(255, 0, 255);
+    return qRgb(uchar(rgb[at]), uchar(rgb[at + 1]), uchar(rgb[at + 2]));
+}
+
+// Length of the run of pixels brighter than mid-grey through (x, y), along x or y.
+int brightRun(const QImage &image, int x, int y, bool alongX)
+{
+    auto bright = [&](int i) {
+        const QRgb c = alongX ? image.pixel(i, y) : image.pixel(x, i);
+        return qGreen(c) > 128;
+    };
+    int from = alongX ? x : y, to = from;
+    while (from > 0 && bright(from - 1))
+        --from;
+    while (to + 1 < (alongX ? image.width() : image.height()) && bright(to + 1))
+        ++to;
+    return to - from + 1;
+}
+
+class PicturePathTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+        if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
             GTEST_SKIP() << "needs a display (run under Xvfb with QT_QPA_PLATFORM=xcb)";
-    }
-
-    static std::unique_ptr<RenderView> show(QSize viewSize, QSize firstPicture, QSize secondPicture = QSize())
-    {
-        auto view = std::make_unique<RenderView>(firstPicture, secondPicture);
-        view->resize(viewSize);
-        view->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(view.get(), 20000));
-        EXPECT_TRUE(view->isValid()) << "no GL context";
-        EXPECT_EQ(view->size(), viewSize);
-        return view;
-    }
-
-    // A quadrants() picture fitted into the image: black outside the quad, never black inside,
-    // edges where the geometry puts them (within two pixels), quadrant colours in place.
-    static void expectFittedQuadrants(const QImage &image, QSize picture)
-    {
-        const QuadGeometry g = QuadGeometry::forView(picture, image.width(), image.height());
-        ASSERT_TRUE(g.isDrawable());
-        const QPointF tl = g.pixelCorner(QuadGeometry::TopLeft);
-        const QPointF br = g.pixelCorner(QuadGeometry::BottomRight);
-        int litOutside = 0;
-        int blackInside = 0;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x) {
-                const double cx = x + 0.5, cy = y + 0.5;
-                const bool black = isBlack(image.pixel(x, y));
-                litOutside += !black && (cx < tl.x() - 2 || cx > br.x() + 2 || cy < tl.y() - 2 || cy > br.y() + 2);
-                blackInside += black && cx > tl.x() + 2 && cx < br.x() - 2 && cy > tl.y() + 2 && cy < br.y() - 2;
-            }
-        EXPECT_EQ(litOutside, 0) << "picture spills into the black bars";
-        EXPECT_EQ(blackInside, 0) << "picture does not reach its edges";
-        // Near the quadrant borders and the outer edges a misplaced picture shows a neighbour.
-        const struct {
-            double fx, fy;
-            QRgb colour;
-        } samples[] = {{0.47, 0.47, kRed},  {0.53, 0.47, kGreen}, {0.47, 0.53, kBlue},
-                       {0.53, 0.53, kWhite}, {0.02, 0.02, kRed},   {0.98, 0.98, kWhite}};
-        for (const auto &s : samples)
-            EXPECT_TRUE(colourNear(image, int(tl.x() + s.fx * (br.x() - tl.x())),
-                                   int(tl.y() + s.fy * (br.y() - tl.y())), s.colour))
-                << "at " << s.fx << ", " << s.fy << " of the picture";
     }
 };
 
-// Black, never undefined texture memory, until a picture of the clip arrives; refused uploads
-// (bad data, another window's context, no context) change nothing.
-TEST_F(PictureRendererTest, BlackUntilTheClipsFirstAcceptedPicture)
-{
-    for (QSize picture : {QSize(321, 241), QSize(0, 0)}) {
-        auto view = show(QSize(800, 600), picture);
-        if (picture.isEmpty())
-            view->indicator = PictureRenderer::Indicator::First;   // no clip: no square either
-        EXPECT_EQ(countLit(view->grabFramebuffer()), 0) << picture.width();
-    }
-    auto view = show(QSize(800, 600), QSize(720, 576));
-    const Picture white = solid(720, 576, kWhite);
-    view->makeCurrent();
-    EXPECT_FALSE(view->first.upload(nullptr, 2, 2));
-    EXPECT_FALSE(view->first.upload(white.rgb.data(), 0, 2));
-    EXPECT_FALSE(view->first.upload(white.rgb.data(), 2, -1));
-    view->doneCurrent();
+enum class Check { Colour, FrameNumber, Square, Straight };
 
-    QOffscreenSurface surface;
-    surface.create();
-    QOpenGLContext other;
-    ASSERT_TRUE(other.create());
-    ASSERT_FALSE(QOpenGLContext::areSharing(&other, view->context()));
-    ASSERT_TRUE(other.makeCurrent(&surface));
-    EXPECT_FALSE(view->first.upload(white.rgb.data(), 720, 576));   // the texture name means nothing there
-    other.doneCurrent();
-    if (QOpenGLContext *current = QOpenGLContext::currentContext())
-        current->doneCurrent();
-    EXPECT_FALSE(view->first.upload(white.rgb.data(), 720, 576));
-    EXPECT_EQ(countLit(view->grabFramebuffer()), 0);
-
-    ASSERT_TRUE(view->upload(view->first, white));
-    ASSERT_GT(countLit(view->grabFramebuffer()), 0);
-    // A new clip of the same texture size (1024 x 1024): only clearing keeps the old picture away.
-    view->first.setPictureSize(QSize(640, 480));
-    EXPECT_EQ(countLit(view->grabFramebuffer()), 0);
-    ASSERT_TRUE(view->upload(view->first, quadrants(QSize(640, 480))));
-    expectFittedQuadrants(view->grabFramebuffer(), QSize(640, 480));
-}
-
-// The texture follows the picture size, larger or smaller (a new clip in the same window), and
-// what shows is always the newest picture fitted for its own size.
-TEST_F(PictureRendererTest, PicturesFitWithBlackBarsAndFollowSizeChanges)
+TEST_F(PicturePathTest, ClipsShowTheirColoursNumbersAndShapes)
 {
     const struct {
-        QSize view;
-        std::vector<QSize> pictures;
-    } cases[] = {
-        {{800, 600}, {{720, 576}, {200, 400}, {1280, 720}, {321, 241}, {400, 300}, {720, 576}}},
-        {{640, 600}, {{720, 576}}},
-        {{801, 600}, {{720, 576}}},
+        const char *clip;
+        Check check;
+        PictureColour colour;   // as the engine must tag the pictures
+    } rows[] = {
+        {"colour_bt601_576.mkv", Check::Colour, {ColourMatrix::Bt601, false}},
+        {"colour_bt709_720.mkv", Check::Colour, {ColourMatrix::Bt709, false}},
+        {"colour_full_480.mkv", Check::Colour, {ColourMatrix::Bt601, true}},
+        {"bands_422.mkv", Check::FrameNumber, {ColourMatrix::Bt601, false}},
+        {"bands_444.mkv", Check::FrameNumber, {ColourMatrix::Bt601, false}},
+        {"bands_10bit.mkv", Check::FrameNumber, {ColourMatrix::Bt601, false}},
+        {"odd_321x241.mkv", Check::FrameNumber, {ColourMatrix::Bt601, false}},
+        {"square_64x45.mkv", Check::Square, {ColourMatrix::Bt601, false}},
+        {"redblue_321x241.mkv", Check::Straight, {ColourMatrix::Bt601, false}},
     };
-    for (const auto &c : cases) {
-        auto view = show(c.view, c.pictures.front());
-        for (const QSize &size : c.pictures) {
-            SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height() << " in " << c.view.width());
-            ASSERT_TRUE(view->upload(view->first, quadrants(size)));
-            EXPECT_EQ(view->first.textureSize(),
-                      QSize(QuadGeometry::textureSize(size.width()), QuadGeometry::textureSize(size.height())));
-            expectFittedQuadrants(view->grabFramebuffer(), size);
+    RenderView view;
+    view.resize(800, 600);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view, 20000));
+    EXPECT_EQ(view.grabFramebuffer().pixel(400, 300), qRgb(0, 0, 0)) << "black before the first picture";
+
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.clip);
+        const QString clip = clipPath(QString::fromLatin1(row.clip));
+        DecoderAgent decoder(nullptr, fastFramewise());
+        ASSERT_TRUE(decoder.open(clip));
+        ASSERT_TRUE(decoder.start());
+        // The sixth picture: frame number 5 sets two bands, a number a broken path rarely fakes.
+        const int wanted = row.check == Check::FrameNumber ? 5 : 0;
+        ASSERT_TRUE(waitFor([&] { return decoder.videoAgent()->pictures().count() > wanted; }, 20000));
+        PixelPacket *picture = nullptr;
+        for (int i = 0; i <= wanted; ++i)
+            picture = decoder.nextPicture();
+        ASSERT_NE(picture, nullptr);
+        EXPECT_EQ(picture->m_Colour, row.colour);
+        const QSize size(picture->m_Width, picture->m_Height);
+
+        view.makeCurrent();
+        ASSERT_TRUE(view.renderer.upload(*picture));
+        view.doneCurrent();
+        const QImage image = view.grabFramebuffer();
+        const QRectF shown = fittedRect(size, image.size());
+
+        switch (row.check) {
+        case Check::Colour: {
+            const QRgb want = ffmpegPixel(clip, size, size.width() / 2, size.height() / 2);
+            const QRgb got = image.pixel(400, 300);
+            EXPECT_LE(std::abs(qRed(got) - qRed(want)), 3) << std::hex << got << " want " << want;
+            EXPECT_LE(std::abs(qGreen(got) - qGreen(want)), 3) << std::hex << got << " want " << want;
+            EXPECT_LE(std::abs(qBlue(got) - qBlue(want)), 3) << std::hex << got << " want " << want;
+            break;
+        }
+        case Check::FrameNumber:
+            EXPECT_EQ(frameNumberOn(image, size), 5);
+            break;
+        case Check::Square: {
+            // 16:9 in 800 x 600: 800 x 450 with bars above and below, the box in the middle.
+            EXPECT_NEAR(picture->m_Aspect, 16.0 / 9.0, 0.01);
+            const int across = brightRun(image, 400, 300, true), down = brightRun(image, 400, 300, false);
+            EXPECT_NEAR(double(across) / down, 1.0, 0.02) << across << " x " << down;
+            // 450 rows on screen show the picture less the inset: 200 stored rows are that much taller.
+            const QuadGeometry g = QuadGeometry::forView(size, 800, 600, picture->m_Aspect);
+            EXPECT_NEAR(g.pixelCorner(QuadGeometry::BottomLeft).y() - g.pixelCorner(QuadGeometry::TopLeft).y(), 450, 1);
+            EXPECT_NEAR(down, 200.0 * 450 / ((g.t1() - g.t0()) * g.textureHeight()), 3) << "not fitted to the width";
+            break;
+        }
+        case Check::Straight: {
+            // Red left of column 160 of 321, blue from it: the border at the same place on every row.
+            for (int y : {int(shown.top()) + 5, 300, int(shown.bottom()) - 5}) {
+                SCOPED_TRACE(y);
+                int border = int(shown.left()) + 5;
+                while (border < image.width() && qBlue(image.pixel(border, y)) <= 128)
+                    ++border;
+                EXPECT_NEAR(border, shown.left() + shown.width() * 160 / 321, 2);
+                const QRgb red = image.pixel(border - 20, y), blue = image.pixel(border + 20, y);
+                EXPECT_TRUE(qRed(red) > 220 && qGreen(red) < 30 && qBlue(red) < 30) << std::hex << red;
+                EXPECT_TRUE(qBlue(blue) > 220 && qGreen(blue) < 30 && qRed(blue) < 30) << std::hex << blue;
+            }
+            break;
+        }
         }
     }
 }
 
-TEST_F(PictureRendererTest, OddWidthDoesNotShear)
+TEST(PictureColourTest, MatrixAndRangeFollowTheTagsOrThePictureHeight)
 {
-    // 963 bytes a row: read with an alignment of 4, each row would start a byte later than the
-    // last, the red/blue border would drift and the channels rotate.
-    auto view = show(QSize(800, 600), QSize(321, 241));
-    ASSERT_TRUE(view->upload(view->first, Picture(321, 241, [](int x, int) { return x < 161 ? kRed : kBlue; })));
-    const QImage image = view->grabFramebuffer();
-    std::vector<int> borders;
-    for (int y : {10, 150, 300, 450, 590}) {
-        SCOPED_TRACE(testing::Message() << "row " << y);
-        int firstBlue = 0;
-        while (firstBlue < image.width() && qBlue(image.pixel(firstBlue, y)) <= 128)
-            ++firstBlue;
-        ASSERT_LT(firstBlue, image.width());
-        borders.push_back(firstBlue);
-        for (auto [x, colour] : {std::pair{firstBlue - 5, kRed}, {firstBlue + 5, kBlue}, {100, kRed}, {700, kBlue}})
-            EXPECT_TRUE(colourNear(image, x, y, colour));
-    }
-    const auto [lowest, highest] = std::minmax_element(borders.begin(), borders.end());
-    EXPECT_LE(*highest - *lowest, 1) << "border moves from row to row";
-    EXPECT_NEAR(borders.front(), 401, 3);   // column 161 of 321: about half way
-}
-
-// framewise's arrangement: two renderers in one context, one on screen at a time, each with its
-// indicator square (a twenty-fifth of the picture at its top-left corner).
-TEST_F(PictureRendererTest, TwoRenderersKeepTheirOwnPicturesAndSquares)
-{
-    auto view = show(QSize(800, 600), QSize(720, 576), QSize(200, 400));
-    EXPECT_NE(view->first.textureName(), view->second.textureName());
-    ASSERT_TRUE(view->upload(view->first, solid(720, 576, kWhite)));
-    ASSERT_TRUE(view->upload(view->second, solid(200, 400, kGreen)));
-    // Round after round: a square's colour must not tint the next paint's picture.
-    for (int round = 0; round < 2; ++round) {
-        SCOPED_TRACE(testing::Message() << "round " << round);
-        view->showSecond = false;
-        view->indicator = PictureRenderer::Indicator::First;
-        QImage image = view->grabFramebuffer();
-        // 720x576 spans x 25..775: the square is 30 x 24 pixels at (25, 0).
-        EXPECT_TRUE(colourNear(image, 27, 2, kRed));
-        EXPECT_TRUE(colourNear(image, 53, 22, kRed));
-        EXPECT_TRUE(colourNear(image, 58, 12, kWhite)) << "square too wide";
-        EXPECT_TRUE(colourNear(image, 40, 27, kWhite)) << "square too tall";
-        EXPECT_TRUE(colourNear(image, 20, 12, kBlack)) << "square outside the picture";
-        EXPECT_TRUE(colourNear(image, 400, 300, kWhite));
-
-        view->showSecond = true;
-        view->indicator = PictureRenderer::Indicator::Second;
-        image = view->grabFramebuffer();
-        // 200x400 spans x 250..550: the square is 12 x 24 pixels at (250, 0).
-        EXPECT_TRUE(colourNear(image, 256, 12, kBlue));
-        EXPECT_TRUE(colourNear(image, 265, 12, kGreen));
-        EXPECT_TRUE(colourNear(image, 400, 300, kGreen));
-        EXPECT_TRUE(colourNear(image, 245, 300, kBlack));
-        EXPECT_TRUE(colourNear(image, 555, 300, kBlack));
-    }
-    view->showSecond = false;
-    view->indicator = PictureRenderer::Indicator::None;
-    EXPECT_TRUE(colourNear(view->grabFramebuffer(), 40, 12, kWhite));
+    const struct {
+        int matrixCode, rangeCode;
+        bool fullRangeFormat;
+        int height;
+        PictureColour want;
+    } rows[] = {
+        {1, 1, false, 576, {ColourMatrix::Bt709, false}},    // tagged BT.709 wins over the height
+        {5, 0, false, 1080, {ColourMatrix::Bt601, false}},   // PAL's BT.601 in HD
+        {6, 1, false, 480, {ColourMatrix::Bt601, false}},
+        {9, 1, false, 2160, {ColourMatrix::Bt2020, false}},
+        {2, 0, false, 719, {ColourMatrix::Bt601, false}},    // untagged: by height
+        {2, 0, false, 720, {ColourMatrix::Bt709, false}},
+        {0, 0, false, 1080, {ColourMatrix::Bt709, false}},
+        {1, 2, false, 1080, {ColourMatrix::Bt709, true}},    // full range by tag
+        {2, 0, true, 480, {ColourMatrix::Bt601, true}},      // full range by format
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(PictureColour::forTags(r.matrixCode, r.rangeCode, r.fullRangeFormat, r.height), r.want)
+            << r.matrixCode << " " << r.rangeCode << " " << r.fullRangeFormat << " " << r.height;
 }
 
 } // namespace
