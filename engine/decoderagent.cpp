@@ -581,14 +581,21 @@ qint64 DecoderAgent::position() const
     return static_cast<qint64>(m_Clock.load() + 0.5);
 }
 
+// An input that does not know its length (a program stream without time stamps) says
+// AV_NOPTS_VALUE there: that is "unknown", 0, not minus 292 thousand years.
+static int64_t knownDuration(const AVFormatContext *format)
+{
+    return format && format->duration != AV_NOPTS_VALUE && format->duration > 0 ? format->duration : 0;
+}
+
 qint64 DecoderAgent::durationMs() const
 {
-    return m_FormatContext ? m_FormatContext->duration / 1000 : 0;
+    return knownDuration(m_FormatContext.get()) / 1000;
 }
 
 qint64 DecoderAgent::duration() const
 {
-    return m_FormatContext ? SchedulerDecision::wholeSeconds(m_FormatContext->duration) : 0;
+    return SchedulerDecision::wholeSeconds(knownDuration(m_FormatContext.get()));
 }
 
 qint64 DecoderAgent::dataOffset() const
