@@ -186,6 +186,8 @@ w=$work
 for clip in "$corpus"/*; do
     name=$(basename "$clip")
     [[ $name == corpus.stamp || $name == .* ]] && continue
+    # The picture path's clips (one colour, bands in other samplings, shapes) are about drawing.
+    case $name in colour_* | bands_* | square_* | redblue_*) continue ;; esac
     stem=${name%.*} ext=${name##*.}
     for p in 10 50 90; do
         tool cut "$clip" "$w/$stem.cut$p.$ext" $p
