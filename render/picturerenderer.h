@@ -18,7 +18,7 @@ class QOpenGLShaderProgram;
 // into the view at the picture's display aspect, centred on the black clear colour; framewise
 // adds its indicator square. The planes go to the GPU as they are, one single-channel texture
 // each, and a fragment shader turns them into RGB with the picture's own matrix and range
-// (ColourConversion): no conversion on the CPU, and a third of the bytes an RGB upload moves.
+// (ColourConversion): no conversion on the CPU, and half the bytes of an RGB24 upload.
 // A window keeps one renderer per clip it can show (seekmark one, framewise two) and calls it
 // from its GL overrides: initialize() from initializeGL, resize() from resizeGL, paint() from
 // paintGL, upload() whenever a new picture is due.
