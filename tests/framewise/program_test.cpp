@@ -173,10 +173,12 @@ TEST(FramewiseProgram, ClipsOnTheCommandLineNeedNoDialogs)
     EXPECT_TRUE(windowsNamed(QStringLiteral("^Open Video$")).isEmpty());
     EXPECT_TRUE(poll([&] { return run.output().contains(QStringLiteral("PAcket V1")); }, 10000)) << run.outputTail();
 
-    ProgramRun missing(QStringLiteral("framewise"), {clip, QStringLiteral("/nonexistent/clip.mp4")}, false);
+    // When both fail only the second, checked first, is named: one line, no message box.
+    ProgramRun missing(QStringLiteral("framewise"), {"/nonexistent/one.mp4", "/nonexistent/two.mp4"}, false);
     ASSERT_TRUE(missing.process().waitForFinished(30000)) << missing.outputTail();
     EXPECT_EQ(missing.process().exitCode(), 1);
-    EXPECT_TRUE(missing.output().contains(QStringLiteral("framewise: cannot open /nonexistent/clip.mp4")));
+    EXPECT_TRUE(missing.output().contains(QStringLiteral("framewise: cannot open /nonexistent/two.mp4"))) << missing.outputTail();
+    EXPECT_FALSE(missing.output().contains(QStringLiteral("one.mp4"))) << missing.outputTail();
 }
 
 } // namespace
