@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QLineF>
+
 #include <cmath>
 
 namespace {
