@@ -27,12 +27,11 @@ using namespace testsupport;
 class RenderView : public GlWindow {
 public:
     PictureRenderer renderer;
-    PictureRenderer::Indicator indicator = PictureRenderer::Indicator::None;
 
 protected:
     void initializeGL() override { renderer.initialize(QSize()); }
     void resizeGL(int w, int h) override { renderer.resize(w, h); }
-    void paintGL() override { renderer.paint(width(), height(), indicator); }
+    void paintGL() override { renderer.paint(width(), height(), PictureRenderer::Indicator::None); }
 };
 
 // ffmpeg's RGB24 conversion of the clip's first frame, at (x, y).
@@ -47,19 +46,13 @@ QRgb ffmpegPixel(const QString &clip, QSize size, int x, int y)
                                                                     : qRgb(uchar(rgb[at]), uchar(rgb[at + 1]), uchar(rgb[at + 2]));
 }
 
-// Length of the run of pixels brighter than mid-grey through (x, y), along x or y.
+// Pixels brighter than mid-grey along the row or the column through (x, y): the box is the only bright part.
 int brightRun(const QImage &image, int x, int y, bool alongX)
 {
-    auto bright = [&](int i) {
-        const QRgb c = alongX ? image.pixel(i, y) : image.pixel(x, i);
-        return qGreen(c) > 128;
-    };
-    int from = alongX ? x : y, to = from;
-    while (from > 0 && bright(from - 1))
-        --from;
-    while (to + 1 < (alongX ? image.width() : image.height()) && bright(to + 1))
-        ++to;
-    return to - from + 1;
+    int n = 0;
+    for (int i = 0; i < (alongX ? image.width() : image.height()); ++i)
+        n += qGreen(alongX ? image.pixel(i, y) : image.pixel(x, i)) > 128;
+    return n;
 }
 
 enum class Check { Colour, FrameNumber, Square, Straight };

@@ -231,8 +231,6 @@ SeekRow row(qint64 target, double time, double rate, bool key = true)
 
 TEST(SeekRow, LinesCarryTheErrorInSecondsAndPictures)
 {
-    EXPECT_EQ(SeekRow::csvHeader(), QStringLiteral("batch,target_s,landed_s,picture_s,error_s,error_pictures,"
-                                                   "keyframe,request_to_picture_ms,bytes,blocks"));
     SeekRow noPicture = row(20, 0.0, 25.0);
     noPicture.pictureShown = false;
     SeekRow click = row(9, 9.04, 25.0);
