@@ -129,11 +129,6 @@ bool Player::openClip(DecoderAgent &decoder, const QString &fileName)
     return false;
 }
 
-bool Player::isRendering() const
-{
-    return m_RenderTimer && m_RenderTimer->isActive();
-}
-
 void Player::newFileToCheck()
 {
     if (!m_Primary || !m_Decoder2)

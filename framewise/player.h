@@ -69,7 +69,6 @@ public:
 
     QSize pictureSize1() const { return QSize(m_Picture1Width, m_Picture1Height); }
     QSize pictureSize2() const { return QSize(m_Picture2Width, m_Picture2Height); }
-    bool isRendering() const;
 
 signals:
     void endCheckFile();

@@ -8,43 +8,25 @@
 
 namespace {
 
-// None: the tick must not ask; New: a picture never shown before; Same: the one shown last.
-enum class Reply { None, New, Same, Null };
-
-struct Step {
-    qint64 advance;       // ms since the previous tick
-    Reply reply;
-    qint64 accumulated;   // expected once the tick is done
-};
-
-struct Script {
-    const char *name;
-    PacerOptions options;
-    std::vector<Step> steps;   // the first is the first tick ever
-};
-
+// A script is pairs of (ms since the previous tick, reply) with the accumulator expected after
+// each; reply: '-' the tick must not ask, 'n' a new picture, 's' the one shown last, '0' none.
 TEST(FramePacer, ScriptedTicks)
 {
-    const PacerOptions seekmark = PacerOptions::seekmark();
-    const PacerOptions framewise = PacerOptions::framewise();
+    struct Script {
+        const char *name;
+        PacerOptions options;
+        std::vector<std::tuple<qint64, char, qint64>> steps;
+    };
+    const PacerOptions sm = PacerOptions::seekmark(), fw = PacerOptions::framewise();
     const Script scripts[] = {
-        {"every eighth tick of 5 ms asks", seekmark,
-         {{0, Reply::New, 0}, {5, Reply::None, 5}, {5, Reply::None, 10}, {5, Reply::None, 15},
-          {5, Reply::None, 20}, {5, Reply::None, 25}, {5, Reply::None, 30}, {5, Reply::None, 35},
-          {5, Reply::New, 0}}},
-        {"a late tick is caught up picture by picture", seekmark,
-         {{0, Reply::New, 0}, {100, Reply::New, 60}, {5, Reply::New, 25}, {5, Reply::None, 30},
-          {5, Reply::None, 35}, {5, Reply::New, 0}}},
-        {"a held picture resets even a large backlog", seekmark,
-         {{0, Reply::New, 0}, {300, Reply::Same, 0}, {5, Reply::None, 5}, {35, Reply::New, 0}}},
-        {"a missing picture makes the next tick ask again", seekmark,
-         {{0, Reply::Null, 80}, {5, Reply::New, 45}, {5, Reply::New, 10}, {5, Reply::None, 15}}},
+        {"a late tick is caught up picture by picture", sm,
+         {{0, 'n', 0}, {100, 'n', 60}, {5, 'n', 25}, {5, '-', 30}, {5, '-', 35}, {5, 'n', 0}}},
+        {"a held picture resets even a large backlog", sm, {{0, 'n', 0}, {300, 's', 0}, {5, '-', 5}, {35, 'n', 0}}},
+        {"a missing picture makes the next tick ask again", sm, {{0, '0', 80}, {5, 'n', 45}, {5, 'n', 10}, {5, '-', 15}}},
         // A stall leaves its phase below one interval; up to interval + 5 ms is kept, so a tick
         // that came late is caught up on the next one.
-        {"framewise cuts a stall's backlog to below one interval", framewise,
-         {{0, Reply::New, 0}, {100, Reply::New, 20}, {5, Reply::None, 25}, {15, Reply::New, 0}}},
-        {"framewise keeps a backlog of interval + 5", framewise,
-         {{0, Reply::New, 0}, {85, Reply::New, 45}, {4, Reply::New, 9}, {31, Reply::New, 0}}},
+        {"framewise cuts a stall's backlog to below one interval", fw, {{0, 'n', 0}, {100, 'n', 20}, {5, '-', 25}, {15, 'n', 0}}},
+        {"framewise keeps a backlog of interval + 5", fw, {{0, 'n', 0}, {85, 'n', 45}, {4, 'n', 9}, {31, 'n', 0}}},
     };
     for (const Script &script : scripts) {
         SCOPED_TRACE(script.name);
@@ -52,65 +34,41 @@ TEST(FramePacer, ScriptedTicks)
         ASSERT_EQ(pacer.setFrameRate(25.0), 40);
         qint64 now = 1000;
         double nextTime = 0.0;
-        for (size_t i = 0; i < script.steps.size(); ++i) {
-            SCOPED_TRACE(testing::Message() << "step " << i);
-            const Step &step = script.steps[i];
-            now += step.advance;
-            ASSERT_EQ(pacer.tick(now).request, step.reply != Reply::None);
-            if (step.reply == Reply::New) {
+        for (const auto &[advance, reply, accumulated] : script.steps) {
+            SCOPED_TRACE(testing::Message() << "at " << now + advance);
+            ASSERT_EQ(pacer.tick(now += advance).request, reply != '-');
+            if (reply == 'n') {
                 EXPECT_EQ(pacer.picture(nextTime).outcome, FramePacer::Outcome::Show);
                 nextTime += 0.04;
-            } else if (step.reply == Reply::Same) {
+            } else if (reply == 's') {
                 EXPECT_EQ(pacer.picture(pacer.lastPictureTime()).outcome, FramePacer::Outcome::Repeat);
-            } else if (step.reply == Reply::Null) {
+            } else if (reply == '0') {
                 EXPECT_EQ(pacer.noPicture().outcome, FramePacer::Outcome::Drop);
             }
-            EXPECT_EQ(pacer.accumulated(), step.accumulated);
+            EXPECT_EQ(pacer.accumulated(), accumulated);
         }
     }
-}
-
-TEST(FramePacer, LateTicksAndAClockRunningBack)
-{
+    // A clock running back (a time of day at midnight) must never take time away.
     FramePacer pacer;
     pacer.setFrameRate(25.0);
-    const FramePacer::TickDecision first = pacer.tick(5000);
-    EXPECT_FALSE(first.late);
-    EXPECT_EQ(first.elapsed, 40);
+    pacer.tick(5000);
     pacer.picture(0.0);
-    EXPECT_FALSE(pacer.tick(5015).late);
-    const FramePacer::TickDecision late = pacer.tick(5031);
-    EXPECT_TRUE(late.late);
-    EXPECT_EQ(late.elapsed, 16);
-
-    // Must never take time away (the midnight wrap of a time of day).
+    EXPECT_TRUE(pacer.tick(5031).late);
     const qint64 before = pacer.accumulated();
     EXPECT_EQ(pacer.tick(100).elapsed, 0);
     EXPECT_EQ(pacer.accumulated(), before);
-    EXPECT_EQ(pacer.tick(105).elapsed, 5);
 }
 
 TEST(FramePacer, IntervalFromRate)
 {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    struct Row {
-        double rate;
-        bool limitRate;
-        int interval;
-    };
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
     // 50 and 60 pictures a second keep their rate: taken as 25 they lost half their pictures.
-    const Row rows[] = {
-        {25.0, true, 40},  {29.97, true, 33}, {20.0, true, 40},  {20.5, true, 48},  {50.0, true, 20},
-        {60.0, true, 16},  {60.5, true, 40},  {0.0, true, 40},   {nan, true, 40},   {-25.0, true, 40},
-        {120.0, false, 8}, {24.0, false, 41}, {-5.0, false, 40}, {nan, false, 40},  {inf, false, 40},
+    const std::tuple<double, bool, int> rows[] = {
+        {29.97, true, 33}, {20.5, true, 48}, {50.0, true, 20}, {60.0, true, 16}, {60.5, true, 40}, {0.0, true, 40},
+        {nan, true, 40},   {120.0, false, 8}, {-5.0, false, 40}, {inf, false, 40},
     };
-    for (const Row &row : rows)
-        EXPECT_EQ(FramePacer::intervalForRate(row.rate, row.limitRate), row.interval)
-            << "rate " << row.rate << " limit " << row.limitRate;
-    FramePacer seekmark(PacerOptions::seekmark());
-    EXPECT_EQ(seekmark.setFrameRate(100.0), 40);
-    EXPECT_EQ(seekmark.frameInterval(), 40);
+    for (const auto &[rate, limitRate, interval] : rows)
+        EXPECT_EQ(FramePacer::intervalForRate(rate, limitRate), interval) << "rate " << rate << " limit " << limitRate;
 }
 
 // Requests over a long run keep the clip's exact rate (the logged interval is truncated), never
@@ -118,54 +76,41 @@ TEST(FramePacer, IntervalFromRate)
 // clock: a picture shown early delays the next request.
 TEST(FramePacer, PacesAtTheExactRateAndFollowsTheClock)
 {
-    struct Row {
-        double rate;
-        PacerOptions options;
-        int tickMs;
-        int earlyMs;       // every shown picture is reported this early against the clock
-        int requestsIn10s; // the first tick asks at once
+    const PacerOptions sm = PacerOptions::seekmark(), fw = PacerOptions::framewise();
+    // rate, options, tick ms, every picture reported this early against the clock, requests in
+    // 10 s (the first tick asks at once). trunc(1000 / 30) = 33 ms would ask 304 times, 16 ms 626.
+    // framewise's 4 ms timer: dropping what was left below an interval after every picture made
+    // each wait for the next whole tick (44, 36, 20 ms: 228, 278, 501 requests). framewise has no
+    // clock to follow.
+    const std::tuple<double, PacerOptions, int, int, int> rows[] = {
+        {30.0, sm, 5, 0, 301}, {60.0, sm, 5, 0, 600}, {25.0, fw, 5, 80, 251}, {24.0, fw, 4, 0, 240},
+        {25.0, fw, 4, 0, 251}, {30.0, fw, 4, 0, 301}, {50.0, fw, 4, 0, 501},  {60.0, fw, 4, 0, 600},
     };
-    const PacerOptions framewise = PacerOptions::framewise();
-    const Row rows[] = {
-        {30.0, PacerOptions::seekmark(), 5, 0, 301},   // trunc(1000 / 30) = 33 ms would ask 304 times
-        {60.0, PacerOptions::seekmark(), 5, 0, 600},   // 16 ms: 626 times
-        {25.0, framewise, 5, 80, 251},                  // framewise has no clock to follow
-        // framewise's 4 ms timer: dropping what was left below an interval after every picture
-        // made each wait for the next whole tick (44, 36, 20 ms: 228, 278, 501 requests).
-        {24.0, framewise, 4, 0, 240}, {25.0, framewise, 4, 0, 251}, {30.0, framewise, 4, 0, 301},
-        {50.0, framewise, 4, 0, 501}, {60.0, framewise, 4, 0, 600},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(testing::Message() << "rate " << row.rate << " tick " << row.tickMs);
-        FramePacer pacer(row.options);
-        pacer.setFrameRate(row.rate);
+    for (const auto &[rate, options, tickMs, earlyMs, expected] : rows) {
+        SCOPED_TRACE(testing::Message() << "rate " << rate << " tick " << tickMs);
+        FramePacer pacer(options);
+        pacer.setFrameRate(rate);
         int requests = 0;
         double time = 0.0;
-        for (qint64 now = 0; now <= 10000; now += row.tickMs) {
+        for (qint64 now = 0; now <= 10000; now += tickMs) {
             if (!pacer.tick(now).request)
                 continue;
-            EXPECT_LT(now - time * 1000, row.tickMs + 1) << "a request came late at " << now;
-            ++requests;
+            EXPECT_LT(now - time * 1000, tickMs + 1) << "a request came late at " << now;
             pacer.picture(time);
-            pacer.followClock(row.earlyMs);
-            time = requests / row.rate;
+            pacer.followClock(earlyMs);
+            time = ++requests / rate;
         }
-        EXPECT_EQ(requests, row.requestsIn10s);
+        EXPECT_EQ(requests, expected);
     }
-
     // Early pictures hold the next request back by an eighth of the lead, at most a quarter
     // interval; late ones bring it forward.
-    struct Lean {
-        int diffMs;
-        qint64 accumulatedAfter;
-    };
-    for (const Lean &lean : {Lean{80, -10}, Lean{400, -10}, Lean{16, -2}, Lean{-40, 5}, Lean{0, 0}}) {
+    for (const auto &[diffMs, after] : std::vector<std::pair<int, qint64>>{{80, -10}, {400, -10}, {16, -2}, {-40, 5}}) {
         FramePacer pacer;
         pacer.setFrameRate(25.0);
         pacer.tick(0);
         pacer.picture(0.0);
-        pacer.followClock(lean.diffMs);
-        EXPECT_EQ(pacer.accumulated(), lean.accumulatedAfter) << "diff " << lean.diffMs;
+        pacer.followClock(diffMs);
+        EXPECT_EQ(pacer.accumulated(), after) << "diff " << diffMs;
     }
 }
 

@@ -37,8 +37,7 @@ TEST(SeekmarkProgram, CancelledDialogPlaysTheSampleAndASeekTestBatchReachesTheRe
         << windowName(player).toStdString();
     EXPECT_FALSE(waitForWindow(QStringLiteral("^File access$"), {}, 10000).isEmpty());
 
-    const QSize picture(640, 360);
-    auto frame = [&] { return frameNumberOn(screenshot(player), picture); };
+    auto frame = [&] { return frameNumberOn(screenshot(player), QSize(640, 360)); };
     int first = -1, later = -1;
     ASSERT_TRUE(poll([&] { return (first = frame()) >= 0; }, 30000));
     EXPECT_TRUE(poll([&] { return (later = frame()) > first; }, 30000)) << first << " then " << later;
@@ -61,14 +60,12 @@ TEST(SeekmarkProgram, CancelledDialogPlaysTheSampleAndASeekTestBatchReachesTheRe
         line = ProgramRun::readText(run.homeFile(QStringLiteral("report.txt"))).section(QLatin1Char('\n'), 0, 0);
         return !line.isEmpty();
     }, 120000, 500)) << "no report line; title " << windowName(player).toStdString();
-    const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("^Average (\\d+) MAX DIFF (\\d+) MIN DIFF (\\d+)$")).match(line);
+    const auto m = QRegularExpression(QStringLiteral("^Average (\\d+) MAX DIFF (\\d+) MIN DIFF (\\d+)$")).match(line);
     ASSERT_TRUE(m.hasMatch()) << line.toStdString();
     EXPECT_LE(m.captured(2).toInt(), 1) << line.toStdString();
 
-    const QString out = run.output();
     for (const char *text : {"richiedo", "ora sono su ", "FileAccessView::OPENED", "FPS 25"})
-        EXPECT_TRUE(out.contains(QString::fromLatin1(text))) << "missing debug line: " << text;
+        EXPECT_TRUE(run.output().contains(QString::fromLatin1(text))) << "missing debug line: " << text;
     run.process().terminate();
     EXPECT_TRUE(run.process().waitForFinished(15000)) << "seekmark ignored SIGTERM";
 }
@@ -114,11 +111,9 @@ TEST(ClipDialog, OffersEveryVideoFileAndStartsWhereTheLastClipWas)
     QSettings settings(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
     const QString own = QStringLiteral("Video Files (*.mp4 *.mpg *.mkv)");
     auto dialog = ClipDialog::create(QStringLiteral("Open Video"), own, QDir::homePath(), settings);
-    EXPECT_EQ(dialog->nameFilters(),
-              QStringList({own, "All video files (*.mp4 *.mpg *.mkv *.ts *.m2ts *.mts *.mov *.m4v *.webm *.avi *.flv "
-                                "*.wmv *.ogv *.3gp *.mxf *.y4m)", "All files (*)"}));
-    EXPECT_EQ(dialog->selectedNameFilter(), own);
-    EXPECT_EQ(dialog->directory().absolutePath(), QDir::homePath());
+    EXPECT_EQ(dialog->nameFilters(), QStringList({own, "All video files (*.mp4 *.mpg *.mkv *.ts *.m2ts *.mts *.mov *.m4v *.webm *.avi *.flv "
+                                                       "*.wmv *.ogv *.3gp *.mxf *.y4m)", "All files (*)"}));
+    EXPECT_TRUE(dialog->selectedNameFilter() == own && dialog->directory().absolutePath() == QDir::homePath());
 
     ClipDialog::rememberClip(settings, dir.filePath(QStringLiteral("capture.ts")));
     EXPECT_EQ(ClipDialog::create(QString(), own, QDir::homePath(), settings)->directory().absolutePath(), dir.path());
@@ -130,20 +125,11 @@ TEST(ClipDialog, OffersEveryVideoFileAndStartsWhereTheLastClipWas)
 
 TEST(WindowPlacement, TheSecondWindowGoesBesideTheFirstWithinTheScreen)
 {
-    const QRect screen(0, 0, 1280, 1024);
-    const QSize view(600, 50);
+    // Right; no room on the right: below; nor below: left; nowhere: the bottom-right corner.
     const int gap = WindowPlacement::kGap;
-    const struct {
-        QRect main;
-        QPoint expected;
-    } rows[] = {
-        {{0, 0, 640, 480}, {640 + gap, 0}},        // right
-        {{0, 0, 1000, 480}, {0, 480 + gap}},       // no room on the right: below
-        {{700, 0, 580, 1000}, {700 - gap - 600, 0}},  // nor below: left
-        {{0, 0, 1280, 1024}, {680, 974}},          // nowhere: the bottom-right corner
-    };
-    for (const auto &row : rows)
-        EXPECT_EQ(WindowPlacement::beside(row.main, view, screen), row.expected) << row.main.width();
+    for (const auto &[main, expected] : {std::pair<QRect, QPoint>{{0, 0, 640, 480}, {640 + gap, 0}}, {{0, 0, 1000, 480}, {0, 480 + gap}},
+                                         {{700, 0, 580, 1000}, {700 - gap - 600, 0}}, {{0, 0, 1280, 1024}, {680, 974}}})
+        EXPECT_EQ(WindowPlacement::beside(main, QSize(600, 50), QRect(0, 0, 1280, 1024)), expected) << main.width();
 }
 
 } // namespace
