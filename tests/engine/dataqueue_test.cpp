@@ -71,21 +71,21 @@ TEST(DataQueue, KeepsOrderAndBoundsThePacketsThePoolAndThePayloads)
 
 TEST(DataQueue, ReportsUseBeforeInitAndCarriesOn)
 {
-    enginetest::MessageCapture messages(QtDebugMsg);
+    testsupport::MessageLog messages;
     {
         DataQueue checked;
         EXPECT_EQ(checked.take(), nullptr);
         checked.put(new CountedPacket(&checked, 1));   // capacity 0: destroyed, nothing leaks
         EXPECT_EQ(g_livePackets.load(), 0);
     }
-    ASSERT_GE(messages.lines.size(), 2);
-    EXPECT_TRUE(messages.lines[0].startsWith("Assertion 'm_Data' failed. File=./dataqueue Line="))
-        << messages.lines[0].toStdString();
-    messages.lines.clear();
+    ASSERT_GE(messages.lines().size(), 2);
+    EXPECT_TRUE(messages.lines()[0].startsWith("Assertion 'm_Data' failed. File=./dataqueue Line="))
+        << messages.lines()[0].toStdString();
+    messages.clear();
     DataQueue unchecked(false);
     EXPECT_EQ(unchecked.take(), nullptr);
     EXPECT_TRUE(unchecked.isFull());
-    EXPECT_TRUE(messages.lines.isEmpty());
+    EXPECT_TRUE(messages.lines().isEmpty());
 }
 
 TEST(DataQueue, OneProducerOneConsumerLoseAndDuplicateNothing)
