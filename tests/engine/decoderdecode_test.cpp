@@ -1,8 +1,10 @@
-// Whole clips decoded through the engine in both programs' forms: every picture comes out once, in
-// order, with its own presentation time counted from the input's start; every audio frame comes
-// out as 16-bit sound of at most two channels with its own time stamp.
+// Every corpus clip opened and decoded through the engine in both programs' forms (seekmark through
+// its byte path, framewise by path): what the open decoder reports, the position of the stopped
+// clip, every picture once, in order, with its own presentation time counted from the input's
+// start, and every audio frame as 16-bit sound of at most two channels with its own time stamp.
 #include "enginetestsupport.h"
 
+#include "engine/audioagent.h"
 #include "engine/videoagent.h"
 
 #include <QDir>
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 
 using namespace enginetest;
 
@@ -35,40 +38,94 @@ QString generatedClip(const QString &name)
     return path;
 }
 
-TEST(DecoderDecode, EveryPictureOnceInOrderAtItsTimeAndEverySoundBlockInBothForms)
+TEST(DecoderDecode, EveryClipOpensOrIsRefusedAndDecodesEveryPictureAndSoundBlockInBothForms)
 {
     const struct {
         const char *name;
-        int pictures;
-        double rate;     // 0: variable, gaps alternating 40 and 80 ms
-        int timeBase;    // the sound's stream time base is 1/timeBase; 0: sound not checked
+        int width, height;   // 0: refused
+        double rate;
+        qint64 durationMs;
+        bool audio, bFrames;
+        int pictures;        // 0: not decoded
+        int timeBase;        // the sound's stream time base is 1/timeBase; 0: sound not checked
     } clips[] = {
-        {"h264_aac.mp4", 200, 25, 48000},     {"h264_nobframes.mkv", 200, 25, 1000}, {"mpeg2_mp2.mpg", 200, 25, 90000},
-        {"vp9_opus.mkv", 200, 25, 1000},      {"h264_noaudio.mp4", 200, 25, 0},      {"surround51.mp4", 200, 25, 48000},
-        {"odd_321x241.mkv", 200, 25, 1000},   {"subtitles.mkv", 200, 25, 0},         {"ts_offset10.ts", 200, 25, 90000},
-        {"h264_60fps.mp4", 240, 60, 0},       {"vfr.mkv", 100, 0, 0},
+        // Refused first: a failed open must let go of its audio device (SDL's dummy driver takes
+        // one at a time), or the clips after it would open without one.
+        {"audio_only.m4a", 0, 0, 0, 0, false, false, 0, 0},
+        {"no_decoder.mkv", 0, 0, 0, 0, false, false, 0, 0},
+        {"no_such_clip.mp4", 0, 0, 0, 0, false, false, 0, 0},
+        {"h264_aac.mp4", 320, 240, 25, 8000, true, true, 200, 48000},
+        {"h264_nobframes.mkv", 320, 240, 25, 8000, true, false, 200, 1000},
+        {"mpeg2_mp2.mpg", 320, 240, 25, 8016, true, true, 200, 90000},
+        {"vp9_opus.mkv", 320, 240, 25, 8008, true, false, 200, 1000},
+        {"h264_noaudio.mp4", 320, 240, 25, 8000, false, true, 200, 0},
+        {"surround51.mp4", 320, 240, 25, 8000, true, true, 200, 48000},   // to a two-channel device
+        {"odd_321x241.mkv", 321, 241, 25, 8021, true, false, 200, 1000},
+        {"subtitles.mkv", 320, 240, 25, 8021, true, true, 200, 0},
+        {"ts_offset10.ts", 320, 240, 25, 8021, true, true, 200, 90000},
+        {"h264_60fps.mp4", 320, 240, 60, 4000, true, true, 240, 0},
+        {"vfr.mkv", 320, 240, 25, 5981, true, true, 100, 0},   // gaps alternating 40 and 80 ms
+        {"h264_long.mp4", 320, 240, 25, 40000, true, true, 0, 0},
+        {"no_audio_decoder.mkv", 320, 240, 25, 8021, false, false, 0, 0},   // the picture plays alone
         // Only the first stream of each kind is driven: the same pictures and the stereo tone.
-        {"two_of_each.mkv", 200, 25, 1000},
+        {"two_of_each.mkv", 320, 240, 25, 8042, true, false, 200, 1000},
     };
     for (const EngineOptions &options : {fast(EngineOptions::seekmark()), fast(EngineOptions::framewise())}) {
         const bool seekmark = options.logChannels;
+        std::vector<std::unique_ptr<DecoderAgent>> refused;   // alive while the others open
         for (const auto &c : clips) {
             SCOPED_TRACE(testing::Message() << c.name << (seekmark ? " seekmark" : " framewise"));
             const QString path = QString(c.name).startsWith("two_") ? generatedClip(c.name) : clipPath(c.name);
-            // The seekmark form reads through its byte path, framewise by path.
             MessageLog log;
             FileByteSource source(path);
-            DecoderAgent decoder(seekmark ? &source : nullptr, options);
-            ASSERT_TRUE(seekmark ? decoder.open() : decoder.open(path));
-            ASSERT_EQ(decoder.videoWidth(), QString(c.name).startsWith("odd") ? 321 : 320);
+            auto owned = std::make_unique<DecoderAgent>(seekmark ? &source : nullptr, options);
+            DecoderAgent &decoder = *owned;
+            ASSERT_EQ(seekmark ? decoder.open() : decoder.open(path), c.width > 0);
+            if (c.width == 0) {
+                EXPECT_TRUE(decoder.videoWidth() == 0 && decoder.frameRate() == 0.0 && !decoder.nextPicture());
+                EXPECT_TRUE(!decoder.audioAgent() && !decoder.videoAgent());
+                refused.push_back(std::move(owned));
+                continue;
+            }
+            EXPECT_EQ(source.firstOffset.load(), seekmark ? 0 : -1);
+            EXPECT_TRUE(decoder.videoWidth() == c.width && decoder.videoHeight() == c.height) << decoder.videoWidth();
+            EXPECT_DOUBLE_EQ(decoder.frameRate(), c.rate);
+            EXPECT_EQ(decoder.duration(), c.durationMs / 1000);
+            EXPECT_EQ(decoder.hasBFrames(), c.bFrames);
+            EXPECT_FLOAT_EQ(decoder.aspectRatio(), 0.0f);
+            // Planar 4:2:0: 1.5 bytes a pixel, the odd size's chroma rounded up.
+            EXPECT_EQ(decoder.videoAgent()->pictures().bufferSize(),
+                      c.width * c.height + 2 * ((c.width + 1) / 2) * ((c.height + 1) / 2) + VideoAgent::pictureSlack);
+            EXPECT_EQ(decoder.videoAgent()->noAudio(), !seekmark);
+            // The silent form (framewise) opens neither an audio decoder nor a device.
+            EXPECT_EQ(decoder.hasAudio(), c.audio && seekmark);
+            EXPECT_EQ(log.lines().filter("playing the picture without sound").size(),
+                      QString(c.name).startsWith("no_audio") && seekmark ? 1 : 0);
+            ASSERT_EQ(decoder.audioAgent() != nullptr, c.audio && seekmark);
+            if (decoder.audioAgent()) {
+                EXPECT_EQ(decoder.audioAgent()->channels(), 2);
+                EXPECT_EQ(decoder.audioAgent()->sampleRate(), 48000);
+                EXPECT_TRUE(decoder.audioAgent()->isDeviceOpen());
+            }
+            // Stopped, the position climbs 40 ms a call and stops at the duration, also where that is
+            // not a multiple of 40 ms (the step that crossed it once reported 8040 for 8021).
+            EXPECT_TRUE(decoder.isStopped());
+            EXPECT_EQ(decoder.durationMs(), c.durationMs);
+            for (qint64 last = 0, now; last < c.durationMs; last = now)
+                ASSERT_EQ(now = decoder.positionMs(), std::min(last + 40, c.durationMs));
+            EXPECT_EQ(decoder.positionMs(), c.durationMs);
+            if (c.pictures == 0)
+                continue;
+
             const Decoded decoded = decodeAll(decoder, c.pictures);
             // Every number once and in order, each at its time (up to one constant offset below
             // 50 ms: the containers place the first picture a little after the first sound).
             ASSERT_EQ(static_cast<int>(decoded.pictures.size()), c.pictures);
             const double offset = decoded.pictures[0].time;
             EXPECT_TRUE(offset >= -0.001 && offset < 0.05) << offset;
+            const bool variable = QString(c.name).startsWith("vfr");
             for (int i = 0; i < c.pictures; ++i) {
-                const double due = c.rate > 0 ? i / c.rate : std::floor(i / 2) * 0.12 + (i % 2) * 0.04;
+                const double due = variable ? std::floor(i / 2) * 0.12 + (i % 2) * 0.04 : i / c.rate;
                 ASSERT_EQ(decoded.pictures[i].number, i) << "picture " << i;
                 ASSERT_NEAR(decoded.pictures[i].time, due + offset, 0.002) << "picture " << i;
             }
@@ -78,7 +135,7 @@ TEST(DecoderDecode, EveryPictureOnceInOrderAtItsTimeAndEverySoundBlockInBothForm
                 // It keeps polling at the end, and a seek wakes it.
                 settle(100);
                 EXPECT_TRUE(decoder.isRunning() && !decoder.isEof() && decoded.videoEnds == 0);
-                if (c.rate > 0) {
+                if (!variable) {
                     decoder.seek(2);
                     EXPECT_EQ(nextNumber(decoder), std::lround(2 * c.rate));
                 }
