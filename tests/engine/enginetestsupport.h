@@ -15,7 +15,6 @@
 #include <QFile>
 
 #include <atomic>
-#include <cstring>
 
 namespace enginetest {
 
@@ -103,11 +102,9 @@ inline Decoded decodeAll(DecoderAgent &decoder, int pictures)
                 {testsupport::readFrameNumber(p->m_Buffer, decoder.videoWidth(), decoder.videoHeight()), p->m_Time});
         while (auto *block = static_cast<AudioPacket *>(decoder.audioQueue().take())) {
             result.audio.push_back({block->m_Pts, block->m_Size});
-            for (int i = 0; i < block->m_Size / 2; ++i) {
-                int16_t sample;
-                std::memcpy(&sample, block->m_Buffer + 2 * i, 2);
-                result.audioSumSquares += static_cast<double>(sample) * sample;
-            }
+            const auto *samples = reinterpret_cast<const int16_t *>(block->m_Buffer);
+            for (int i = 0; i < block->m_Size / 2; ++i)
+                result.audioSumSquares += static_cast<double>(samples[i]) * samples[i];
             result.audioSamples += block->m_Size / 2;
             delete block;
         }
