@@ -29,8 +29,9 @@ struct SignalCounts {
 // picture, which the sound's priming stamps late in MPEG-TS and Matroska) and less than one
 // keyframe interval before it. Inputs searched by decoding time (MPEG-TS, MPEG-PS, with B-frames)
 // landed a keyframe late; MPEG-TS also starts late (11.4 s here). Without sound nothing
-// acknowledges a seek.
-TEST(DecoderControl, SeeksLandOnTheKeyframeAtOrBeforeTheTargetAndAreAcknowledgedOnceWithSound)
+// acknowledges a seek, and the clip read to its end says so once. Stop empties the queues and
+// rewinds.
+TEST(DecoderControl, SeeksLandOnTheKeyframeAtOrBeforeTheTargetAreAcknowledgedOnceWithSoundAndStopRewinds)
 {
     const struct {
         const char *name;
