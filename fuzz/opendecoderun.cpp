@@ -1,16 +1,38 @@
 #include "opendecoderun.h"
 
-#include "memorybytesource.h"
-
 #include "engine/audiopacket.h"
+#include "engine/bytesource.h"
 #include "engine/decoderagent.h"
 #include "engine/videoagent.h"
 
 #include <QObject>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
+
+// The input held in memory, read as a file driver reads: the count, 0 at or past the end, -1 for
+// a negative offset or size. The bytes never change, so any thread may read them.
+class MemoryByteSource : public ByteSource {
+public:
+    MemoryByteSource(const uint8_t *data, size_t size) : m_Data(data), m_Size(data ? qint64(size) : 0) {}
+    qint64 read(char *buffer, qint64 offset, qint64 size) override
+    {
+        if (offset < 0 || size < 0 || !buffer)
+            return -1;
+        if (offset >= m_Size)
+            return 0;
+        const qint64 count = std::min(size, m_Size - offset);
+        std::memcpy(buffer, m_Data + offset, size_t(count));
+        return count;
+    }
+    qint64 sourceSize() override { return m_Size; }
+
+private:
+    const uint8_t *m_Data;
+    const qint64 m_Size;
+};
 
 // The decoder with its worker's single step in reach: the run calls it itself instead of starting
 // the worker thread.

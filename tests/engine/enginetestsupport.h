@@ -1,30 +1,26 @@
 #pragma once
 
 // Shared pieces of the engine tests: a byte source over a plain file, full-speed decoder options,
-// environment and message-handler overrides, and loops that take what a running decoder queues.
-// All on the test's thread, except FileByteSource::read (the decoder's worker: atomic counters).
+// and loops that take what a running decoder queues. All on the test's thread, except
+// FileByteSource::read (the decoder's worker: atomic counters).
 
 #include "engine/audiopacket.h"
 #include "engine/bytesource.h"
 #include "engine/decoderagent.h"
 #include "engine/engineoptions.h"
-#include "engine/pixelpacket.h"
-#include "engine/videoagent.h"
 #include "tests/common/enginerun.h"
-#include "tests/common/framenumber.h"
+#include "tests/common/messagelog.h"
+#include "tests/common/testclips.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
-#include <QStringList>
-#include <QThread>
 
 #include <atomic>
-#include <cstring>
-#include <functional>
-#include <vector>
 
 namespace enginetest {
+
+using testsupport::clipPath;
+using testsupport::MessageLog;
+using testsupport::waitFor;
 
 // Reads a file for the decoder's byte path and counts what was asked of it.
 class FileByteSource : public ByteSource {
@@ -45,9 +41,7 @@ public:
     }
     qint64 sourceSize() override { return m_File.isOpen() ? m_File.size() : 0; }
 
-    std::atomic<qint64> reads{0};
-    std::atomic<qint64> bytesRead{0};
-    std::atomic<qint64> firstOffset{-1};
+    std::atomic<qint64> reads{0}, bytesRead{0}, firstOffset{-1};
     std::atomic<bool> failReads{false};   // every read reports a driver failure (-1)
     std::atomic<int> delayMs{0};          // every read waits this long first (slow storage)
 
@@ -58,61 +52,11 @@ private:
 // The programs' options with the worker's sleeps taken out, so a clip decodes at full speed.
 inline EngineOptions fast(EngineOptions options)
 {
-    options.afterWorkMs = 0;
-    options.idleWaitMs = 0;
+    options.afterWorkMs = options.idleWaitMs = 0;
     options.afterIdleMs = 1;
     options.pausedMs = 5;
     return options;
 }
-
-// Sets an environment variable for the lifetime of the object and restores the old state.
-class EnvOverride {
-public:
-    EnvOverride(const char *name, const QByteArray &value)
-        : m_Name(name), m_HadValue(qEnvironmentVariableIsSet(name)), m_Old(qgetenv(name))
-    {
-        qputenv(name, value);
-    }
-    ~EnvOverride() { m_HadValue ? qputenv(m_Name, m_Old) : qunsetenv(m_Name); }
-
-private:
-    const char *m_Name;
-    bool m_HadValue;
-    QByteArray m_Old;
-};
-
-// Collects the messages of at least the given type that reach Qt's message output while it lives.
-class MessageCapture {
-public:
-    explicit MessageCapture(QtMsgType least = QtWarningMsg) : m_Least(least)
-    {
-        current() = this;
-        m_Previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
-            // QtInfoMsg sorts after QtFatalMsg in the enum: rank it with debug.
-            const auto rank = [](QtMsgType t) { return t == QtInfoMsg ? QtDebugMsg : t; };
-            if (current() && rank(type) >= rank(current()->m_Least))
-                current()->lines.append(message);
-        });
-    }
-    ~MessageCapture()
-    {
-        qInstallMessageHandler(m_Previous);
-        current() = nullptr;
-    }
-    QStringList lines;
-
-private:
-    static MessageCapture *&current()
-    {
-        static MessageCapture *capture = nullptr;
-        return capture;
-    }
-    QtMessageHandler m_Previous;
-    QtMsgType m_Least;
-};
-
-// Polls (processing events) until the condition holds; the deadline grows in sanitizer builds.
-using testsupport::waitFor;
 
 // Lets queued events and the worker run for a while, for checks that something does NOT happen.
 inline void settle(int ms)
@@ -120,90 +64,57 @@ inline void settle(int ms)
     waitFor([] { return false; }, ms);
 }
 
-// Takes the oldest queued picture and reads its frame number; -2 when the queue is empty.
-inline int takePictureNumber(DecoderAgent &decoder, double *time = nullptr)
+// Waits for a queued picture, throwing sound away meanwhile so a full audio queue does not hold
+// the reading up, and takes it: its frame number, -3 on timeout.
+inline int nextNumber(DecoderAgent &decoder, double *time = nullptr)
 {
-    VideoAgent *agent = decoder.videoAgent();
-    auto *picture = static_cast<PixelPacket *>(agent->pictures().take());
-    if (!picture)
-        return -2;
-    const int number = testsupport::readFrameNumber(picture->m_Buffer, agent->width(), agent->height());
+    auto &pictures = decoder.videoAgent()->pictures();
+    if (!waitFor([&] { return decoder.audioQueue().flush(), !pictures.isEmpty(); }))
+        return -3;
+    auto *picture = static_cast<PixelPacket *>(pictures.take());
+    const int number = testsupport::readFrameNumber(picture->m_Buffer, decoder.videoWidth(), decoder.videoHeight());
     if (time)
         *time = picture->m_Time;
     delete picture;
     return number;
 }
 
-// Waits for a queued picture, throwing sound away meanwhile so a full audio queue does not hold
-// the reading up, and takes it; -3 on timeout.
-inline int nextNumber(DecoderAgent &decoder, double *time = nullptr)
-{
-    if (!waitFor([&] {
-            decoder.audioQueue().flush();
-            return !decoder.videoAgent()->pictures().isEmpty();
-        }))
-        return -3;
-    return takePictureNumber(decoder, time);
-}
-
 struct Decoded {
-    struct Picture {
-        int number;    // read back from the pixels; -1 when unreadable
-        double time;   // presentation time in seconds
-    };
-    struct AudioBlock {
-        double pts;    // stream time-base units
-        int bytes;
-    };
-    std::vector<Picture> pictures;
-    std::vector<AudioBlock> audio;
-    double audioSumSquares = 0.0;   // over every 16-bit sample of every block
-    qint64 audioSamples = 0;        // 16-bit samples (all channels)
+    std::vector<testsupport::Picture> pictures;
+    std::vector<std::pair<double, int>> audio;   // each block's stamp (stream time base) and bytes
+    double audioSumSquares = 0.0;                 // over every 16-bit sample of every block
+    qint64 audioSamples = 0;                      // 16-bit samples (all channels)
     int videoEnds = 0;
 };
 
 // Starts only the decoder's worker (its audio device stays paused, so every sound block reaches
 // the test) and takes pictures and sound as they come, until videoEnd() (decoders that stop at
-// the end), `pictures` pictures (decoders that keep polling), or the deadline.
-inline Decoded decodeAll(DecoderAgent &decoder, int pictures, int timeoutMs = 60000)
+// the end), `pictures` pictures (decoders that keep polling), or nothing came for 10 s.
+inline Decoded decodeAll(DecoderAgent &decoder, int pictures)
 {
     Decoded result;
     QObject context;
     QObject::connect(&decoder, &DecoderAgent::videoEnd, &context, [&result] { ++result.videoEnds; });
     auto drain = [&] {
-        double time = 0.0;
-        for (int number; (number = takePictureNumber(decoder, &time)) != -2;)
-            result.pictures.push_back({number, time});
+        for (auto *p = static_cast<PixelPacket *>(decoder.videoAgent()->pictures().take()); p;
+             delete p, p = static_cast<PixelPacket *>(decoder.videoAgent()->pictures().take()))
+            result.pictures.push_back(
+                {testsupport::readFrameNumber(p->m_Buffer, decoder.videoWidth(), decoder.videoHeight()), p->m_Time});
         while (auto *block = static_cast<AudioPacket *>(decoder.audioQueue().take())) {
             result.audio.push_back({block->m_Pts, block->m_Size});
-            for (int i = 0; i < block->m_Size / 2; ++i) {
-                int16_t sample;
-                std::memcpy(&sample, block->m_Buffer + 2 * i, 2);
-                result.audioSumSquares += static_cast<double>(sample) * sample;
-            }
+            const auto *samples = reinterpret_cast<const int16_t *>(block->m_Buffer);
+            for (int i = 0; i < block->m_Size / 2; ++i)
+                result.audioSumSquares += static_cast<double>(samples[i]) * samples[i];
             result.audioSamples += block->m_Size / 2;
             delete block;
         }
+        return result.videoEnds > 0 || (!decoder.options().stopAtEnd && int(result.pictures.size()) >= pictures);
     };
     decoder.JobThread::start();
-    const bool stops = decoder.options().stopAtEnd;
-    QDeadlineTimer deadline(timeoutMs);
-    // A decoder that keeps polling never says it is done: give up once nothing has come for a
-    // long while, so a missing picture fails the test instead of running into the deadline.
-    QDeadlineTimer idle(10000);
-    size_t seen = 0;
-    while (!deadline.hasExpired() && (stops || !idle.hasExpired())) {
-        drain();
-        QCoreApplication::processEvents();
-        if (stops ? result.videoEnds > 0 : static_cast<int>(result.pictures.size()) >= pictures)
-            break;
-        if (result.pictures.size() != seen) {
-            seen = result.pictures.size();
-            idle.setRemainingTime(10000);
-        }
-        QThread::msleep(1);
+    for (bool done = false; !done;) {
+        const size_t seen = result.pictures.size();
+        done = !waitFor([&] { return drain() || result.pictures.size() != seen; }, 10000) || drain();
     }
-    drain();
     return result;
 }
 

@@ -38,14 +38,11 @@ const Case cases[] = {
     {"without audio an early picture is shown", 500, 1.0, tenSeconds, true, PictureAction::Show},
 };
 
-TEST(SchedulerDecision, DecidesAtTheBoundaries)
+TEST(SchedulerDecision, DecidesAtTheBoundariesOfTheClockDifferenceAndTheDuration)
 {
     for (const Case &c : cases)
         EXPECT_EQ(SchedulerDecision::decide(c.diffMs, c.clock, c.durationUs, c.noAudio), c.expected) << c.what;
-}
-
-TEST(SchedulerDecision, ClockDifferenceTruncatesTowardZeroAndDurationToWholeSeconds)
-{
+    // The difference truncates toward zero, the duration to whole seconds.
     EXPECT_EQ(SchedulerDecision::clockDifferenceMs(1.0, 1.0509), -50);   // 50.9 ms late: shown
     EXPECT_EQ(SchedulerDecision::clockDifferenceMs(1.0, 1.0511), -51);
     EXPECT_EQ(SchedulerDecision::clockDifferenceMs(1.1009, 1.0), 100);

@@ -10,13 +10,8 @@
 
 namespace {
 
-struct Captured {
-    QtMsgType type;
-    QString line;
-};
-
-// Every line written while a test runs, the time of day replaced by TIME.
-std::vector<Captured> g_lines;
+// Every line written while it lives, with its type, the time of day replaced by TIME.
+std::vector<std::pair<QtMsgType, QString>> g_lines;
 
 struct LogCapture {
     LogCapture() { g_lines.clear(), m_Previous = qInstallMessageHandler(handler); }
@@ -31,31 +26,32 @@ struct LogCapture {
 
 } // namespace
 
-TEST(LogCategory, EachChannelAnnouncesItselfOnceAndFiltersBelowWarn)
+TEST(LogCategory, EachChannelAnnouncesItselfOnceAndFiltersBelowWarnAndAssertionsReportAndCarryOn)
 {
     LogCapture capture;
-    LogCategory channel("Decoder");
-    LogCategory sameName("decoder");
+    LogCategory channel("Decoder"), sameName("decoder");
     channel.log(LOG_INFO, "video opened width :320 height:240", "./decoderagent", 120);
     channel.log(LOG_DEBUG, "EMPTY VIDEO QUEUE", "./videoagent", 7);
     channel.log(LOG_WARN, "bad picture packet", "./decoderagent", 42);
     channel.log(LOG_ERROR, QStringLiteral("broken"), nullptr, 5);   // no path: no location
     channel.log(LOG_FATAL, "no line", "./x", -1);                   // no line: no location
     sameName.log(LOG_DEBUG, "b", nullptr, -1);
+    CHECK_ASSERT(1 + 1 == 2);
+    reportAssertion("m_Data", "./dataqueue", 33);
     // A level outside the table must not index past it.
     EXPECT_STREQ(LogCategory::levelName(7), "[UNKOWN]");
     EXPECT_STREQ(LogCategory::levelName(-1), "[UNKOWN]");
 
     const QString created = QStringLiteral("[INFO] TIME - \"decoder\"  - Created at level  WARN");
-    ASSERT_EQ(g_lines.size(), 5u);
-    EXPECT_EQ(g_lines[0].type, QtDebugMsg);
-    EXPECT_EQ(g_lines[0].line, created);
-    EXPECT_EQ(g_lines[1].type, QtWarningMsg);
-    EXPECT_EQ(g_lines[1].line,
-              QStringLiteral("[ WARN ] TIME - \"decoder\" - \"bad picture packet\"  at ./decoderagent line  42"));
-    EXPECT_EQ(g_lines[2].line, QStringLiteral("[ ERROR ] TIME - \"decoder\" - \"broken\""));
-    EXPECT_EQ(g_lines[3].line, QStringLiteral("[ FATAL ] TIME - \"decoder\" - \"no line\""));
-    EXPECT_EQ(g_lines[4].line, created);
+    const std::vector<std::pair<QtMsgType, QString>> expected = {
+        {QtDebugMsg, created},
+        {QtWarningMsg, QStringLiteral("[ WARN ] TIME - \"decoder\" - \"bad picture packet\"  at ./decoderagent line  42")},
+        {QtWarningMsg, QStringLiteral("[ ERROR ] TIME - \"decoder\" - \"broken\"")},
+        {QtWarningMsg, QStringLiteral("[ FATAL ] TIME - \"decoder\" - \"no line\"")},
+        {QtDebugMsg, created},
+        {QtDebugMsg, QStringLiteral("Assertion 'm_Data' failed. File=./dataqueue Line=33")},
+    };
+    EXPECT_EQ(g_lines, expected);
 }
 
 TEST(LogCategory, LinesFromManyThreadsNeverInterleave)
@@ -75,15 +71,5 @@ TEST(LogCategory, LinesFromManyThreadsNeverInterleave)
     const QRegularExpression whole(
         QStringLiteral("^\\[ WARN \\] TIME - \"decoder\" - \"thread \\d line \\d+\"  at ./decoderagent line  \\d+$"));
     for (size_t i = 1; i < g_lines.size(); ++i)
-        ASSERT_TRUE(whole.match(g_lines[i].line).hasMatch()) << g_lines[i].line.toStdString();
-}
-
-TEST(AssertionReport, WritesThePrintfLineAndCarriesOn)
-{
-    LogCapture capture;
-    CHECK_ASSERT(1 + 1 == 2);
-    reportAssertion("m_Data", "./dataqueue", 33);
-    ASSERT_EQ(g_lines.size(), 1u);
-    EXPECT_EQ(g_lines[0].type, QtDebugMsg);
-    EXPECT_EQ(g_lines[0].line, QStringLiteral("Assertion 'm_Data' failed. File=./dataqueue Line=33"));
+        ASSERT_TRUE(whole.match(g_lines[i].second).hasMatch()) << g_lines[i].second.toStdString();
 }
