@@ -31,24 +31,21 @@ import random, re, sys, zlib
 def seeded(name):   # stable across runs (str hashing is salted per process)
     return random.Random(zlib.crc32(name.rsplit('/', 1)[-1].encode()))
 
-def read(path):
-    return open(path, 'rb').read()
-
-def cut(src, dst, percent):
-    data = read(src)
-    open(dst, 'wb').write(data[:len(data) * int(percent) // 100])
+def read(path): return open(path, 'rb').read()
+def write(path, data): open(path, 'wb').write(data)
+def cut(src, dst, percent): write(dst, read(src)[:len(read(src)) * int(percent) // 100])
 
 def flip(src, dst, count, start_percent):
     # Bytes from start_percent of the file on, at seeded positions, each given another value.
     data, rng = bytearray(read(src)), seeded(dst)
     for _ in range(int(count)):
         data[rng.randrange(len(data) * int(start_percent) // 100, len(data))] ^= rng.randrange(1, 256)
-    open(dst, 'wb').write(data)
+    write(dst, data)
 
 def noise(dst, size, prefix_src='', prefix_len='0'):
     head = read(prefix_src)[:int(prefix_len)] if prefix_src else b''
     count = int(size) - len(head)
-    open(dst, 'wb').write(head + seeded(dst).getrandbits(8 * count).to_bytes(count, 'little'))
+    write(dst, head + seeded(dst).getrandbits(8 * count).to_bytes(count, 'little'))
 
 def replace(src, dst, *pairs):
     # Same-length replacements of byte strings given in hex, each of which must occur exactly once.
@@ -56,7 +53,7 @@ def replace(src, dst, *pairs):
     for old, new in zip(map(bytes.fromhex, pairs[::2]), map(bytes.fromhex, pairs[1::2])):
         assert len(old) == len(new) and data.count(old) == 1, (src, old.hex())
         data = data.replace(old, new)
-    open(dst, 'wb').write(data)
+    write(dst, data)
 
 def strip_timestamps(src, dst):
     # Clears the PTS/DTS flags of every MPEG-2 PES header of the audio and video streams; the
@@ -70,7 +67,7 @@ def strip_timestamps(src, dst):
             cleared += 1
         i = data.find(b'\x00\x00\x01', i + 3)
     assert cleared, src
-    open(dst, 'wb').write(data)
+    write(dst, data)
 
 def sps_size(src, dst, width, height):
     # Rewrites the picture size in every sequence parameter set of a baseline H.264 Annex B stream,
@@ -102,7 +99,7 @@ def sps_size(src, dst, width, height):
         new += '0' * (-len(new) % 8)
         rbsp = bytes(int(new[i:i + 8], 2) for i in range(0, len(new), 8))
         parts[n] = body[:1] + re.sub(b'\x00\x00(?=[\x00-\x03])', b'\x00\x00\x03', rbsp) + part[len(body):]
-    open(dst, 'wb').write(b'\x00\x00\x01'.join(parts))
+    write(dst, b'\x00\x00\x01'.join(parts))
 
 globals()[sys.argv[1]](*sys.argv[2:])
 EOF
