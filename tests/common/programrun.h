@@ -34,12 +34,9 @@ inline QByteArray xdo(const QStringList &args, int seconds = 10) { return tool(Q
 // Polls without processing events: the program runs in its own process.
 inline bool poll(const std::function<bool()> &condition, int timeoutMs, int everyMs = 200)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
+    for (QDeadlineTimer deadline(timeoutMs); !condition(); QThread::msleep(everyMs))
         if (deadline.hasExpired())
             return false;
-        QThread::msleep(everyMs);
-    }
     return true;
 }
 
