@@ -11,10 +11,7 @@
 # stamp is touched last.
 set -euo pipefail
 
-if [[ $# -ne 2 ]]; then
-    echo "usage: make_hostile.sh OUTDIR CORPUSDIR" >&2
-    exit 2
-fi
+[[ $# -eq 2 ]] || { echo "usage: make_hostile.sh OUTDIR CORPUSDIR" >&2; exit 2; }
 out=$1
 c=$(cd "$2" && pwd)
 mkdir -p "$out"
@@ -24,9 +21,7 @@ w=$(mktemp -d "$out/.partial-XXXXXX")
 trap 'rm -rf "$w"' EXIT
 started=$SECONDS
 
-ff() {
-    ffmpeg -nostdin -hide_banner -loglevel error -y "$@"
-}
+ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
 
 # Byte surgery: every operation takes its output path (and mostly its input) first.
 tool() {
@@ -36,33 +31,29 @@ import random, re, sys, zlib
 def seeded(name):   # stable across runs (str hashing is salted per process)
     return random.Random(zlib.crc32(name.rsplit('/', 1)[-1].encode()))
 
-def read(path):
-    return open(path, 'rb').read()
-
-def cut(src, dst, percent):
-    data = read(src)
-    open(dst, 'wb').write(data[:len(data) * int(percent) // 100])
+def read(path): return open(path, 'rb').read()
+def write(path, data): open(path, 'wb').write(data)
+def cut(src, dst, percent): write(dst, read(src)[:len(read(src)) * int(percent) // 100])
 
 def flip(src, dst, count, start_percent):
     # Bytes from start_percent of the file on, at seeded positions, each given another value.
     data, rng = bytearray(read(src)), seeded(dst)
     for _ in range(int(count)):
         data[rng.randrange(len(data) * int(start_percent) // 100, len(data))] ^= rng.randrange(1, 256)
-    open(dst, 'wb').write(data)
+    write(dst, data)
 
 def noise(dst, size, prefix_src='', prefix_len='0'):
     head = read(prefix_src)[:int(prefix_len)] if prefix_src else b''
     count = int(size) - len(head)
-    open(dst, 'wb').write(head + seeded(dst).getrandbits(8 * count).to_bytes(count, 'little'))
+    write(dst, head + seeded(dst).getrandbits(8 * count).to_bytes(count, 'little'))
 
 def replace(src, dst, *pairs):
     # Same-length replacements of byte strings given in hex, each of which must occur exactly once.
     data = read(src)
     for old, new in zip(map(bytes.fromhex, pairs[::2]), map(bytes.fromhex, pairs[1::2])):
-        if len(old) != len(new) or data.count(old) != 1:
-            sys.exit('%s: expected one %s' % (src, old.hex()))
+        assert len(old) == len(new) and data.count(old) == 1, (src, old.hex())
         data = data.replace(old, new)
-    open(dst, 'wb').write(data)
+    write(dst, data)
 
 def strip_timestamps(src, dst):
     # Clears the PTS/DTS flags of every MPEG-2 PES header of the audio and video streams; the
@@ -75,62 +66,40 @@ def strip_timestamps(src, dst):
             data[i + 7] &= 0x3F
             cleared += 1
         i = data.find(b'\x00\x00\x01', i + 3)
-    if cleared == 0:
-        sys.exit('%s: no time stamps found' % src)
-    open(dst, 'wb').write(data)
-
-# H.264: rewrites the picture size in every sequence parameter set of an Annex B stream (under the
-# emulation prevention bytes: 00 00 03 stands for 00 00 before any byte up to 03).
-def unescape(b):
-    return re.sub(b'\x00\x00\x03', b'\x00\x00', b)
-
-def escape(b):
-    return re.sub(b'\x00\x00(?=[\x00-\x03])', b'\x00\x00\x03', b)
-
-def sps_with_size(rbsp, width, height):
-    bits, pos = ''.join(format(x, '08b') for x in rbsp), 0
-    def u(n):
-        nonlocal pos
-        pos += n
-        return int(bits[pos - n:pos], 2) if n else 0
-    def ue():
-        nonlocal pos
-        zeros = bits.index('1', pos) - pos
-        pos += zeros + 1
-        return (1 << zeros) - 1 + u(zeros)
-    profile = u(8); u(16); ue()
-    if profile in (100, 110, 122, 244, 44, 83, 86, 118, 128, 138, 139, 134, 135):
-        if ue() == 3:
-            u(1)
-        ue(); ue(); u(1)
-        if u(1):
-            sys.exit('scaling matrices are not handled')
-    ue()
-    poc = ue()
-    if poc == 0:
-        ue()
-    elif poc == 1:
-        u(1); ue(); ue()
-        for _ in range(ue()):
-            ue()
-    ue(); u(1)
-    start = pos
-    ue(); ue()
-    ue_bits = lambda v: '0' * (len(format(v + 1, 'b')) - 1) + format(v + 1, 'b')
-    rest = bits[pos:].rstrip('0')[:-1]   # without the stop bit and its padding
-    new = bits[:start] + ue_bits(width // 16 - 1) + ue_bits(height // 16 - 1) + rest + '1'
-    new += '0' * (-len(new) % 8)
-    return bytes(int(new[i:i + 8], 2) for i in range(0, len(new), 8))
+    assert cleared, src
+    write(dst, data)
 
 def sps_size(src, dst, width, height):
+    # Rewrites the picture size in every sequence parameter set of a baseline H.264 Annex B stream,
+    # under the emulation prevention bytes (00 00 03 stands for 00 00 before any byte up to 03).
     parts = read(src).split(b'\x00\x00\x01')
-    sps = [n for n, p in enumerate(parts) if p and (p[0] & 0x1f) == 7]
-    if not sps:
-        sys.exit('%s: no sequence parameter set' % src)
-    for n in sps:
-        body = parts[n].rstrip(b'\x00')   # a trailing zero belongs to the next 4-byte start code
-        parts[n] = body[:1] + escape(sps_with_size(unescape(body[1:]), int(width), int(height))) + parts[n][len(body):]
-    open(dst, 'wb').write(b'\x00\x00\x01'.join(parts))
+    code = lambda v: format(v + 1, 'b').rjust(2 * len(format(v + 1, 'b')) - 1, '0')   # ue(v)
+    for n, part in enumerate(parts):
+        if not part or (part[0] & 0x1f) != 7:
+            continue
+        body = part.rstrip(b'\x00')   # a trailing zero belongs to the next 4-byte start code
+        bits = ''.join(format(x, '08b') for x in re.sub(b'\x00\x00\x03', b'\x00\x00', body[1:]))
+        assert bits[:8] == format(66, '08b'), 'baseline only: no chroma fields'
+        pos = 24   # after profile, constraint flags and level
+        def ue():
+            nonlocal pos
+            zeros = bits.index('1', pos) - pos
+            pos += 2 * zeros + 1
+            return int(bits[pos - zeros - 1:pos], 2) - 1
+        ue(); ue()   # parameter set id, frame number bits
+        poc = ue()
+        assert poc != 1, 'picture order type 1 is not handled'
+        if poc == 0:
+            ue()
+        ue(); pos += 1   # reference frames, gaps allowed
+        start = pos
+        ue(); ue()
+        rest = bits[pos:].rstrip('0')[:-1]   # without the stop bit and its padding
+        new = bits[:start] + code(int(width) // 16 - 1) + code(int(height) // 16 - 1) + rest + '1'
+        new += '0' * (-len(new) % 8)
+        rbsp = bytes(int(new[i:i + 8], 2) for i in range(0, len(new), 8))
+        parts[n] = body[:1] + re.sub(b'\x00\x00(?=[\x00-\x03])', b'\x00\x00\x03', rbsp) + part[len(body):]
+    write(dst, b'\x00\x00\x01'.join(parts))
 
 globals()[sys.argv[1]](*sys.argv[2:])
 EOF

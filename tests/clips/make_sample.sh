@@ -9,10 +9,7 @@
 # Written under a temporary name and renamed when complete.
 set -euo pipefail
 
-if [[ $# -ne 1 ]]; then
-    echo "usage: make_sample.sh OUTFILE" >&2
-    exit 2
-fi
+[[ $# -eq 1 ]] || { echo "usage: make_sample.sh OUTFILE" >&2; exit 2; }
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=framenumber_filter.sh
@@ -23,17 +20,11 @@ mkdir -p "$(dirname "$out")"
 tmp="$(dirname "$out")/.partial-$$-$(basename "$out")"
 trap 'rm -f "$tmp"' EXIT
 
-seconds=60
 started=$SECONDS
-ffmpeg -nostdin -hide_banner -loglevel error -y \
-    -f lavfi -i "testsrc2=s=640x180:r=25:d=$seconds" \
-    -f lavfi -i "color=c=black:s=12x2:r=25:d=$seconds" \
-    -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=$seconds,pan=stereo|c0=c0|c1=c0" \
+ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "testsrc2=s=640x180:r=25:d=60" \
+    -f lavfi -i "color=c=black:s=12x2:r=25:d=60" -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=60,pan=stereo|c0=c0|c1=c0" \
     -filter_complex "[1:v]$(framenumber_filter 640 180)[bands];[0:v][bands]vstack,format=yuv420p[v]" \
-    -map '[v]' -map 2:a \
-    -c:v libx264 -preset veryfast -pix_fmt yuv420p -g 25 -keyint_min 25 -sc_threshold 0 \
-    -bf 3 -x264-params b-adapt=0 \
-    -c:a aac -b:a 128k -ac 2 -ar 48000 \
-    -movflags +faststart -f mp4 "$tmp"
+    -map '[v]' -map 2:a -c:v libx264 -preset veryfast -pix_fmt yuv420p -g 25 -keyint_min 25 -sc_threshold 0 \
+    -bf 3 -x264-params b-adapt=0 -c:a aac -b:a 128k -ac 2 -ar 48000 -movflags +faststart -f mp4 "$tmp"
 mv -f "$tmp" "$out"
 echo "make_sample.sh: $(basename "$out") done in $((SECONDS - started)) s"

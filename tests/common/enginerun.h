@@ -63,12 +63,10 @@ inline void useDummyAudio()
 // Polls, processing events (queued signals), until the condition holds or the deadline passes.
 inline bool waitFor(const std::function<bool()> &condition, int timeoutMs = 30000)
 {
-    QDeadlineTimer deadline(static_cast<qint64>(timeoutMs) * slowdown());
-    while (!condition()) {
+    for (QDeadlineTimer deadline(static_cast<qint64>(timeoutMs) * slowdown()); !condition(); QThread::msleep(1)) {
         if (deadline.hasExpired())
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
     }
     return true;
 }

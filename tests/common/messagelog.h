@@ -16,16 +16,21 @@ public:
     // otherwise pile up by the thousand.
     explicit MessageLog(QStringList skip = {QStringLiteral("FPS DELAY"), QStringLiteral("READ BLOCK")})
     {
+        clear();
         QMutexLocker lock(&s_Mutex);
         s_Skip = std::move(skip);
-        s_Lines.clear();
-        s_Previous = qInstallMessageHandler(&MessageLog::handler);
+        s_Previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+            QMutexLocker lock(&s_Mutex);
+            for (const QString &s : std::as_const(s_Skip))
+                if (text.contains(s))
+                    return;
+            s_Lines << (type >= QtWarningMsg ? QStringLiteral("WARNING: ") : QString()) + text;
+        });
     }
     ~MessageLog()
     {
         qInstallMessageHandler(s_Previous);
-        QMutexLocker lock(&s_Mutex);
-        s_Lines.clear();
+        clear();
     }
     MessageLog(const MessageLog &) = delete;
     MessageLog &operator=(const MessageLog &) = delete;
@@ -44,15 +49,6 @@ public:
     }
 
 private:
-    static void handler(QtMsgType type, const QMessageLogContext &, const QString &text)
-    {
-        QMutexLocker lock(&s_Mutex);
-        for (const QString &s : std::as_const(s_Skip))
-            if (text.contains(s))
-                return;
-        s_Lines << (type >= QtWarningMsg ? QStringLiteral("WARNING: ") : QString()) + text;
-    }
-
     static inline QMutex s_Mutex;
     static inline QStringList s_Lines;
     static inline QStringList s_Skip;

@@ -29,20 +29,14 @@ inline QByteArray tool(const QString &program, const QStringList &args, int seco
     return p.readAllStandardOutput();
 }
 
-inline QByteArray xdo(const QStringList &args, int seconds = 10)
-{
-    return tool(QStringLiteral("xdotool"), args, seconds);
-}
+inline QByteArray xdo(const QStringList &args, int seconds = 10) { return tool(QStringLiteral("xdotool"), args, seconds); }
 
 // Polls without processing events: the program runs in its own process.
 inline bool poll(const std::function<bool()> &condition, int timeoutMs, int everyMs = 200)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
+    for (QDeadlineTimer deadline(timeoutMs); !condition(); QThread::msleep(everyMs))
         if (deadline.hasExpired())
             return false;
-        QThread::msleep(everyMs);
-    }
     return true;
 }
 
@@ -78,10 +72,7 @@ inline QString waitForWindow(const QString &pattern, const QStringList &notThese
     return found;
 }
 
-inline QString windowName(const QString &id)
-{
-    return id.isEmpty() ? QString() : QString::fromUtf8(xdo({"getwindowname", id}, 5)).trimmed();
-}
+inline QString windowName(const QString &id) { return id.isEmpty() ? QString() : QString::fromUtf8(xdo({"getwindowname", id}, 5)).trimmed(); }
 
 inline QImage screenshot(const QString &id)
 {
@@ -119,15 +110,13 @@ public:
         QDir().mkpath(runtime);
         QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
-        env.insert(QStringLiteral("HOME"), m_Home.path());
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
         env.remove(QStringLiteral("XDG_CONFIG_HOME"));   // the remembered dialog folder stays in HOME
-        if (debugOutput)
-            env.insert(QStringLiteral("SEEKMARK_DEBUG"), QStringLiteral("1"));
-        else
-            env.remove(QStringLiteral("SEEKMARK_DEBUG"));
+        env.remove(QStringLiteral("SEEKMARK_DEBUG"));
+        for (const auto &[name, value] : {std::pair{"QT_QPA_PLATFORM", QStringLiteral("xcb")}, {"SDL_AUDIODRIVER", QStringLiteral("dummy")},
+                                          {"HOME", m_Home.path()}, {"XDG_RUNTIME_DIR", runtime},
+                                          {debugOutput ? "SEEKMARK_DEBUG" : "", QStringLiteral("1")}})
+            if (*name)
+                env.insert(QString::fromLatin1(name), value);
         m_Process.setProcessEnvironment(env);
         m_Process.setProcessChannelMode(QProcess::MergedChannels);
         m_Process.setStandardOutputFile(homeFile(QStringLiteral("output.txt")));
@@ -136,10 +125,7 @@ public:
     }
     ~ProgramRun()
     {
-        if (m_Process.state() == QProcess::NotRunning)
-            return;
-        m_Process.terminate();
-        if (!m_Process.waitForFinished(10000)) {
+        if (m_Process.state() != QProcess::NotRunning && (m_Process.terminate(), !m_Process.waitForFinished(10000))) {
             m_Process.kill();
             m_Process.waitForFinished(5000);
         }

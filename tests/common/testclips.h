@@ -2,16 +2,16 @@
 
 #include <QString>
 
-// Where the tests find the generated clip corpus and the programs.
+// Where the tests find the generated clip corpus and the programs (the paths come from the build).
 namespace testsupport {
 
 // Full path of a corpus clip by file name, e.g. clipPath("h264_aac.mp4").
-QString clipPath(const QString &name);
+inline QString clipPath(const QString &name) { return QStringLiteral(CLIPS_DIR "/") + name; }
 // The about one minute sample clip that the programs open by default.
-QString sampleClip();
+inline QString sampleClip() { return QStringLiteral(SAMPLE_CLIP); }
 // Folder of the built programs.
-QString binDir();
+inline QString binDir() { return QStringLiteral(BIN_DIR); }
 // Source folder of the tests (for scripts and fixtures).
-QString testsSourceDir();
+inline QString testsSourceDir() { return QStringLiteral(TESTS_SOURCE_DIR); }
 
 } // namespace testsupport

@@ -7,19 +7,20 @@
 // - QRecursiveMutex (the packet queues' lock): lock and unlock happen inside Qt.
 // - QWaitCondition::wait(QMutex *): Qt releases and retakes the caller's QMutex inside Qt, so the
 //   tool believes the waiter holds it throughout and reports the next locker for a double lock.
-// - the end of a QThread: Qt's threads are detached and QThread::wait(), isRunning() and
-//   isFinished() learn of the end through Qt's own mutex, so nothing the worker did is ordered
+// - the end of a QThread: Qt's threads are detached and QThread::wait() and isRunning() learn of
+//   the end through Qt's own mutex, so nothing the worker did is ordered
 //   before what the controlling thread does once it knows the worker is gone (down to the object's
 //   destruction).
 // This file defines those Qt functions in the executable, which takes precedence over Qt's for
 // every call our code makes; each forwards to Qt's own definition and tells the tool what happened,
 // through its annotation interface or through an atomic it can see. For the thread end, a Qt
 // thread's start routine is wrapped: once Qt's routine has returned (the thread has announced its
-// end), the wrapper raises an atomic flag kept for that QThread; QThread::wait(), isRunning() and
-// isFinished(), when they report the end, wait for the flag (at most the few instructions between
+// end), the wrapper raises an atomic flag kept for that QThread; QThread::wait() and isRunning(),
+// when they report the end, wait for the flag (at most the few instructions between
 // Qt's announcement and the wrapper) and read it with acquire order.
 //
-// Qt's own calls among its functions do not pass through here; only ours need to.
+// Qt's own calls among its functions do not pass through here; only ours need to, so only the
+// overloads our code calls are defined.
 
 #include <QDeadlineTimer>
 #include <QMutex>
@@ -130,15 +131,6 @@ bool QThread::isRunning() const
     return running;
 }
 
-bool QThread::isFinished() const
-{
-    static const auto real = next<bool (*)(const QThread *)>("_ZNK7QThread10isFinishedEv", "Qt_6");
-    const bool finished = real(this);
-    if (finished)
-        acquireEnd(this);
-    return finished;
-}
-
 bool QThread::wait(QDeadlineTimer deadline)
 {
     static const auto real = next<bool (*)(QThread *, QDeadlineTimer)>("_ZN7QThread4waitE14QDeadlineTimer", "Qt_6");
@@ -170,30 +162,15 @@ void QRecursiveMutex::unlock() noexcept
     __tsan_mutex_post_unlock(this, 0);
 }
 
-namespace {
-// Around a wait that releases and retakes the caller's QMutex inside Qt.
-template <typename Wait>
-bool waitReleasing(QMutex *mutex, Wait wait)
-{
-    __tsan_mutex_pre_unlock(mutex, 0);
-    __tsan_mutex_post_unlock(mutex, 0);
-    const bool woken = wait();
-    __tsan_mutex_pre_lock(mutex, 0);
-    __tsan_mutex_post_lock(mutex, 0, 0);
-    return woken;
-}
-} // namespace
-
-bool QWaitCondition::wait(QMutex *lockedMutex, QDeadlineTimer deadline)
-{
-    static const auto real = next<bool (*)(QWaitCondition *, QMutex *, QDeadlineTimer)>(
-        "_ZN14QWaitCondition4waitEP6QMutex14QDeadlineTimer", "Qt_6");
-    return waitReleasing(lockedMutex, [&] { return real(this, lockedMutex, deadline); });
-}
-
+// Qt releases and retakes the caller's QMutex inside the wait.
 bool QWaitCondition::wait(QMutex *lockedMutex, unsigned long time)
 {
     static const auto real = next<bool (*)(QWaitCondition *, QMutex *, unsigned long)>(
         "_ZN14QWaitCondition4waitEP6QMutexm", "Qt_6");
-    return waitReleasing(lockedMutex, [&] { return real(this, lockedMutex, time); });
+    __tsan_mutex_pre_unlock(lockedMutex, 0);
+    __tsan_mutex_post_unlock(lockedMutex, 0);
+    const bool woken = real(this, lockedMutex, time);
+    __tsan_mutex_pre_lock(lockedMutex, 0);
+    __tsan_mutex_post_lock(lockedMutex, 0, 0);
+    return woken;
 }
