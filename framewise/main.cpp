@@ -24,39 +24,21 @@ const char *const kUsage =
     "  --help    this text\n"
     "Exit status 1: a clip cannot be opened. 2: a bad command line.\n";
 
-QStringList rawArguments(int argc, char **argv)
-{
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    return arguments;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
     keepGlDriverResident();
     // Help needs no display, and the debug switch has to hold before Qt writes anything.
-    const CommandLine early = CommandLine::parse(rawArguments(argc, argv));
-    if (early.help) {
-        std::fputs(kUsage, stdout);
+    if (CommandLine::answeredEarly(argc, argv, kUsage))
         return 0;
-    }
-    if (early.debug)
-        setDebugOutputEnabled(true);
-    routeQtDebugToDebugOutput();
 
     // The GL format has to be the default before the application object exists.
     QSurfaceFormat::setDefaultFormat(Player::surfaceFormat());
     QApplication app(argc, argv);
     const CommandLine line = CommandLine::parse(app.arguments().mid(1));
-    if (!line.error.isEmpty() || (line.clips.size() != 0 && line.clips.size() != 2)) {
-        std::fprintf(stderr, "framewise: %s\n%s", qPrintable(line.error.isEmpty() ? QStringLiteral("two clips or none")
-                                                                              : line.error),
-                     kUsage);
-        return 2;
-    }
+    if (!line.error.isEmpty() || (line.clips.size() != 0 && line.clips.size() != 2))
+        return CommandLine::refuse("framewise", line.error.isEmpty() ? QStringLiteral("two clips or none") : line.error, kUsage);
 
     std::unique_ptr<Player> player;
     if (line.clips.isEmpty()) {

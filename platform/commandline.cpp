@@ -1,5 +1,9 @@
 #include "commandline.h"
 
+#include "debugoutput.h"
+
+#include <cstdio>
+
 CommandLine CommandLine::parse(const QStringList &arguments)
 {
     CommandLine line;
@@ -18,4 +22,26 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         }
     }
     return line;
+}
+
+bool CommandLine::answeredEarly(int argc, char **argv, const char *usage)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine early = parse(arguments);
+    if (early.help) {
+        std::fputs(usage, stdout);
+        return true;
+    }
+    if (early.debug)
+        setDebugOutputEnabled(true);
+    routeQtDebugToDebugOutput();
+    return false;
+}
+
+int CommandLine::refuse(const char *program, const QString &why, const char *usage)
+{
+    std::fprintf(stderr, "%s: %s\n%s", program, qPrintable(why), usage);
+    return 2;
 }

@@ -12,6 +12,13 @@
 class CommandLine {
 public:
     static CommandLine parse(const QStringList &arguments);   // without the program name
+    // The first reading, from main()'s own arguments before the application object exists: turns
+    // the debug output on for --debug and routes Qt's messages to it; true when --help asked for
+    // the usage, which has then been printed (the program ends with status 0).
+    static bool answeredEarly(int argc, char **argv, const char *usage);
+    // A command line the program cannot take: the reason and the usage on stderr; returns the
+    // exit status for it, 2.
+    static int refuse(const char *program, const QString &why, const char *usage);
 
     bool help = false;
     bool debug = false;
