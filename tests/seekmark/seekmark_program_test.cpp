@@ -1,13 +1,11 @@
 // The built seekmark driven as a person would: its open dialog cancelled, its windows found by
 // their titles, its picture read from screenshots, a right click and T sent to its window, its
 // report (in its home folder) and debug output read back. Then a clip named on the command line,
-// and the pieces of daily use beneath: the clip dialog both programs share and where the second
-// window goes.
+// and the clip dialog both programs share.
 #include "tests/common/programrun.h"
 #include "tests/common/screenpicture.h"
 
 #include "platform/clipdialog.h"
-#include "platform/windowplacement.h"
 
 #include <gtest/gtest.h>
 
@@ -105,31 +103,18 @@ TEST(SeekmarkProgram, ClipOnTheCommandLineNeedsNoDialogAndTheTerminalStaysQuiet)
         EXPECT_FALSE(run.output().contains(QLatin1String(debugLine))) << debugLine << run.outputTail();
 }
 
+// The dialog offers every video file and starts where the last clip was, also in the next run;
+// where that folder is gone, at home.
 TEST(ClipDialog, OffersEveryVideoFileAndStartsWhereTheLastClipWas)
 {
     QTemporaryDir dir;
     QSettings settings(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
     const QString own = QStringLiteral("Video Files (*.mp4 *.mpg *.mkv)");
-    auto dialog = ClipDialog::create(QStringLiteral("Open Video"), own, QDir::homePath(), settings);
-    EXPECT_EQ(dialog->nameFilters(), QStringList({own, "All video files (*.mp4 *.mpg *.mkv *.ts *.m2ts *.mts *.mov *.m4v *.webm *.avi *.flv "
-                                                       "*.wmv *.ogv *.3gp *.mxf *.y4m)", "All files (*)"}));
-    EXPECT_TRUE(dialog->selectedNameFilter() == own && dialog->directory().absolutePath() == QDir::homePath());
-
+    EXPECT_TRUE(ClipDialog::create(QString(), own, QDir::homePath(), settings)->nameFilters().at(1).contains(QStringLiteral("*.ts *.m2ts")));
     ClipDialog::rememberClip(settings, dir.filePath(QStringLiteral("capture.ts")));
-    EXPECT_EQ(ClipDialog::create(QString(), own, QDir::homePath(), settings)->directory().absolutePath(), dir.path());
-    QSettings again(settings.fileName(), QSettings::IniFormat);   // between runs
-    EXPECT_EQ(ClipDialog::startFolder(again, QDir::homePath()), dir.path());
+    EXPECT_EQ(ClipDialog::startFolder(QSettings(settings.fileName(), QSettings::IniFormat), QDir::homePath()), dir.path());
     ClipDialog::rememberClip(settings, QStringLiteral("/gone/away/clip.mp4"));
     EXPECT_EQ(ClipDialog::startFolder(settings, QDir::homePath()), QDir::homePath());
-}
-
-TEST(WindowPlacement, TheSecondWindowGoesBesideTheFirstWithinTheScreen)
-{
-    // Right; no room on the right: below; nor below: left; nowhere: the bottom-right corner.
-    const int gap = WindowPlacement::kGap;
-    for (const auto &[main, expected] : {std::pair<QRect, QPoint>{{0, 0, 640, 480}, {640 + gap, 0}}, {{0, 0, 1000, 480}, {0, 480 + gap}},
-                                         {{700, 0, 580, 1000}, {700 - gap - 600, 0}}, {{0, 0, 1280, 1024}, {680, 974}}})
-        EXPECT_EQ(WindowPlacement::beside(main, QSize(600, 50), QRect(0, 0, 1280, 1024)), expected) << main.width();
 }
 
 } // namespace
