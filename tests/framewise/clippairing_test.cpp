@@ -1,12 +1,10 @@
 // framewise's render tick over clips made of picture times, on a fake 4 ms timer: the first clip
 // at its own rate, the second paired by time, and the title's readout of it.
 #include "framewise/clippairing.h"
-#include "framewise/pairingreadout.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -107,54 +105,6 @@ TEST(ClipPairing, PairsByTimeAtEachClipsOwnRate)
         }
         EXPECT_EQ(pairing.readout().title().toStdString(), std::string("framewise - ") + row.title + " | showing 1");
         EXPECT_EQ(diversi, row.diversi);
-    }
-}
-
-// framewise's title readout after controls, and when the throttle lets a new title out. (What it
-// says about the pairing is checked with the pairing itself.)
-
-using R = PairingReadout;
-using Event = std::function<void(PairingReadout &)>;
-
-// One tick: the first clip's picture shown, the second's taken and shown (none: no pair).
-Event tick(double time1, std::vector<double> times2 = {})
-{
-    return [=](PairingReadout &r) {
-        r.picture(R::First, time1);
-        r.shown(R::First);
-        for (double t : times2)
-            r.picture(R::Second, t);
-        if (times2.empty())
-            return r.unpaired();
-        r.shown(R::Second);
-        r.paired(times2.size() > 1 ? R::Pairing::SkipSecond : R::Pairing::InStep, int(times2.size()) - 1);
-    };
-}
-
-const Event none, pause = [](R &r) { r.setPaused(true); }, resume = [](R &r) { r.setPaused(false); },
-                  showSecond = [](R &r) { r.setShowing(R::Second); }, seek = [](R &r) { r.seeked(12); };
-
-// At each time something happens (or nothing) and the title is due or not; a due title is taken
-// at once, as the player does. The bare name once; the first pair at once (nothing taken for
-// long); a held-back change goes out on a later tick; controls at once; the first picture after a
-// seek, though alone, at once; the pair that follows is throttled again.
-TEST(PairingReadout, TitleThrottle)
-{
-    const std::tuple<qint64, Event, bool> rows[] = {
-        {0, none, true},          {4, none, false},      {1000, tick(0.0, {0.0}), true}, {1040, tick(0.04, {0.04}), false},
-        {1099, none, false},      {1100, none, true},    {1120, tick(0.12, {0.12}), false}, {1130, pause, true},
-        {1131, showSecond, true}, {1150, resume, true},  {1160, tick(0.16, {0.16}), false}, {1170, seek, true},
-        {1190, tick(4.0), true},  {1230, tick(4.04, {4.04}), false}, {1289, none, false}, {1290, none, true},
-        {1400, none, false},
-    };
-    PairingReadout readout;
-    for (const auto &[atMs, event, due] : rows) {
-        SCOPED_TRACE(atMs);
-        if (event)
-            event(readout);
-        ASSERT_EQ(readout.titleDue(atMs), due);
-        if (due)
-            EXPECT_EQ(readout.takeTitle(atMs), readout.title());
     }
 }
 

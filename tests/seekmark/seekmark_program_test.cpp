@@ -1,15 +1,11 @@
 // The built seekmark driven as a person would: its open dialog cancelled, its windows found by
 // their titles, its picture read from screenshots, a right click and T sent to its window, its
-// report (in its home folder) and debug output read back. Then a clip named on the command line,
-// and the clip dialog both programs share.
+// report (in its home folder) and debug output read back. Then a clip named on the command line.
 #include "tests/common/programrun.h"
 #include "tests/common/screenpicture.h"
 
-#include "platform/clipdialog.h"
-
 #include <gtest/gtest.h>
 
-#include <QFileDialog>
 #include <QRegularExpression>
 
 using namespace testsupport;
@@ -101,20 +97,6 @@ TEST(SeekmarkProgram, ClipOnTheCommandLineNeedsNoDialogAndTheTerminalStaysQuiet)
     ASSERT_TRUE(poll([&] { return frameNumberOn(screenshot(player), QSize(640, 360)) >= 5; }, 30000));
     for (const char *debugLine : {"FPS DELAY", "shown ", "FileAccessView::OPENED"})
         EXPECT_FALSE(run.output().contains(QLatin1String(debugLine))) << debugLine << run.outputTail();
-}
-
-// The dialog offers every video file and starts where the last clip was, also in the next run;
-// where that folder is gone, at home.
-TEST(ClipDialog, OffersEveryVideoFileAndStartsWhereTheLastClipWas)
-{
-    QTemporaryDir dir;
-    QSettings settings(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-    const QString own = QStringLiteral("Video Files (*.mp4 *.mpg *.mkv)");
-    EXPECT_TRUE(ClipDialog::create(QString(), own, QDir::homePath(), settings)->nameFilters().at(1).contains(QStringLiteral("*.ts *.m2ts")));
-    ClipDialog::rememberClip(settings, dir.filePath(QStringLiteral("capture.ts")));
-    EXPECT_EQ(ClipDialog::startFolder(QSettings(settings.fileName(), QSettings::IniFormat), QDir::homePath()), dir.path());
-    ClipDialog::rememberClip(settings, QStringLiteral("/gone/away/clip.mp4"));
-    EXPECT_EQ(ClipDialog::startFolder(settings, QDir::homePath()), QDir::homePath());
 }
 
 } // namespace
