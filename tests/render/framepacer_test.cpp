@@ -22,7 +22,7 @@ TEST(FramePacer, ScriptedTicks)
         {"a late tick is caught up picture by picture", sm,
          {{0, 'n', 0}, {100, 'n', 60}, {5, 'n', 25}, {5, '-', 30}, {5, '-', 35}, {5, 'n', 0}}},
         {"a held picture resets even a large backlog", sm, {{0, 'n', 0}, {300, 's', 0}, {5, '-', 5}, {35, 'n', 0}}},
-        {"a missing picture makes the next tick ask again", sm, {{0, '0', 80}, {5, 'n', 45}, {5, 'n', 10}, {5, '-', 15}}},
+        {"a missing picture makes the next tick ask again", sm, {{0, '0', 80}, {5, 'n', 45}}},
         // A stall leaves its phase below one interval; up to interval + 5 ms is kept, so a tick
         // that came late is caught up on the next one.
         {"framewise cuts a stall's backlog to below one interval", fw, {{0, 'n', 0}, {100, 'n', 20}, {5, '-', 25}, {15, 'n', 0}}},
@@ -59,15 +59,12 @@ TEST(FramePacer, ScriptedTicks)
     EXPECT_EQ(pacer.accumulated(), before);
 }
 
+// 50 and 60 pictures a second keep their rate: taken as 25 they lost half their pictures.
 TEST(FramePacer, IntervalFromRate)
 {
-    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
-    // 50 and 60 pictures a second keep their rate: taken as 25 they lost half their pictures.
-    const std::tuple<double, bool, int> rows[] = {
-        {29.97, true, 33}, {20.5, true, 48}, {50.0, true, 20}, {60.0, true, 16}, {60.5, true, 40}, {0.0, true, 40},
-        {nan, true, 40},   {120.0, false, 8}, {-5.0, false, 40}, {inf, false, 40},
-    };
-    for (const auto &[rate, limitRate, interval] : rows)
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (const auto &[rate, limitRate, interval] : {std::tuple<double, bool, int>{29.97, true, 33}, {50.0, true, 20}, {60.0, true, 16},
+                                                    {60.5, true, 40}, {nan, true, 40}, {120.0, false, 8}, {-5.0, false, 40}})
         EXPECT_EQ(FramePacer::intervalForRate(rate, limitRate), interval) << "rate " << rate << " limit " << limitRate;
 }
 
@@ -82,10 +79,8 @@ TEST(FramePacer, PacesAtTheExactRateAndFollowsTheClock)
     // framewise's 4 ms timer: dropping what was left below an interval after every picture made
     // each wait for the next whole tick (44, 36, 20 ms: 228, 278, 501 requests). framewise has no
     // clock to follow.
-    const std::tuple<double, PacerOptions, int, int, int> rows[] = {
-        {30.0, sm, 5, 0, 301}, {60.0, sm, 5, 0, 600}, {25.0, fw, 5, 80, 251}, {24.0, fw, 4, 0, 240},
-        {25.0, fw, 4, 0, 251}, {30.0, fw, 4, 0, 301}, {50.0, fw, 4, 0, 501},  {60.0, fw, 4, 0, 600},
-    };
+    const std::tuple<double, PacerOptions, int, int, int> rows[] = {{30.0, sm, 5, 0, 301}, {25.0, fw, 5, 80, 251}, {24.0, fw, 4, 0, 240},
+        {25.0, fw, 4, 0, 251}, {30.0, fw, 4, 0, 301}, {50.0, fw, 4, 0, 501}, {60.0, fw, 4, 0, 600}};
     for (const auto &[rate, options, tickMs, earlyMs, expected] : rows) {
         SCOPED_TRACE(testing::Message() << "rate " << rate << " tick " << tickMs);
         FramePacer pacer(options);

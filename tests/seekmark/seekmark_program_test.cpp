@@ -1,17 +1,11 @@
 // The built seekmark driven as a person would: its open dialog cancelled, its windows found by
 // their titles, its picture read from screenshots, a right click and T sent to its window, its
-// report (in its home folder) and debug output read back. Then a clip named on the command line,
-// and the pieces of daily use beneath: the clip dialog both programs share and where the second
-// window goes.
+// report (in its home folder) and debug output read back. Then a clip named on the command line.
 #include "tests/common/programrun.h"
 #include "tests/common/screenpicture.h"
 
-#include "platform/clipdialog.h"
-#include "platform/windowplacement.h"
-
 #include <gtest/gtest.h>
 
-#include <QFileDialog>
 #include <QRegularExpression>
 
 using namespace testsupport;
@@ -103,33 +97,6 @@ TEST(SeekmarkProgram, ClipOnTheCommandLineNeedsNoDialogAndTheTerminalStaysQuiet)
     ASSERT_TRUE(poll([&] { return frameNumberOn(screenshot(player), QSize(640, 360)) >= 5; }, 30000));
     for (const char *debugLine : {"FPS DELAY", "shown ", "FileAccessView::OPENED"})
         EXPECT_FALSE(run.output().contains(QLatin1String(debugLine))) << debugLine << run.outputTail();
-}
-
-TEST(ClipDialog, OffersEveryVideoFileAndStartsWhereTheLastClipWas)
-{
-    QTemporaryDir dir;
-    QSettings settings(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-    const QString own = QStringLiteral("Video Files (*.mp4 *.mpg *.mkv)");
-    auto dialog = ClipDialog::create(QStringLiteral("Open Video"), own, QDir::homePath(), settings);
-    EXPECT_EQ(dialog->nameFilters(), QStringList({own, "All video files (*.mp4 *.mpg *.mkv *.ts *.m2ts *.mts *.mov *.m4v *.webm *.avi *.flv "
-                                                       "*.wmv *.ogv *.3gp *.mxf *.y4m)", "All files (*)"}));
-    EXPECT_TRUE(dialog->selectedNameFilter() == own && dialog->directory().absolutePath() == QDir::homePath());
-
-    ClipDialog::rememberClip(settings, dir.filePath(QStringLiteral("capture.ts")));
-    EXPECT_EQ(ClipDialog::create(QString(), own, QDir::homePath(), settings)->directory().absolutePath(), dir.path());
-    QSettings again(settings.fileName(), QSettings::IniFormat);   // between runs
-    EXPECT_EQ(ClipDialog::startFolder(again, QDir::homePath()), dir.path());
-    ClipDialog::rememberClip(settings, QStringLiteral("/gone/away/clip.mp4"));
-    EXPECT_EQ(ClipDialog::startFolder(settings, QDir::homePath()), QDir::homePath());
-}
-
-TEST(WindowPlacement, TheSecondWindowGoesBesideTheFirstWithinTheScreen)
-{
-    // Right; no room on the right: below; nor below: left; nowhere: the bottom-right corner.
-    const int gap = WindowPlacement::kGap;
-    for (const auto &[main, expected] : {std::pair<QRect, QPoint>{{0, 0, 640, 480}, {640 + gap, 0}}, {{0, 0, 1000, 480}, {0, 480 + gap}},
-                                         {{700, 0, 580, 1000}, {700 - gap - 600, 0}}, {{0, 0, 1280, 1024}, {680, 974}}})
-        EXPECT_EQ(WindowPlacement::beside(main, QSize(600, 50), QRect(0, 0, 1280, 1024)), expected) << main.width();
 }
 
 } // namespace
