@@ -1,12 +1,17 @@
 // The built seekmark driven as a person would: its open dialog cancelled, its windows found by
 // their titles, its picture read from screenshots, a right click and T sent to its window, its
 // report (in its home folder) and debug output read back. Then a clip named on the command line.
+#include "platform/clipdialog.h"
 #include "tests/common/programrun.h"
 #include "tests/common/screenpicture.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFileDialog>
 #include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
 
 using namespace testsupport;
 
@@ -97,6 +102,24 @@ TEST(SeekmarkProgram, ClipOnTheCommandLineNeedsNoDialogAndTheTerminalStaysQuiet)
     ASSERT_TRUE(poll([&] { return frameNumberOn(screenshot(player), QSize(640, 360)) >= 5; }, 30000));
     for (const char *debugLine : {"FPS DELAY", "shown ", "FileAccessView::OPENED"})
         EXPECT_FALSE(run.output().contains(QLatin1String(debugLine))) << debugLine << run.outputTail();
+}
+
+// The clip dialog: the designed filter first, then every video file and every file; it starts where
+// the last clip was (remembered between runs), and at home when that folder is gone.
+TEST(ClipDialog, OffersEveryVideoFileAndStartsWhereTheLastClipWas)
+{
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    const QString own = QStringLiteral("Video Files (*.mp4 *.mpg *.mkv)");
+    auto dialog = ClipDialog::create(QStringLiteral("Open Video"), own, QDir::homePath(), settings);
+    EXPECT_EQ(dialog->nameFilters(), QStringList({own, "All video files (*.mp4 *.mpg *.mkv *.ts *.m2ts *.mts *.mov *.m4v *.webm *.avi *.flv "
+                                                       "*.wmv *.ogv *.3gp *.mxf *.y4m)", "All files (*)"}));
+    EXPECT_TRUE(dialog->selectedNameFilter() == own && dialog->directory().absolutePath() == QDir::homePath());
+    ClipDialog::rememberClip(settings, dir.filePath(QStringLiteral("capture.ts")));
+    QSettings again(settings.fileName(), QSettings::IniFormat);   // between runs
+    EXPECT_EQ(ClipDialog::startFolder(again, QDir::homePath()), dir.path());
+    ClipDialog::rememberClip(settings, QStringLiteral("/gone/away/clip.mp4"));
+    EXPECT_EQ(ClipDialog::startFolder(settings, QDir::homePath()), QDir::homePath());
 }
 
 } // namespace

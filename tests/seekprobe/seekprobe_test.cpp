@@ -212,7 +212,8 @@ TEST(SeekProbeProgram, FolderGivesASummaryLinePerClipAndItsGateStatus)
     EXPECT_EQ(python.readAllStandardOutput().trimmed(), QByteArray("3")) << python.readAllStandardError().toStdString();
 }
 
-// What it cannot run: its usage, a clip without pictures, a chart it cannot write, and in
+// What it cannot run: its usage, a clip without pictures, a chart it cannot write, a clip that
+// cannot seek (no time stamps, no index: every seek fails, status 1), and in
 // children a clip that does not open, each with its exit status and the reason on standard error.
 TEST(SeekProbeProgram, RefusesWhatItCannotRun)
 {
@@ -221,6 +222,7 @@ TEST(SeekProbeProgram, RefusesWhatItCannotRun)
         {{}, SeekProbe::BadArguments, "usage: seekprobe CLIP"},
         {{clipPath(QStringLiteral("audio_only.m4a"))}, SeekProbe::CannotRun, "no video stream"},
         {{clip, "--plot", "/nonexistent/p.svg"}, SeekProbe::CannotRun, "cannot write"},
+        {{QStringLiteral(HOSTILE_DIR "/no_timestamps.mpg"), "--seeks", "2"}, SeekProbe::SeekFailed, "could not seek"},
         {{clip, "/nonexistent/missing.mp4", "--seeks", "1"}, SeekProbe::CannotRun, "missing.mp4: cannot open"},
     };
     for (const auto &[args, exitCode, says] : cases) {
