@@ -1,8 +1,9 @@
-// The audio callback's body over a real queue of blocks.
+// The audio callback's body over a real queue of blocks, and the device's rate on SDL's dummy driver.
 #include "engine/audioagent.h"
 #include "engine/audiofeed.h"
 #include "engine/audiopacket.h"
 #include "engine/dataqueue.h"
+#include "engine/playbackclock.h"
 
 #include <gtest/gtest.h>
 
@@ -74,6 +75,21 @@ TEST(AudioFeed, FillsFromTheQueueInOrder)
             EXPECT_TRUE(fill.offset < 0 || feed.offset() == fill.offset) << feed.offset();
             EXPECT_TRUE(fill.clock < 0 || clock.load() == fill.clock) << clock.load();
         }
+    }
+}
+
+// A damaged file may declare 2 Hz (the fuzz target found one): one device buffer would last over
+// eight minutes, and closing the device waits for the buffer in flight.
+TEST(AudioOutput, ADeclaredRateNoDevicePlaysIsHeldToTheNearestPlayableOne)
+{
+    const int cases[][2] = {{2, AudioAgent::minSampleRate},      {0, AudioAgent::minSampleRate},
+                            {-44100, AudioAgent::minSampleRate}, {48000, 48000},
+                            {100000000, AudioAgent::maxSampleRate}};
+    for (const auto &c : cases) {
+        PlaybackClock clock;
+        AudioAgent agent([] { return static_cast<AudioPacket *>(nullptr); }, &clock, c[0], 2, 1.0 / 48000, false);
+        EXPECT_TRUE(agent.sampleRate() == c[1] && agent.isDeviceOpen()) << c[0];
+        agent.resume();   // running, so closing has a buffer in flight to wait for
     }
 }
 

@@ -19,7 +19,6 @@
 namespace enginetest {
 
 using testsupport::clipPath;
-using testsupport::MessageLog;
 using testsupport::waitFor;
 
 // Reads a file for the decoder's byte path and counts the reads.
