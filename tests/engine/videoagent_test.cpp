@@ -1,7 +1,7 @@
 // The picture scheduler: its decision at the boundaries (late, on time, early, near the end,
 // without a known duration and without audio), and with a settable clock the guard against
-// re-entry while its drop loop processes events and a picture too large for its buffers.
-// (Dropping and holding end to end are the players' tests.)
+// re-entry while its drop loop processes events. (Dropping and holding end to end are the
+// players' tests.)
 #include "engine/pixelpacket.h"
 #include "engine/playbackclock.h"
 #include "engine/schedulerdecision.h"
@@ -88,16 +88,6 @@ TEST(VideoAgent, ANestedRequestFromTheDropLoopsEventsDropsNothing)
     EXPECT_EQ(agent.nextPicture(), nullptr);
     EXPECT_TRUE(nested == shown && droppedByNested == 0);
     EXPECT_EQ(agent.current(), shown);
-}
-
-TEST(VideoAgent, APictureLargerThanTheBuffersIsRefused)
-{
-    // H rows of this linesize overrun one buffer.
-    SoundClock clock;
-    VideoAgent agent(&clock, W, H, tenSeconds, quiet());
-    std::vector<uint8_t> luma((W * 3 + VideoAgent::pictureSlack) * H, 0);
-    agent.pushPicture(luma.data(), W * 3 + VideoAgent::pictureSlack, 0, 0.001);
-    EXPECT_TRUE(agent.pictures().isEmpty());
 }
 
 } // namespace
