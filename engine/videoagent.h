@@ -25,8 +25,8 @@ class PlaybackClock;
 // Re-entrancy: the drop loop lets the GUI thread process its events between drops. Two things
 // must not happen from those events:
 // - a nested request: nextPicture() called again while a call is running returns the shown
-//   picture without dropping or advancing (isInsideNextPicture() tells a caller it would be
-//   nested). Players must not re-enter their display tick from those events either.
+//   picture without dropping or advancing. Players must not re-enter their display tick from
+//   those events either.
 // - destruction under the loop: the owner releases the agent with dispose(), never with delete.
 //   Called from inside a running nextPicture(), dispose() only flushes and marks the agent; the
 //   loop stops at once without touching the clock again, the running call returns null, and the
@@ -82,8 +82,6 @@ public:
     // Every request advances by one picture and sets the clock to it (framewise, seekprobe).
     void setNoAudio(bool noAudio) { m_NoAudio = noAudio; }
     bool noAudio() const { return m_NoAudio; }
-
-    bool isInsideNextPicture() const { return m_Inside; }
 
     // Releases the agent: deletes it now, or, from inside its own running nextPicture(), as soon
     // as that call returns.

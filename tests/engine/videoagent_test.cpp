@@ -1,14 +1,21 @@
-// The picture scheduler with a settable clock: dropping, holding and advancing, and the guards
-// against re-entry and destruction while its drop loop processes events.
+// The picture scheduler: its decision at the boundaries (late, on time, early, near the end,
+// without a known duration and without audio), and with a settable clock the guard against
+// re-entry while its drop loop processes events. (Dropping and holding end to end are the
+// players' tests.)
 #include "engine/pixelpacket.h"
 #include "engine/playbackclock.h"
+#include "engine/schedulerdecision.h"
 #include "engine/videoagent.h"
 
 #include <QCoreApplication>
-#include <QPointer>
+
+extern "C" {
+#include <libavutil/avutil.h>
+}
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <vector>
 
 namespace {
@@ -34,92 +41,53 @@ struct SoundClock : PlaybackClock {
     SoundClock() : PlaybackClock([] { return 0.0; }) { sound(0.0, 0.0, generation()); }
 };
 
-int indexOf(const PixelPacket *picture)
+TEST(SchedulerDecision, DecidesAtTheBoundariesOfTheClockDifferenceAndTheDuration)
 {
-    return picture ? picture->m_Buffer[0] : -1;
-}
-
-// A request: the clock, the times of pictures queued first (indexed on from the last), the index
-// handed out (-1 null) and the pictures still queued.
-struct Request {
-    double clock;
-    std::vector<double> push;
-    int shown, left;
-};
-
-TEST(VideoAgent, DropsLateHoldsEarlyAndShowsTheRest)
-{
-    const std::vector<double> thirtyOne(31, 0.0);
-    const std::pair<const char *, std::vector<Request>> scripts[] = {
-        {"an empty queue hands out the shown picture again",
-         {{0.0, {}, -1, 0}, {0.0, {0.0}, 0, 0}, {0.0, {}, 0, 0}}},
-        {"late pictures are dropped at most thirty at a time, the shown one stays",
-         {{0.0, {0.0}, 0, 0}, {50.0, thirtyOne, -1, 1}, {50.0, {1.0, 1.04, 1.08}, -1, 0}}},
-        {"the drop loop ends with the first picture on time, dropped too",
-         {{0.32, {0.0, 0.1, 0.2, 0.3, 0.4}, -1, 1}, {0.32, {}, 4, 0}}},
-        {"early pictures are held until near the end",
-         {{1.0, {1.0, 1.5}, 0, 1}, {1.0, {}, 0, 1}, {9.0, {}, -1, 0}, {9.0, {9.5}, 2, 0}}},
+    constexpr int64_t ten = 10000000;   // a duration of ten seconds
+    constexpr auto drop = PictureAction::Drop, show = PictureAction::Show, hold = PictureAction::Hold;
+    const struct {
+        int diffMs;   // the picture's time less the clock
+        double clock;
+        int64_t durationUs;
+        bool noAudio;
+        PictureAction expected;
+    } cases[] = {
+        {-51, 1.0, ten, false, drop}, {-50, 1.0, ten, false, show},  {100, 1.0, ten, false, show},
+        {101, 1.0, ten, false, hold}, {1000, 1.0, ten, false, show}, {500, 8.4, ten, false, hold},
+        {500, 8.5, ten, false, show}, {500, 1.0, AV_NOPTS_VALUE, false, show},
+        {-5000, 9.0, ten, true, show}, {500, 1.0, ten, true, show},
     };
-    for (const auto &[name, requests] : scripts) {
-        SCOPED_TRACE(name);
-        SoundClock clock;
-        VideoAgent agent(&clock, W, H, tenSeconds, quiet());
-        int pushed = 0, lastShown = -1;
-        for (size_t r = 0; r < requests.size(); ++r) {
-            SCOPED_TRACE(testing::Message() << "request " << r);
-            const Request &request = requests[r];
-            for (double time : request.push)
-                push(agent, pushed++, time);
-            clock.store(request.clock);
-            EXPECT_EQ(indexOf(agent.nextPicture()), request.shown);
-            EXPECT_EQ(agent.pictures().count(), request.left);
-            lastShown = std::max(lastShown, request.shown);
-            EXPECT_EQ(indexOf(agent.current()), lastShown);
-        }
-        agent.flush();   // keeps the shown picture
-        EXPECT_EQ(indexOf(agent.current()), lastShown);
-    }
-    // A picture larger than the buffers (H rows of this linesize overrun one) is refused.
-    SoundClock clock;
-    VideoAgent agent(&clock, W, H, tenSeconds, quiet());
-    std::vector<uint8_t> luma((W * 3 + VideoAgent::pictureSlack) * H, 0);
-    agent.pushPicture(luma.data(), W * 3 + VideoAgent::pictureSlack, 0, 0.001);
-    EXPECT_TRUE(agent.pictures().isEmpty());
+    for (const auto &c : cases)
+        EXPECT_EQ(SchedulerDecision::decide(c.diffMs, c.clock, c.durationUs, c.noAudio), c.expected) << c.diffMs << " " << c.clock;
+    // The difference truncates toward zero, the duration to whole seconds; a clock far off does
+    // not overflow into nonsense.
+    EXPECT_EQ(SchedulerDecision::clockDifferenceMs(1.0, 1.0509), -50);   // 50.9 ms late: shown
+    EXPECT_EQ(SchedulerDecision::clockDifferenceMs(1.0, 1.0511), -51);
+    EXPECT_EQ(SchedulerDecision::clockDifferenceMs(0.0, 1e300), std::numeric_limits<int>::min());
+    EXPECT_EQ(SchedulerDecision::wholeSeconds(100900000), 100);
+    EXPECT_LT(SchedulerDecision::wholeSeconds(AV_NOPTS_VALUE), -1000000000000LL);
 }
 
 // The drop loop processes events between drops. From them, a nested request returns the shown
-// picture without dropping anything, and dispose() defers the deletion until the request returns.
-TEST(VideoAgent, NestedRequestsAndDisposalFromTheDropLoopsEvents)
+// picture without dropping anything. (Deleting from them is the decoder control test's.)
+TEST(VideoAgent, ANestedRequestFromTheDropLoopsEventsDropsNothing)
 {
     SoundClock clock;
-    auto *agent = new VideoAgent(&clock, W, H, tenSeconds, quiet());
-    QPointer<VideoAgent> watch(agent);
+    VideoAgent agent(&clock, W, H, tenSeconds, quiet());
     for (int i = 0; i < 20; ++i)
-        push(*agent, i, 0.04 * i);
-    PixelPacket *shown = agent->nextPicture();
+        push(agent, i, 0.04 * i);
+    PixelPacket *shown = agent.nextPicture();
     clock.store(50.0);
-
     PixelPacket *nested = nullptr;
     int droppedByNested = -1;
-    bool wasInside = false, stillThereAfterDispose = false;
     QMetaObject::invokeMethod(QCoreApplication::instance(), [&] {
-        wasInside = agent->isInsideNextPicture();
-        droppedByNested = agent->pictures().count();
-        nested = agent->nextPicture();
-        droppedByNested -= agent->pictures().count();
+        droppedByNested = agent.pictures().count();
+        nested = agent.nextPicture();
+        droppedByNested -= agent.pictures().count();
     }, Qt::QueuedConnection);
-    EXPECT_EQ(agent->nextPicture(), nullptr);
-    EXPECT_TRUE(wasInside && nested == shown && droppedByNested == 0 && !agent->isInsideNextPicture());
-
-    for (int i = 0; i < 10; ++i)
-        push(*agent, i, 1.0);
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [&] {
-        agent->dispose();
-        stillThereAfterDispose = !watch.isNull();
-    }, Qt::QueuedConnection);
-    EXPECT_EQ(agent->nextPicture(), nullptr);
-    EXPECT_TRUE(stillThereAfterDispose);   // not under the running loop
-    EXPECT_TRUE(watch.isNull());           // but as soon as the request returned
+    EXPECT_EQ(agent.nextPicture(), nullptr);
+    EXPECT_TRUE(nested == shown && droppedByNested == 0);
+    EXPECT_EQ(agent.current(), shown);
 }
 
 } // namespace
