@@ -229,6 +229,9 @@ TEST(SeekProbeProgram, RefusesWhatItCannotRun)
         const ProbeRun run = runProbe(args);
         EXPECT_EQ(run.exitCode, exitCode) << args.join(' ').toStdString();
         EXPECT_TRUE(run.err.contains(QString::fromLatin1(says))) << run.err.toStdString();
+        // A length the input does not know is 0, never AV_NOPTS_VALUE read as milliseconds.
+        if (exitCode == SeekProbe::SeekFailed)
+            EXPECT_TRUE(run.out.contains(QStringLiteral("duration: 0 s, 25 fps, 320x240"))) << run.out.join('\n').toStdString();
     }
 }
 
