@@ -17,7 +17,7 @@ class PlaybackClock;
 // noAudio option (framewise, seekprobe) every request advances by one picture and sets the clock
 // to it instead.
 //
-// Threads: pushPicture() runs on the decoder thread (under the decoder's lock); nextPicture(),
+// Threads: blankPicture() and queuePicture() run on the decoder thread (under the decoder's lock); nextPicture(),
 // flush() from the controlling side, dispose() and destruction on the GUI thread. m_Pictures has
 // its own lock; m_Current, m_Inside and m_DisposePending are the GUI thread's alone. The clock is
 // the decoder's and guards itself.
@@ -25,8 +25,8 @@ class PlaybackClock;
 // Re-entrancy: the drop loop lets the GUI thread process its events between drops. Two things
 // must not happen from those events:
 // - a nested request: nextPicture() called again while a call is running returns the shown
-//   picture without dropping or advancing (isInsideNextPicture() tells a caller it would be
-//   nested). Players must not re-enter their display tick from those events either.
+//   picture without dropping or advancing. Players must not re-enter their display tick from
+//   those events either.
 // - destruction under the loop: the owner releases the agent with dispose(), never with delete.
 //   Called from inside a running nextPicture(), dispose() only flushes and marks the agent; the
 //   loop stops at once without touching the clock again, the running call returns null, and the
@@ -59,11 +59,6 @@ public:
     // packed row of a plane with some widths.
     static constexpr int pictureSlack = 64;
 
-    // Queues a colourless picture of the opened size: its luma plane is height rows of linesize
-    // bytes from data (chroma neutral), with the time timeStamp x timeBase seconds. A plane that
-    // does not fit the picture's luma plane is refused (never copied past a buffer).
-    void pushPicture(const uint8_t *data, int linesize, int64_t timeStamp, double timeBase,
-                     bool keyFrame = false);
     // A picture of the opened size whose buffer comes from the pool unwritten (planar 4:2:0,
     // pictureSlack bytes of room after it), for the decoder to copy or scale the planes straight
     // into. Null when the pool cannot supply one. The caller owns it until queuePicture().
@@ -82,8 +77,6 @@ public:
     // Every request advances by one picture and sets the clock to it (framewise, seekprobe).
     void setNoAudio(bool noAudio) { m_NoAudio = noAudio; }
     bool noAudio() const { return m_NoAudio; }
-
-    bool isInsideNextPicture() const { return m_Inside; }
 
     // Releases the agent: deletes it now, or, from inside its own running nextPicture(), as soon
     // as that call returns.
