@@ -12,7 +12,6 @@
 #include <QtDebug>
 
 #include <algorithm>
-#include <cstring>
 
 static LogCategory s_Log("decoder");
 
@@ -48,22 +47,6 @@ VideoAgent::~VideoAgent()
     delete m_Current;
     m_Current = nullptr;
     m_Pictures.flush();
-}
-
-void VideoAgent::pushPicture(const uint8_t *data, int linesize, int64_t timeStamp, double timeBase, bool keyFrame)
-{
-    const int64_t size = static_cast<int64_t>(m_Height) * linesize;
-    if (!data || linesize <= 0 || size > static_cast<int64_t>(m_Width) * m_Height)
-        return;
-    PixelPacket *picture = blankPicture();
-    if (!picture)
-        return;
-    std::memcpy(picture->plane(0), data, static_cast<size_t>(size));
-    const int chroma = PixelPacket::chromaWidth(m_Width) * PixelPacket::chromaHeight(m_Height);
-    std::memset(picture->plane(1), 128, static_cast<size_t>(2 * chroma));
-    picture->m_Time = static_cast<double>(timeStamp) * timeBase;
-    picture->m_KeyFrame = keyFrame;
-    queuePicture(picture);
 }
 
 PixelPacket *VideoAgent::blankPicture()

@@ -17,7 +17,7 @@ class PlaybackClock;
 // noAudio option (framewise, seekprobe) every request advances by one picture and sets the clock
 // to it instead.
 //
-// Threads: pushPicture() runs on the decoder thread (under the decoder's lock); nextPicture(),
+// Threads: blankPicture() and queuePicture() run on the decoder thread (under the decoder's lock); nextPicture(),
 // flush() from the controlling side, dispose() and destruction on the GUI thread. m_Pictures has
 // its own lock; m_Current, m_Inside and m_DisposePending are the GUI thread's alone. The clock is
 // the decoder's and guards itself.
@@ -59,11 +59,6 @@ public:
     // packed row of a plane with some widths.
     static constexpr int pictureSlack = 64;
 
-    // Queues a colourless picture of the opened size: its luma plane is height rows of linesize
-    // bytes from data (chroma neutral), with the time timeStamp x timeBase seconds. A plane that
-    // does not fit the picture's luma plane is refused (never copied past a buffer).
-    void pushPicture(const uint8_t *data, int linesize, int64_t timeStamp, double timeBase,
-                     bool keyFrame = false);
     // A picture of the opened size whose buffer comes from the pool unwritten (planar 4:2:0,
     // pictureSlack bytes of room after it), for the decoder to copy or scale the planes straight
     // into. Null when the pool cannot supply one. The caller owns it until queuePicture().

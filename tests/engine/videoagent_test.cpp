@@ -32,8 +32,10 @@ EngineOptions quiet()
 // Pushes a picture whose bytes are all its index, at the given time.
 void push(VideoAgent &agent, int index, double time)
 {
-    std::vector<uint8_t> luma(W * H, static_cast<uint8_t>(index));
-    agent.pushPicture(luma.data(), W, static_cast<int64_t>(time * 1000), 0.001);
+    PixelPacket *picture = agent.blankPicture();
+    picture->plane(0)[0] = static_cast<uint8_t>(index);
+    picture->m_Time = time;
+    agent.queuePicture(picture);
 }
 
 // A clock that the sound drives, with time standing still (so the sound never goes quiet).

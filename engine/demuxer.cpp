@@ -1,0 +1,238 @@
+#include "demuxer.h"
+
+#include "bytesource.h"
+#include "ffdiskio.h"
+#include "streamdecoder.h"
+#include "timestampfallback.h"
+#include "videostage.h"
+
+#include <vector>
+
+Demuxer::Demuxer(std::function<void()> repositioned)
+    : m_Repositioned(std::move(repositioned))
+{
+}
+
+Demuxer::~Demuxer()
+{
+    close();
+}
+
+bool Demuxer::open(ByteSource *source, QString &error, QString &declaredTooLarge)
+{
+    if (!source) {
+        error = QStringLiteral("there is no data source");
+        return false;
+    }
+    if (source->sourceSize() <= 0) {
+        error = QStringLiteral("the file is empty");
+        return false;
+    }
+    m_Io = std::make_unique<FfdiskIo>(source);
+    AVFormatContext *context = m_Io->context() ? avformat_alloc_context() : nullptr;
+    if (!context) {
+        error = QStringLiteral("out of memory");
+        return false;
+    }
+    context->pb = m_Io->context();
+    context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // Nothing follows the colon: the bytes come from the source, not from a name.
+    return openInput(context, "ffdisk:", error, declaredTooLarge);
+}
+
+bool Demuxer::open(const char *path, QString &error, QString &declaredTooLarge)
+{
+    return openInput(nullptr, path, error, declaredTooLarge);
+}
+
+bool Demuxer::openInput(AVFormatContext *context, const char *url, QString &error, QString &declaredTooLarge)
+{
+    // On failure libavformat frees the context itself (never a caller's I/O context).
+    int result = avformat_open_input(&context, url, nullptr, nullptr);
+    if (result < 0) {
+        error = QStringLiteral("not a readable media file (%1)").arg(StreamDecoder::ffmpegError(result));
+        return false;
+    }
+    m_FormatContext.reset(context);
+    // What the header declares, kept for the reason: a probe that refuses a huge size leaves the
+    // stream without any size.
+    for (unsigned i = 0; i < context->nb_streams && declaredTooLarge.isEmpty(); ++i) {
+        const AVCodecParameters *declared = context->streams[i]->codecpar;
+        if (declared->codec_type == AVMEDIA_TYPE_VIDEO && VideoStage::tooLarge(declared->width, declared->height))
+            declaredTooLarge = VideoStage::tooLargeReason(declared->width, declared->height);
+    }
+    // The probing decoders get the same limit as ours: without it a header declaring 16000 x 16000
+    // pictures has FFmpeg allocate and decode them here, before any size could be checked.
+    std::vector<AVDictionary *> probeOptions(context->nb_streams, nullptr);
+    for (AVDictionary *&options : probeOptions)
+        av_dict_set_int(&options, "max_pixels", VideoStage::maxPicturePixels, 0);
+    result = avformat_find_stream_info(context, probeOptions.empty() ? nullptr : probeOptions.data());
+    for (AVDictionary *&options : probeOptions)
+        av_dict_free(&options);
+    if (result < 0) {
+        error = QStringLiteral("no stream information found (%1)").arg(StreamDecoder::ffmpegError(result));
+        return false;
+    }
+    if (context->nb_streams == 0) {
+        error = QStringLiteral("the file has no streams");
+        return false;
+    }
+    av_read_play(context);
+    // Times count from the input's start when it starts late (MPEG-TS, broadcast captures). A start
+    // below 0 is the audio encoder's priming, not a late start: subtracting it would stamp every
+    // picture late and make every seek land a keyframe early.
+    m_StartTime = context->start_time != AV_NOPTS_VALUE && context->start_time > 0 ? context->start_time : 0;
+    m_PendingPacket.reset(av_packet_alloc());
+    if (!m_PendingPacket) {
+        error = QStringLiteral("out of memory");
+        return false;
+    }
+    return true;
+}
+
+void Demuxer::readFirstPacket()
+{
+    // The packet is normally still buffered from the stream probing.
+    m_DataOffset = 0;
+    if (av_read_frame(m_FormatContext.get(), m_PendingPacket.get()) >= 0) {
+        m_HasPending = true;
+        if (m_PendingPacket->pos >= 0)
+            m_DataOffset = m_PendingPacket->pos;
+    }
+}
+
+void Demuxer::close()
+{
+    m_PendingPacket.reset();
+    m_HasPending = false;
+    m_LandingHeld.clear();
+    m_Replay.clear();
+    m_VideoStream = -1;
+    m_AudioStream = -1;
+    m_FormatContext.reset();
+    m_Io.reset();   // only after the input that reads through it
+    m_StartTime = 0;
+    m_DataOffset = 0;
+    m_CheckLanding = false;
+}
+
+Demuxer::Read Demuxer::read(AVPacket *packet)
+{
+    if (!m_Replay.empty()) {
+        av_packet_move_ref(packet, m_Replay.front().get());
+        m_Replay.pop_front();
+        return Read::Packet;
+    }
+    if (m_HasPending) {
+        av_packet_move_ref(packet, m_PendingPacket.get());
+        m_HasPending = false;
+        return Read::Packet;
+    }
+    if (av_read_frame(m_FormatContext.get(), packet) < 0) {
+        if (m_CheckLanding && !m_LandingHeld.empty()) {
+            releaseLanding();   // the end came first: decode what was held
+            return Read::Taken;
+        }
+        return Read::End;
+    }
+    return m_CheckLanding ? checkLanding(packet) : Read::Packet;
+}
+
+int Demuxer::seek(int seconds, double frameRate, int64_t leadUs, bool videoReorders)
+{
+    // libavformat seeks in absolute time: an input that starts later than 0 needs its start added.
+    const int64_t target = static_cast<int64_t>(seconds) * AV_TIME_BASE + m_StartTime;
+    // A picture stamped less than half an interval after the target (counted from the first
+    // picture, see VideoStage::leadUs()) is the one at the target.
+    const int64_t halfInterval = frameRate > 0.0 ? static_cast<int64_t>(AV_TIME_BASE / (2 * frameRate)) : 20000;
+    m_LandingLimitUs = target + leadUs + halfInterval;
+    int64_t timestamp = m_LandingLimitUs;
+    // Inputs searched by decoding time find a keyframe's packet by a decoding time before its
+    // presentation time: moved back by the decoding delay, as the ffmpeg tool does, the search
+    // no longer ends one keyframe late.
+    if (!(m_FormatContext->iformat->flags & AVFMT_SEEK_TO_PTS) && m_VideoStream >= 0 && videoReorders)
+        timestamp -= 3 * AV_TIME_BASE / 23;
+    const int sought = seekInput(timestamp);
+    m_LandingRetries = 0;
+    m_LandingDropped = 0;
+    m_CheckLanding = sought >= 0 && m_VideoStream >= 0;
+    return sought;
+}
+
+int Demuxer::seekInput(int64_t timestampUs)
+{
+    m_SeekTimestampUs = timestampUs;
+    const int sought = av_seek_frame(m_FormatContext.get(), -1, timestampUs, AVSEEK_FLAG_BACKWARD);
+    // The decoders still hold pictures and sound of the old position.
+    m_Repositioned();
+    if (m_HasPending) {
+        av_packet_unref(m_PendingPacket.get());
+        m_HasPending = false;
+    }
+    m_LandingHeld.clear();
+    m_Replay.clear();
+    return sought;
+}
+
+int64_t Demuxer::videoStampUs(const AVPacket *packet, bool decodingTime) const
+{
+    const int64_t stamp = decodingTime ? TimestampFallback::packet(packet->dts, packet->pts)
+                                       : TimestampFallback::packet(packet->pts, packet->dts);
+    if (stamp == AV_NOPTS_VALUE)
+        return AV_NOPTS_VALUE;
+    return av_rescale_q(stamp, m_FormatContext->streams[m_VideoStream]->time_base, AV_TIME_BASE_Q);
+}
+
+Demuxer::Read Demuxer::checkLanding(AVPacket *packet)
+{
+    const bool video = packet->stream_index == m_VideoStream;
+    const bool keyframe = video && (packet->flags & AV_PKT_FLAG_KEY);
+    const int64_t keyTime = keyframe ? videoStampUs(packet, false) : AV_NOPTS_VALUE;
+    if (m_LandingHeld.empty()) {
+        if (!keyframe) {
+            // Nothing before the first keyframe decodes into a picture of the new position, and
+            // its sound lies before that picture. A stream without keyframe flags ends the check.
+            if (++m_LandingDropped > landingPacketLimit)
+                m_CheckLanding = false;
+            return m_CheckLanding ? Read::Taken : Read::Packet;
+        }
+        if (keyTime != AV_NOPTS_VALUE && keyTime > m_LandingLimitUs && m_LandingRetries < maxLandingRetries) {
+            // Past the target (MPEG-PS carries time stamps on few packs, so its search is coarse):
+            // the keyframe before it was missed. Ask again earlier, further back each time.
+            ++m_LandingRetries;
+            const int64_t back = (AV_TIME_BASE / 2) << (m_LandingRetries - 1);
+            if (seekInput(m_SeekTimestampUs - back) < 0) {
+                m_CheckLanding = false;
+                return Read::Packet;
+            }
+            m_LandingDropped = 0;
+            return Read::SoughtAgain;
+        }
+    } else if (keyframe && keyTime != AV_NOPTS_VALUE && keyTime <= m_LandingLimitUs) {
+        // A later keyframe still at or before the target: the landing moves up to it.
+        m_LandingHeld.clear();
+    }
+    // Held back until it is certain that no later keyframe lies at or before the target: once the
+    // video's decoding time has passed it, or the holding grows too long, the held packets are
+    // decoded from the last such keyframe on.
+    PacketPtr held(av_packet_alloc());
+    if (!held)
+        return Read::Packet;
+    av_packet_move_ref(held.get(), packet);
+    m_LandingHeld.push_back(std::move(held));
+    const int64_t decodedAt = video ? videoStampUs(m_LandingHeld.back().get(), true) : AV_NOPTS_VALUE;
+    if ((decodedAt != AV_NOPTS_VALUE && decodedAt > m_LandingLimitUs)
+        || static_cast<int>(m_LandingHeld.size()) > landingPacketLimit)
+        releaseLanding();
+    return Read::Taken;
+}
+
+void Demuxer::releaseLanding()
+{
+    m_CheckLanding = false;
+    while (!m_LandingHeld.empty()) {
+        m_Replay.push_back(std::move(m_LandingHeld.front()));
+        m_LandingHeld.pop_front();
+    }
+}
+

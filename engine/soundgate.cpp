@@ -1,0 +1,6 @@
+#include "soundgate.h"
+
+bool SoundGate::opens(int pictures, int audioBlocks, bool inputEnded)
+{
+    return inputEnded || pictures >= picturesFirst || audioBlocks >= soundMark;
+}

@@ -1,0 +1,221 @@
+#include "videostage.h"
+
+#include "pixelpacket.h"
+#include "playbackclock.h"
+#include "soundgate.h"
+#include "timestampfallback.h"
+#include "videoagent.h"
+
+#include "log/logcategory.h"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <QtDebug>
+
+#include <algorithm>
+
+bool VideoStage::tooLarge(int width, int height)
+{
+    return width > maxPictureSide || height > maxPictureSide || static_cast<int64_t>(width) * height > maxPicturePixels;
+}
+
+QString VideoStage::tooLargeReason(int width, int height)
+{
+    return QStringLiteral("the picture size %1x%2 is too large (at most %3 pixels, %4 on a side)")
+        .arg(width)
+        .arg(height)
+        .arg(maxPicturePixels)
+        .arg(maxPictureSide);
+}
+
+VideoStage::VideoStage(const EngineOptions &options, PlaybackClock *clock, SoundGate *gate, const QObject *owner)
+    : m_Options(options)
+    , m_Clock(clock)
+    , m_Gate(gate)
+    , m_Owner(owner)
+{
+}
+
+bool VideoStage::open(AVStream *stream, int64_t startTimeUs, QString &error)
+{
+    if (tooLarge(stream->codecpar->width, stream->codecpar->height)) {
+        error = tooLargeReason(stream->codecpar->width, stream->codecpar->height);
+        return false;
+    }
+    if (!openCodec(stream, true, error))
+        return false;
+    m_StartOffset = av_rescale_q(startTimeUs, AV_TIME_BASE_Q, stream->time_base);
+    // Pictures stamped after the input's start by the sound's priming (5-21 ms in Matroska and
+    // MPEG-TS with AAC or Opus): a seek's target counts from the first picture.
+    if (stream->start_time != AV_NOPTS_VALUE)
+        m_LeadUs = std::clamp<int64_t>(
+            av_rescale_q(stream->start_time, stream->time_base, AV_TIME_BASE_Q) - startTimeUs, 0, 100000);
+    m_Width = m_Codec->width;
+    m_Height = m_Codec->height;
+    // Taken once here: the worker may add streams to the array later (MPEG-TS, MPEG-PS).
+    const AVRational rate = stream->r_frame_rate;
+    m_FrameRate = rate.den != 0 ? static_cast<double>(rate.num) / rate.den : 0.0;
+    m_HasBFrames.store(m_Codec->has_b_frames != 0);
+    return true;
+}
+
+bool VideoStage::reorders() const
+{
+    return m_Stream->codecpar->video_delay > 0 || m_Codec->has_b_frames > 0;
+}
+
+void VideoStage::flush()
+{
+    avcodec_flush_buffers(m_Codec.get());
+    m_Draining = false;
+    m_Drained = false;
+    m_LastTs = AV_NOPTS_VALUE;
+}
+
+void VideoStage::startDraining()
+{
+    if (m_Drained)
+        return;
+    avcodec_send_packet(m_Codec.get(), nullptr);
+    m_Draining = true;
+    m_Drained = true;
+}
+
+bool VideoStage::drainOne()
+{
+    if (avcodec_receive_frame(m_Codec.get(), m_Frame.get()) < 0) {
+        m_Draining = false;
+        return false;
+    }
+    convertAndPush(m_Frame.get());
+    av_frame_unref(m_Frame.get());
+    return true;
+}
+
+bool VideoStage::decode(AVPacket *packet)
+{
+    AVCodecContext *codec = m_Codec.get();
+    int pictures = 0;
+    int result = avcodec_send_packet(codec, packet);
+    if (result == AVERROR(EAGAIN)) {
+        pictures += receivePictures();
+        result = avcodec_send_packet(codec, packet);
+    }
+    if (result >= 0)
+        pictures += receivePictures();
+    if (result < 0 || pictures == 0) {
+        // Also the packets that fill the decoder's delay at the start and after a seek.
+        DECODER_LOG(LOG_WARN, "bad picture packet");
+    }
+    // A packet the decoder took is work done, picture or not: with frame threads a seek passes
+    // several before the first picture, and a rest after each was most of the seek's latency.
+    return result >= 0;
+}
+
+int VideoStage::receivePictures()
+{
+    int count = 0;
+    while (avcodec_receive_frame(m_Codec.get(), m_Frame.get()) >= 0) {
+        if (convertAndPush(m_Frame.get()))
+            ++count;
+        av_frame_unref(m_Frame.get());
+    }
+    return count;
+}
+
+bool VideoStage::convertAndPush(AVFrame *frame)
+{
+    if (frame->width <= 0 || frame->height <= 0 || !m_Agent)
+        return false;
+    const auto format = static_cast<AVPixelFormat>(frame->format);
+    const AVPixFmtDescriptor *descriptor = av_pix_fmt_desc_get(format);
+    if (!descriptor)
+        return false;
+    PixelPacket *picture = m_Agent->blankPicture();
+    if (!picture)
+        return false;
+    uint8_t *planes[4] = {picture->plane(0), picture->plane(1), picture->plane(2), nullptr};
+    int lineSizes[4] = {picture->lineSize(0), picture->lineSize(1), picture->lineSize(2), 0};
+    const bool fullRangeFormat = format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P
+                                 || format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P
+                                 || format == AV_PIX_FMT_YUVJ411P;
+    const bool fullRange = fullRangeFormat || frame->color_range == AVCOL_RANGE_JPEG;
+    // RGB and palette pictures become YCbCr in the scaler, which writes BT.601 limited range.
+    const bool fromRgb = (descriptor->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) != 0;
+    if ((format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P) && frame->width == m_Width
+        && frame->height == m_Height) {
+        // Most streams: the decoder's planes as they are, only their row padding left behind.
+        av_image_copy(planes, lineSizes, const_cast<const uint8_t **>(frame->data), frame->linesize,
+                      AV_PIX_FMT_YUV420P, m_Width, m_Height);
+    } else {
+        // Other sampling, depth or colour model, or a picture of another size (a resolution
+        // change): scaled to 8-bit 4:2:0 of the opened size, so every buffer keeps the size the
+        // queue was made for.
+        SwsContext *converter = sws_getCachedContext(m_Converter.release(), frame->width, frame->height, format,
+                                                     m_Width, m_Height, AV_PIX_FMT_YUV420P, SWS_BICUBIC,
+                                                     nullptr, nullptr, nullptr);
+        m_Converter.reset(converter);
+        if (!converter) {
+            delete picture;
+            return false;
+        }
+        if (!fromRgb) {
+            // YCbCr to YCbCr keeps the samples' range: the shader is told which one it is.
+            int *inverse = nullptr, *table = nullptr, srcRange = 0, dstRange = 0, brightness = 0, contrast = 0,
+                saturation = 0;
+            if (sws_getColorspaceDetails(converter, &inverse, &srcRange, &table, &dstRange, &brightness, &contrast,
+                                         &saturation) >= 0
+                && (srcRange != int(fullRange) || dstRange != int(fullRange)))
+                sws_setColorspaceDetails(converter, inverse, fullRange ? 1 : 0, table, fullRange ? 1 : 0,
+                                         brightness, contrast, saturation);
+        }
+        sws_scale(converter, frame->data, frame->linesize, 0, frame->height, planes, lineSizes);
+    }
+    picture->m_Colour = fromRgb ? PictureColour{ColourMatrix::Bt601, false}
+                                : PictureColour::forTags(frame->colorspace, frame->color_range,
+                                                         fullRangeFormat, m_Height);
+    m_HasBFrames.store(m_Codec->has_b_frames != 0);
+    updateAspect();
+    picture->m_Aspect = m_Aspect.load();
+
+    // Each picture carries its own presentation time (with frame threading and reordering the
+    // packet just sent is not the picture that came out).
+    const AVStream *stream = m_Stream;
+    const int64_t frameStep = stream->r_frame_rate.num > 0
+                                  ? av_rescale_q(1, av_inv_q(stream->r_frame_rate), stream->time_base)
+                                  : TimestampFallback::none;
+    const int64_t stamp = TimestampFallback::picture(frame->best_effort_timestamp, frame->pts, m_LastTs,
+                                                     frameStep, m_StartOffset);
+    m_LastTs = stamp;
+
+    if (m_Options.pictureDebugLines)
+        qDebug() << m_Owner << frame->pts << frame->pkt_dts;
+    picture->m_Time = static_cast<double>(stamp - m_StartOffset) * av_q2d(stream->time_base);
+    picture->m_KeyFrame = frame->key_frame != 0;
+    m_Clock->pictureQueued(picture->m_Time);
+    m_Agent->queuePicture(picture);
+    m_Gate->update(m_Agent->pictures().count(), 0, false);
+    return true;
+}
+
+void VideoStage::updateAspect()
+{
+    const AVCodecContext *codec = m_Codec.get();
+    if (!codec)
+        return;
+    const AVRational sar = codec->sample_aspect_ratio;
+    if (sar.num == 0 || sar.den == 0 || codec->height <= 0) {
+        m_Aspect.store(0.0f);
+        return;
+    }
+    auto aspect = static_cast<float>(static_cast<double>(sar.num) / sar.den * codec->width / codec->height);
+    const double plain = static_cast<double>(codec->width) / codec->height;
+    if (aspect >= plain - 0.01 && aspect <= plain + 0.01)
+        aspect = 0.0f;
+    m_Aspect.store(aspect);
+}
+
+static_assert(TimestampFallback::none == AV_NOPTS_VALUE, "the fallback's missing stamp is FFmpeg's");
