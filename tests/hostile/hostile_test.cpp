@@ -28,7 +28,7 @@ extern "C" {
 #include <csignal>
 #include <cstring>
 #include <map>
-#include <set>
+#include <regex>
 #include <random>
 #include <unistd.h>
 
@@ -148,12 +148,10 @@ const std::string kNotMedia = "not a readable media file|no stream information f
 std::vector<HostileCase> cases()
 {
     const std::map<std::string, std::pair<int, std::string>> rows = {
-        {"h264_aac.header.mp4", {0, ""}}, {"h264_nobframes.header.mkv", {0, ""}},
         {"empty.mp4", {-1, "the file is empty"}}, {"empty.mkv", {-1, "the file is empty"}},
         {"one_byte.mkv", {-1, kNotMedia}}, {"random.mp4", {-1, kNotMedia}}, {"random.mkv", {-1, kNotMedia}},
         // Noise can pass for an MPEG-TS with a video stream of no known size.
         {"random.ts", {-1, "not a readable media file|no picture size"}},
-        {"random_after_header.mp4", {0, ""}}, {"random_after_header.mkv", {0, ""}},
         {"index_at_end.cut90.mp4", {-1, kNotMedia}},
         // Both halves are shown, the second scaled to the size the clip opened with.
         {"resize_up.ts", {90, ""}}, {"resize_down.ts", {90, ""}},
@@ -171,13 +169,9 @@ std::vector<HostileCase> cases()
         {"no_timestamps.mpg", {150, ""}},
     };
     // Corpus clips cut at 10, 50 and 90 %: a playable start is left, except where the 10 % cut
-    // takes an MP4's index (at its start) or the clip has no playable video at all. Clips made for
-    // other tests and not named here must at least end cleanly.
-    const std::set<std::string> plays = {"h264_long.mp4", "vp9_opus.mkv", "h264_aac.mp4", "h264_nobframes.mkv",
-                                         "mpeg2_mp2.mpg", "h264_noaudio.mp4", "surround51.mp4", "odd_321x241.mkv",
-                                         "subtitles.mkv", "ts_offset10.ts", "h264_60fps.mp4", "vfr.mkv",
-                                         "shifted_setts.mkv", "sound_late.mp4", "sound_short60.ts", "sound_hole.mkv",
-                                         "sound_coarse.mp4", "mpeg2_gop12.mpg", "no_audio_decoder.mkv"};
+    // takes an MP4's index (at its start) or the clip has no playable video at all. The one-second
+    // clips made for the picture tests must at least end cleanly.
+    const std::regex oneSecond("(colour|bands|square|redblue)_.*");
     std::vector<HostileCase> all;
     for (const QString &entry : QDir(QStringLiteral(HOSTILE_DIR)).entryList(QDir::Files)) {
         const std::string file = entry.toStdString(), extension = file.substr(file.rfind('.'));
@@ -187,14 +181,14 @@ std::vector<HostileCase> cases()
             continue;
         if (rows.count(file))
             all.push_back({file, rows.at(file).first, rows.at(file).second});
-        else if (file.find(".flip") != std::string::npos)   // bytes changed: decoders conceal what they can
+        else if (std::regex_search(file, std::regex("\\.flip|header")))   // bytes changed: decoders conceal what they can
             all.push_back({file, 0, ""});
         else if (cut == std::string::npos)
             all.push_back({file, -1, ""});
         else if (clip == "audio_only.m4a" || clip == "no_decoder.mkv")
             all.push_back({file, -1, (clip == "no_decoder.mkv" ? "no decoder for the video codec|" : "no video stream|") + kNotMedia});
         else
-            all.push_back({file, !plays.count(clip) ? 0 : file.find(".cut10.") != std::string::npos && (clip == "h264_noaudio.mp4" || clip == "h264_60fps.mp4") ? -1 : 1, kNotMedia});
+            all.push_back({file, std::regex_match(clip, oneSecond) ? 0 : file.find(".cut10.") != std::string::npos && (clip == "h264_noaudio.mp4" || clip == "h264_60fps.mp4") ? -1 : 1, kNotMedia});
     }
     return all;
 }
@@ -215,7 +209,7 @@ TEST_P(HostileFiles, RefusedWithAReasonOrPlayedToTheEnd)
     const PlayResult r = play(QStringLiteral(HOSTILE_DIR "/") + QString::fromStdString(c.file), 3);
     EXPECT_FALSE(r.timedOut) << "did not reach the end";
     EXPECT_EQ(r.seeksPlayed, r.opened ? 3 : 0) << "a seek after the end did not play to the end";
-    EXPECT_TRUE(c.minPictures == 0 || (r.opened == c.minPictures > 0 && r.pictures >= c.minPictures))
+    EXPECT_TRUE(c.minPictures == 0 || (r.opened == (c.minPictures > 0) && r.pictures >= c.minPictures))
         << r.pictures << " pictures, " << r.error.toStdString();
     bool named = c.minPictures == 0;
     for (const QString &why : QString::fromStdString(c.why).split(QLatin1Char('|'), Qt::SkipEmptyParts))
@@ -330,7 +324,7 @@ TEST(EngineStress, CyclesAndAStormLeaveNoFilesAndPlaybackResponding)
 #else
 
 // The seekmark window under a storm of keys and clicks: the watchdog fails the run on a deadlock,
-// and afterwards a right click at second 10 still plays on from there.
+// and afterwards pictures still come.
 TEST(WindowStress, AStormLeavesTheWindowPlaying)
 {
     if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
@@ -360,9 +354,6 @@ TEST(WindowStress, AStormLeavesTheWindowPlaying)
     if (player->seekTestRun().isActive())
         QTest::keyClick(player.get(), Qt::Key_T);
     QTest::keyClick(player.get(), Qt::Key_A);
-    QTest::mouseClick(player.get(), Qt::RightButton, Qt::NoModifier, QPoint(player->width() / 4 + 2, 150));
-    EXPECT_TRUE(waitFor([&] { return player->video()->position() >= 9 && player->video()->position() <= 14; }, 20000))
-        << "position " << player->video()->position();
     const int shown = player->picturesShown();
     EXPECT_TRUE(waitFor([&] { return player->picturesShown() > shown + 10; }, 20000)) << "no new pictures";
     player.reset();   // under the watchdog still
