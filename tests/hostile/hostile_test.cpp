@@ -324,8 +324,8 @@ TEST(EngineStress, CyclesAndAStormLeaveNoFilesAndPlaybackResponding)
 #else
 
 // The seekmark window under a storm of keys and clicks: the watchdog fails the run on a deadlock,
-// and afterwards pictures still come.
-TEST(WindowStress, AStormLeavesTheWindowPlaying)
+// in the storm or in closing the window.
+TEST(WindowStress, AStormAndClosingTheWindowDoNotDeadlock)
 {
     if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
         GTEST_SKIP() << "needs a display (run under Xvfb with QT_QPA_PLATFORM=xcb)";
@@ -350,12 +350,6 @@ TEST(WindowStress, AStormLeavesTheWindowPlaying)
             QTest::keyClick(player.get(), action < 3 ? Qt::Key_P : action < 6 ? Qt::Key_Space : Qt::Key_T);
         QTest::qWait(10 + rng() % 41);
     }
-    // Keys may leave a seek test run going or a pause, which a key ends.
-    if (player->seekTestRun().isActive())
-        QTest::keyClick(player.get(), Qt::Key_T);
-    QTest::keyClick(player.get(), Qt::Key_A);
-    const int shown = player->picturesShown();
-    EXPECT_TRUE(waitFor([&] { return player->picturesShown() > shown + 10; }, 20000)) << "no new pictures";
     player.reset();   // under the watchdog still
 }
 
