@@ -31,11 +31,11 @@ inline int slowdown()
 }
 
 // The programs' options with the worker's sleeps taken out, so a clip decodes at machine speed.
+// Without the per-channel and per-picture debug lines, which would print thousands of lines.
 inline EngineOptions fastSeekmark()
 {
     EngineOptions options = EngineOptions::seekmark();
-    options.afterWorkMs = 0;
-    options.idleWaitMs = 0;
+    options.afterWorkMs = options.idleWaitMs = 0;
     options.afterIdleMs = 1;
     options.pausedMs = 5;
     options.logChannels = false;
@@ -82,14 +82,11 @@ struct Picture {
 inline int takeQueued(DecoderAgent &agent, std::vector<Picture> *pictures = nullptr)
 {
     int taken = 0;
-    if (VideoAgent *scheduler = agent.videoAgent()) {
-        while (auto *picture = static_cast<PixelPacket *>(scheduler->pictures().take())) {
-            if (pictures)
-                pictures->push_back({readFrameNumber(picture->m_Buffer, scheduler->width(), scheduler->height()),
-                                     picture->m_Time});
-            delete picture;
-            ++taken;
-        }
+    VideoAgent *scheduler = agent.videoAgent();
+    for (PixelPacket *picture; scheduler && (picture = static_cast<PixelPacket *>(scheduler->pictures().take())); ++taken) {
+        if (pictures)
+            pictures->push_back({readFrameNumber(picture->m_Buffer, scheduler->width(), scheduler->height()), picture->m_Time});
+        delete picture;
     }
     while (DataPacket *block = agent.audioQueue().take())
         delete block;

@@ -69,14 +69,6 @@ struct Start {
     EndFlag ended;
 };
 
-void *startQtThread(void *opaque)
-{
-    const std::unique_ptr<Start> start(static_cast<Start *>(opaque));
-    void *result = start->routine(start->argument);
-    start->ended->store(true, std::memory_order_release);
-    return result;
-}
-
 bool startedByQt(void *(*routine)(void *))
 {
     Dl_info info{};
@@ -87,15 +79,11 @@ bool startedByQt(void *(*routine)(void *))
 // Called once Qt says the thread has ended: orders everything the thread did before what follows.
 void acquireEnd(const QThread *thread)
 {
-    EndFlag flag;
-    {
-        std::lock_guard<std::mutex> lock(s_FlagsLock);
-        const auto found = s_EndFlags.find(thread);
-        if (found == s_EndFlags.end())
-            return;   // never started
-        flag = found->second;
-    }
-    while (!flag->load(std::memory_order_acquire))
+    std::unique_lock<std::mutex> lock(s_FlagsLock);
+    const auto found = s_EndFlags.find(thread);
+    const EndFlag flag = found == s_EndFlags.end() ? nullptr : found->second;   // none: never started
+    lock.unlock();
+    while (flag && !flag->load(std::memory_order_acquire))
         sched_yield();
 }
 
@@ -114,7 +102,13 @@ extern "C" int pthread_create(pthread_t *thread, const pthread_attr_t *attribute
         std::lock_guard<std::mutex> lock(s_FlagsLock);
         s_EndFlags[argument] = start->ended;
     }
-    const int result = real(thread, attributes, &startQtThread, start.get());
+    // The thread's routine: Qt's, then the end flag raised once Qt has announced the end.
+    const int result = real(thread, attributes, [](void *opaque) -> void * {
+        const std::unique_ptr<Start> start(static_cast<Start *>(opaque));
+        void *result = start->routine(start->argument);
+        start->ended->store(true, std::memory_order_release);
+        return result;
+    }, start.get());
     if (result == 0)
         start.release();   // the thread owns it now
     else
@@ -143,14 +137,10 @@ bool QThread::wait(QDeadlineTimer deadline)
 bool QRecursiveMutex::tryLock(int timeout) QT_MUTEX_LOCK_NOEXCEPT
 {
     static const auto real = next<bool (*)(QRecursiveMutex *, int)>("_ZN15QRecursiveMutex7tryLockEi", "Qt_6");
-    unsigned flags = __tsan_mutex_write_reentrant;
-    if (timeout >= 0)
-        flags |= __tsan_mutex_try_lock;
+    const unsigned flags = __tsan_mutex_write_reentrant | (timeout >= 0 ? __tsan_mutex_try_lock : 0);
     __tsan_mutex_pre_lock(this, flags);
     const bool locked = real(this, timeout);
-    if (!locked)
-        flags |= __tsan_mutex_try_lock_failed;
-    __tsan_mutex_post_lock(this, flags, 0);
+    __tsan_mutex_post_lock(this, flags | (locked ? 0 : __tsan_mutex_try_lock_failed), 0);
     return locked;
 }
 
