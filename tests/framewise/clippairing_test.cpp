@@ -60,6 +60,8 @@ TEST(ClipPairing, PairsByTimeAtEachClipsOwnRate)
         // ahead) a 25 fps clip beside a 60 fps one fell 0.4 s behind in 3 s, and the other way
         // round the first clip ran ahead of its own rate.
         {"25 beside 60", {25}, {60}, 2000, "1: 2.000 s #50 | 2: 2.000 s #120 | second skipped | skips 70, holds 0", 50},
+        {"30 beside 60", {30}, {60}, 2000, "1: 2.000 s #60 | 2: 2.000 s #120 | second skipped | skips 60, holds 0", 60},
+        {"equal rates stay in step", {25}, {25}, 1000, "1: 1.000 s #25 | 2: 1.000 s #25 | in step | skips 0, holds 0"},
         {"60 beside 25", {60}, {25}, 2000, "1: 1.983 s #119 | 2: 1.960 s #49 | second held | skips 0, holds 70"},
         {"24 beside 25", {24}, {25}, 3000, "1: 2.958 s #71 | 2: 2.960 s #74 | in step | skips 3, holds 0", 3},
         // The same pictures stamped in other units must neither skip nor hold.
