@@ -133,11 +133,16 @@ bool makeClip(const CorpusMaker::Case &c, const QString &path, Muxed &muxed, QSt
     if (output->oformat->flags & AVFMT_GLOBALHEADER)
         encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary *rawOptions = nullptr;
-    av_dict_parse_string(&rawOptions, c.options, "=", ":", 0);
+    av_dict_parse_string(&rawOptions, c.options, "=", ";", 0);
     int result = avcodec_open2(encoder.get(), codec, &rawOptions);
     DictionaryPtr options(rawOptions);
     if (result < 0) {
         error = QStringLiteral("the encoder %1 does not open: %2").arg(QLatin1String(c.encoder), ffmpegError(result));
+        return false;
+    }
+    // An option the encoder did not take would make another clip than the one described.
+    if (const AVDictionaryEntry *unused = av_dict_get(options.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX)) {
+        error = QStringLiteral("the encoder %1 has no option %2").arg(QLatin1String(c.encoder), QLatin1String(unused->key));
         return false;
     }
     avcodec_parameters_from_context(stream->codecpar, encoder.get());
@@ -189,26 +194,26 @@ const QList<CorpusMaker::Case> &CorpusMaker::cases()
     // fall where keyEvery puts them: every 18 pictures, 0.72 s, off the whole seconds seeks ask for.
     static const QList<Case> list = {
         {"h264_open_gop.mkv", "open GOP: keyframes are recovery points, B-pictures before them in time lean on the GOP before",
-         "matroska", "libx264", "preset=ultrafast:x264-params=open-gop=1:b-adapt=0:scenecut=0:bframes=3", 25, 150, 18, 3},
+         "matroska", "libx264", "preset=ultrafast;x264-params=open-gop=1:b-adapt=0:scenecut=0:bframes=3", 25, 150, 18, 3},
         {"hevc_cra.mkv", "HEVC CRA keyframes with RASL pictures that lean on the GOP before", "matroska", "libx265",
-         "preset=ultrafast:x265-params=open-gop=1:b-adapt=0:scenecut=0:bframes=3:log-level=error", 25, 150, 18, 3},
+         "preset=ultrafast;x265-params=open-gop=1:b-adapt=0:scenecut=0:bframes=3:log-level=error", 25, 150, 18, 3},
         {"mp4_edit_list.mp4", "MP4 edit list: an empty edit of 0.48 s before the first picture, and B-frames", "mp4",
-         "libx264", "preset=ultrafast:x264-params=b-adapt=0:scenecut=0", 25, 150, 18, 3, Stamps::LateStart},
+         "libx264", "preset=ultrafast;x264-params=b-adapt=0:scenecut=0", 25, 150, 18, 3, Stamps::LateStart},
         {"mp4_negative_ts.mp4", "MP4 whose first 15 pictures have negative time stamps, hidden by the edit list", "mp4",
-         "libx264", "preset=ultrafast:x264-params=b-adapt=0:scenecut=0", 25, 150, 18, 3, Stamps::Negative},
+         "libx264", "preset=ultrafast;x264-params=b-adapt=0:scenecut=0", 25, 150, 18, 3, Stamps::Negative},
         {"vfr.mkv", "variable frame rate: pictures 40 and 80 ms apart in turn (nominal 25 fps)", "matroska", "libx264",
-         "preset=ultrafast:x264-params=b-adapt=0:scenecut=0", 25, 150, 18, 2, Stamps::Variable},
+         "preset=ultrafast;x264-params=b-adapt=0:scenecut=0", 25, 150, 18, 2, Stamps::Variable},
         {"h264_interlaced.mp4", "interlaced, top field first, field-coded macroblocks (x264 codes no field pictures)",
-         "mp4", "libx264", "preset=ultrafast:x264-params=interlaced=1:tff=1:b-adapt=0:scenecut=0", 25, 150, 18, 2,
+         "mp4", "libx264", "preset=ultrafast;x264-params=interlaced=1:tff=1:b-adapt=0:scenecut=0", 25, 150, 18, 2,
          Stamps::Regular, true},
         {"mkv_240fps.mkv", "Matroska at 240 fps: millisecond stamps cannot hold 4.17 ms steps", "matroska", "libx264",
-         "preset=ultrafast:x264-params=b-adapt=0:scenecut=0", 240, 1440, 180, 2},
+         "preset=ultrafast;x264-params=b-adapt=0:scenecut=0", 240, 1440, 180, 2},
         {"ts_wrap.ts", "MPEG-TS whose 33-bit time stamps wrap 3 s into the clip", "mpegts", "libx264",
-         "preset=ultrafast:x264-params=b-adapt=0:scenecut=0", 25, 150, 18, 2, Stamps::Wrapping},
+         "preset=ultrafast;x264-params=b-adapt=0:scenecut=0", 25, 150, 18, 2, Stamps::Wrapping},
         {"avi_bframes.avi", "AVI with MPEG-4 Part 2 B-frames: packets carry no presentation stamps", "avi", "mpeg4",
          "", 25, 150, 18, 2},
         {"flv_bframes.flv", "FLV with H.264 B-frames: millisecond stamps and composition offsets", "flv", "libx264",
-         "preset=ultrafast:x264-params=b-adapt=0:scenecut=0", 25, 150, 18, 2},
+         "preset=ultrafast;x264-params=b-adapt=0:scenecut=0", 25, 150, 18, 2},
         {"mpeg_ps.mpg", "MPEG-2 in a program stream: time stamps on few packs, GOP of 12 with B-frames", "vob",
          "mpeg2video", "", 25, 150, 12, 2},
     };

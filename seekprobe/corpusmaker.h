@@ -22,7 +22,7 @@ public:
         const char *hard;          // what is hard about it, for corpus.csv
         const char *format;        // libavformat's muxer
         const char *encoder;       // libavcodec's encoder
-        const char *options;       // the encoder's private options, "key=value:key=value"
+        const char *options;       // the encoder's private options, "key=value;key=value"
         int rate = 25;             // nominal pictures a second
         int pictures = 150;
         int keyEvery = 18;         // pictures from one keyframe to the next
