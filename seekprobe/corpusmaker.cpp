@@ -1,6 +1,7 @@
 #include "corpusmaker.h"
 
 #include "engine/ffmpegptr.h"
+#include "engine/streamdecoder.h"
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -25,13 +26,6 @@ constexpr int kHiddenPictures = 15;
 constexpr int kLateStartPictures = 12;
 
 using Stamps = CorpusMaker::Case::Stamps;
-
-QString ffmpegError(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof(text));
-    return QString::fromUtf8(text);
-}
 
 // Picture n in the encoder's time base.
 int64_t stampOf(const CorpusMaker::Case &c, int n)
@@ -76,7 +70,7 @@ bool writePackets(AVCodecContext *encoder, AVFormatContext *output, AVStream *st
         if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
             return true;
         if (got < 0) {
-            error = QStringLiteral("the encoder failed: %1").arg(ffmpegError(got));
+            error = QStringLiteral("the encoder failed: %1").arg(StreamDecoder::ffmpegError(got));
             return false;
         }
         av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
@@ -89,7 +83,7 @@ bool writePackets(AVCodecContext *encoder, AVFormatContext *output, AVStream *st
         muxed.first = false;
         const int written = av_interleaved_write_frame(output, packet);
         if (written < 0) {
-            error = QStringLiteral("the muxer failed: %1").arg(ffmpegError(written));
+            error = QStringLiteral("the muxer failed: %1").arg(StreamDecoder::ffmpegError(written));
             return false;
         }
     }
@@ -137,7 +131,7 @@ bool makeClip(const CorpusMaker::Case &c, const QString &path, Muxed &muxed, QSt
     int result = avcodec_open2(encoder.get(), codec, &rawOptions);
     DictionaryPtr options(rawOptions);
     if (result < 0) {
-        error = QStringLiteral("the encoder %1 does not open: %2").arg(QLatin1String(c.encoder), ffmpegError(result));
+        error = QStringLiteral("the encoder %1 does not open: %2").arg(QLatin1String(c.encoder), StreamDecoder::ffmpegError(result));
         return false;
     }
     // An option the encoder did not take would make another clip than the one described.
@@ -150,7 +144,7 @@ bool makeClip(const CorpusMaker::Case &c, const QString &path, Muxed &muxed, QSt
     stream->avg_frame_rate = encoder->framerate;
     if ((result = avio_open(&output->pb, file.constData(), AVIO_FLAG_WRITE)) < 0
         || (result = avformat_write_header(output.get(), nullptr)) < 0) {
-        error = QStringLiteral("cannot write %1: %2").arg(path, ffmpegError(result));
+        error = QStringLiteral("cannot write %1: %2").arg(path, StreamDecoder::ffmpegError(result));
         return false;
     }
     frame->format = encoder->pix_fmt;
@@ -170,7 +164,7 @@ bool makeClip(const CorpusMaker::Case &c, const QString &path, Muxed &muxed, QSt
         frame->interlaced_frame = c.interlaced;
         frame->top_field_first = c.interlaced;
         if ((result = avcodec_send_frame(encoder.get(), frame.get())) < 0) {
-            error = QStringLiteral("the encoder refused picture %1: %2").arg(n).arg(ffmpegError(result));
+            error = QStringLiteral("the encoder refused picture %1: %2").arg(n).arg(StreamDecoder::ffmpegError(result));
             return false;
         }
         if (!writePackets(encoder.get(), output.get(), stream, packet.get(), muxed, error))
@@ -180,7 +174,7 @@ bool makeClip(const CorpusMaker::Case &c, const QString &path, Muxed &muxed, QSt
     if (!writePackets(encoder.get(), output.get(), stream, packet.get(), muxed, error))
         return false;
     if ((result = av_write_trailer(output.get())) < 0) {
-        error = QStringLiteral("cannot finish %1: %2").arg(path, ffmpegError(result));
+        error = QStringLiteral("cannot finish %1: %2").arg(path, StreamDecoder::ffmpegError(result));
         return false;
     }
     return true;

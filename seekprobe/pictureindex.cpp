@@ -57,8 +57,11 @@ PictureIndex::Match PictureIndex::match(quint64 hash, double time, double frameR
     // The picture shown at a time is the one whose interval holds it; 1 ms of slack keeps a stamp
     // a hair early (time bases that do not divide the rate) on its own picture.
     m.timeIndex = frameRate > 0.0 ? static_cast<qint64>(std::floor((time + 0.001) * frameRate)) : 0;
+    // Seconds count from the first picture, as the engine's seeks and the landing error count them:
+    // a clip whose pictures start a little after its sound (priming) or late (an empty edit) still
+    // has the picture at its first picture's time plus the target second as the one at the target.
     for (qint64 key : m_KeyIndices)
-        if (m_Times.at(key) <= targetSeconds + 0.001)
+        if (m_Times.at(key) - m_Times.first() <= targetSeconds + 0.001)
             m.wantedIndex = key;
     qint64 nearestWanted = -1;   // of the equal pictures, the one nearest the wanted picture
     int equal = 0;

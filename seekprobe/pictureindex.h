@@ -17,8 +17,8 @@
 // picture decoded without its references.
 //
 // The verdict judges a seek to a second against the picture wanted: the seeks are keyframe seeks,
-// so that is the last keyframe of this decode whose time is at or before the second (1 ms of
-// slack), or the first picture when no keyframe is.
+// so that is the last keyframe of this decode whose time, counted from the first picture's, is at
+// or before the second (1 ms of slack), or the first picture when no keyframe is.
 //
 // A plain value, filled and read by one thread; no locking.
 class PictureIndex {

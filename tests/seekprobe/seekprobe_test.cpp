@@ -61,18 +61,18 @@ TEST(SeekProbe, CommandLineTargetsAndParts)
 }
 
 // A picture is what its content says: the nearest of equal pictures to its time's claim, or
-// nowhere (corrupt); the verdict weighs it against the keyframe at or before the target. The hash
-// sees every byte.
+// nowhere (corrupt); the verdict weighs it against the keyframe at or before the target, seconds
+// counted from the first picture. The hash sees every byte.
 TEST(SeekProbe, PictureIndexFindsAndJudgesPictures)
 {
     PictureIndex index;
     const quint64 still = 7, moving = 8;
     for (int i = 0; i < 8; ++i)
-        index.add(i * 0.04, i % 4 == 0, i < 3 ? still : moving + i);
+        index.add(0.02 + i * 0.04, i % 4 == 0, i < 3 ? still : moving + i);   // the first picture 20 ms in
     using V = SeekRow::Verdict;
     // hash, time, target; content index, time index, verdict, distance
     for (const auto &[hash, time, target, content, byTime, verdict, distance] : std::vector<std::tuple<quint64, double, double, qint64, qint64, V, qint64>>{
-             {moving + 4, 0.16, 0.2, 4, 4, V::Right, 0}, {moving + 4, 0.16, 0.1, 4, 4, V::Wrong, 4}, {still, 0.0, 0.1, 0, 0, V::Ambiguous, 0},
+             {moving + 4, 0.16, 0.17, 4, 4, V::Right, 0}, {moving + 4, 0.16, 0.1, 4, 4, V::Wrong, 4}, {still, 0.0, 0.1, 0, 0, V::Ambiguous, 0},
              {still, 0.2, 0.2, 2, 5, V::Wrong, -2}, {moving + 6, 0.24, 0.2, 6, 6, V::Wrong, 2}, {99, 0.12, 0.0, -1, 3, V::Unknown, 0}}) {
         const PictureIndex::Match m = index.match(hash, time, 25.0, target);
         EXPECT_EQ(std::tuple(m.contentIndex, m.timeIndex, m.verdict, m.distance), std::tuple(content, byTime, verdict, distance))
@@ -331,8 +331,9 @@ TEST(SeekProbeProgram, CorpusOfHardCases)
         // and a keyframe presented after the target passes the landing check by its decoding stamp
         {"avi_bframes.avi", {4, 1, 0}},
         {"flv_bframes.flv", {5, 0, 0}},   // the engine: seeks to 0 s fail
-        // the engine: it ignores the negative start (-3 s) libavformat gives the unwrapped stamps
-        {"ts_wrap.ts", {3, 0, 0}},
+        // the engine: it ignores the negative start (-3 s) libavformat gives the unwrapped stamps,
+        // so it seeks 3 s early and finds nothing from 3 s on
+        {"ts_wrap.ts", {0, 3, 0}},
         {"h264_open_gop.mkv", {6, 0, 0}}, {"hevc_cra.mkv", {6, 0, 0}}, {"mp4_edit_list.mp4", {6, 0, 0}},
         {"mp4_negative_ts.mp4", {6, 0, 0}}, {"vfr.mkv", {6, 0, 0}}, {"h264_interlaced.mp4", {6, 0, 0}},
         {"mkv_240fps.mkv", {6, 0, 0}}, {"mpeg_ps.mpg", {6, 0, 0}}};
