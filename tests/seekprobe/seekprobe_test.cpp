@@ -332,7 +332,7 @@ TEST(SeekProbeProgram, CorpusOfHardCases)
         {"avi_bframes.avi", {4, 1, 0}},
         {"flv_bframes.flv", {5, 0, 0}},   // the engine: seeks to 0 s fail
         // the engine: it ignores the negative start (-3 s) libavformat gives the unwrapped stamps,
-        // so it seeks 3 s early and finds nothing from 3 s on
+        // so it lands 3 s late and finds nothing from 3 s on
         {"ts_wrap.ts", {0, 3, 0}},
         {"h264_open_gop.mkv", {6, 0, 0}}, {"hevc_cra.mkv", {6, 0, 0}}, {"mp4_edit_list.mp4", {6, 0, 0}},
         {"mp4_negative_ts.mp4", {6, 0, 0}}, {"vfr.mkv", {6, 0, 0}}, {"h264_interlaced.mp4", {6, 0, 0}},
