@@ -280,10 +280,12 @@ TEST(SeekProbeProgram, ExitStatusesAndTheirOrder)
         EXPECT_EQ(run.exitCode, exitCode) << args.join(' ').toStdString();
         EXPECT_TRUE((run.err + run.out.join('\n')).contains(QString::fromLatin1(says))) << run.err.toStdString();
         // A length the input does not know is 0, never AV_NOPTS_VALUE read as milliseconds.
-        if (exitCode == SeekProbe::SeekFailed)
+        if (exitCode == SeekProbe::SeekFailed) {
             EXPECT_TRUE(run.out.contains(QStringLiteral("duration: 0 s, 25 fps, 320x240"))) << run.out.join('\n').toStdString();
-        if (args.size() == 6)   // the damaged clip alone: its row repeats itself
+        }
+        if (args.size() == 6) {   // the damaged clip alone: its row repeats itself
             EXPECT_TRUE(run.out.join('\n').contains(SeekProbe::repeatCommand(damaged, 5)));
+        }
     }
     // The latency gate in a real run: crossed exactly when the p95 exceeds it.
     const ProbeRun latency = runProbe({clip, "--seeks", "3", "--max-latency-ms", "0", "--summary", empty.filePath("s.csv")});
