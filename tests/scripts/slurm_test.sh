@@ -13,7 +13,10 @@ missing=()
 for p in parallel python3-yaml; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq && apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
 rm -rf "$work/corpus" "$work/parts" "$work/whole" "$work/out"
 mkdir -p "$work/out"
 "$probe" --make-corpus "$work/corpus" >/dev/null
