@@ -121,6 +121,8 @@ public:
     double frameRate() const { return m_Video ? m_Video->frameRate() : 0.0; }
     // The video decoder reorders pictures (B-frames).
     bool hasBFrames() const { return m_Video && m_Video->hasBFrames(); }
+    // The threads of the video decoder as libavcodec chose them when it opened (0: not open).
+    int decoderThreads() const { return m_Video && m_Video->codec() ? m_Video->codec()->thread_count : 0; }
 
     // Releases everything; the decoder can be opened again. Also run by the destructor.
     void close();

@@ -20,6 +20,20 @@ struct FormatContextDeleter {
     void operator()(AVFormatContext *context) const { avformat_close_input(&context); }
 };
 
+struct OutputContextDeleter {
+    // Closes the file of an output made with avformat_alloc_output_context2 and frees the context.
+    void operator()(AVFormatContext *context) const
+    {
+        if (context && context->oformat && !(context->oformat->flags & AVFMT_NOFILE))
+            avio_closep(&context->pb);
+        avformat_free_context(context);
+    }
+};
+
+struct DictionaryDeleter {
+    void operator()(AVDictionary *dictionary) const { av_dict_free(&dictionary); }
+};
+
 struct CodecContextDeleter {
     void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
 };
@@ -57,6 +71,8 @@ struct AvFreeDeleter {
 };
 
 using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
+using DictionaryPtr = std::unique_ptr<AVDictionary, DictionaryDeleter>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;

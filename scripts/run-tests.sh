@@ -5,6 +5,8 @@
 #   tsan    the ThreadSanitizer build: the tests of the threaded code (tsan_tests below), no display
 #   fuzz    the libFuzzer target over opening and decoding (clang, AddressSanitizer + UBSan), seeded
 #           with the clip corpus, for a bounded time
+#   slurm   seekprobe on a real single-node Slurm cluster (tests/scripts/slurm_test.sh, as root): a
+#           job array of 4 parts and their merge against an unsharded run
 # A stage that fails does not stop the others. The tests are built whatever configured a folder
 # before (scripts/run-seekmark.sh leaves build/ without them), and a test stage that runs no test
 # fails. The run ends with one line per stage (with the number of tests run) and then ctest's
@@ -23,7 +25,7 @@ bash "$here/scripts/setup.sh" || exit 1
 # is uninstrumented noise anyway). Add a binary here to cover it.
 tsan_tests=(engine_tests access_tests hostile_tests)
 fuzz_seconds=${SEEKMARK_FUZZ_SECONDS:-120}
-stages=${SEEKMARK_STAGES:-${SEEKMARK_BUILDS:-"normal asan tsan fuzz"}}
+stages=${SEEKMARK_STAGES:-${SEEKMARK_BUILDS:-"normal asan tsan fuzz slurm"}}
 root=${SEEKMARK_BUILD_ROOT:-$here}
 read -r -a ctest_extra <<<"${SEEKMARK_CTEST_ARGS:-}"
 
@@ -170,6 +172,19 @@ for kind in $stages; do
         rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
         kept=$(ls "$dir/fuzz-corpus" | wc -l)
         [ -n "$runs" ] && result="$result, $runs inputs run ($rate/s), corpus $kept inputs"
+      fi ;;
+    slurm)
+      dir=$root/build
+      if ! SEEKMARK_TARGETS=seekprobe bash "$here/scripts/build.sh" "$dir" -DSEEKMARK_TESTS=ON; then
+        result="FAILED (build)"
+      else
+        build_seconds=$((SECONDS - started))
+        echo "== $kind: tests =="
+        log=$dir/slurm-test.log
+        bash "$here/tests/scripts/slurm_test.sh" "$here" "$dir/bin/seekprobe" "$dir/slurm-test" 2>&1 | tee "$log"
+        [ "${PIPESTATUS[0]}" -eq 0 ] || result="FAILED (tests)"
+        tests_run="1 tests"
+        ctest_lines+=("$kind:" "$(tail -1 "$log")")
       fi ;;
     *)
       echo "unknown stage $kind"; exit 2 ;;

@@ -17,13 +17,6 @@ qint64 percentile(const QList<qint64> &sorted, int percent)
     return sorted.at(std::clamp<qsizetype>(rank, 1, sorted.size()) - 1);
 }
 
-QString csvField(QString value)
-{
-    if (value.contains(QLatin1Char(',')) || value.contains(QLatin1Char('"')))
-        value = QLatin1Char('"') + value.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
-    return value;
-}
-
 } // namespace
 
 ClipResult ClipResult::parse(const QString &clip, const QString &output)
@@ -41,6 +34,7 @@ ClipResult ClipResult::parse(const QString &clip, const QString &output)
         } else if (line.startsWith(QLatin1String("batch,"))) {
             header = line.split(QLatin1Char(','));
             r.verified = header.contains(QLatin1String("content_index"));
+            r.exact = header.contains(QLatin1String("exact_ms"));
         } else if (SeekRow row; !header.isEmpty() && SeekRow::parse(header, line, row)) {
             row.frameRate = r.frameRate;
             r.rows << row;
@@ -64,7 +58,7 @@ ClipSummary ClipSummary::of(const ClipResult &result)
     s.container = result.container;
     s.codec = result.codec;
     s.seeks = result.rows.size();
-    s.corrupt = s.disagree = result.verified ? 0 : -1;
+    s.corrupt = s.disagree = s.right = s.wrong = s.unknown = s.ambiguous = result.verified ? 0 : -1;
     QList<qint64> latencies;
     qint64 errorSum = 0;
     qint64 bytes = 0;
@@ -75,6 +69,10 @@ ClipSummary ClipSummary::of(const ClipResult &result)
             continue;
         }
         latencies << row.requestToPictureMs;
+        using Verdict = SeekRow::Verdict;
+        for (auto [verdict, count] : {std::pair{Verdict::Right, &s.right}, {Verdict::Wrong, &s.wrong},
+                                      {Verdict::Unknown, &s.unknown}, {Verdict::Ambiguous, &s.ambiguous}})
+            *count += result.verified && row.verdict == verdict;
         if (row.verified && row.contentIndex < 0) {
             ++s.corrupt;
             continue;
@@ -109,15 +107,16 @@ QStringList ClipSummary::crossed(const Gates &gates) const
 QStringList ClipSummary::fields()
 {
     return {"clip", "container", "codec", "seeks", "error_mean", "error_max", "no_picture",
-            "corrupt", "disagree", "p50_ms", "p95_ms", "bytes_per_seek", "gates"};
+            "corrupt", "disagree", "right", "wrong", "unknown", "ambiguous", "p50_ms", "p95_ms", "bytes_per_seek", "gates"};
 }
 
 QStringList ClipSummary::values(const Gates &gates) const
 {
     const QString name = QFileInfo(clip).fileName();
     if (!opened)
-        return {name, "-", "-", "0", "-", "-", "-", "-", "-", "-", "-", "-", "cannot open"};
+        return {name, "-", "-", "0", "-", "-", "-", "-", "-", "-", "-", "-", "-", "-", "-", "-", "cannot open"};
     const QStringList why = crossed(gates);
+    auto counted = [](int n) { return n < 0 ? QStringLiteral("-") : QString::number(n); };
     return {name,
             container,
             codec,
@@ -125,8 +124,12 @@ QStringList ClipSummary::values(const Gates &gates) const
             QString::number(errorMean, 'f', 2),
             QString::number(errorMax),
             QString::number(noPicture),
-            corrupt < 0 ? QStringLiteral("-") : QString::number(corrupt),
-            disagree < 0 ? QStringLiteral("-") : QString::number(disagree),
+            counted(corrupt),
+            counted(disagree),
+            counted(right),
+            counted(wrong),
+            counted(unknown),
+            counted(ambiguous),
             QString::number(p50Ms),
             QString::number(p95Ms),
             QString::number(bytesPerSeek),
@@ -160,7 +163,7 @@ QString ClipSummary::csv(const QList<ClipSummary> &summaries, const Gates &gates
         QStringList values = s.values(gates);
         values[0] = s.clip;
         for (QString &v : values)
-            v = csvField(v);
+            v = SeekRow::csvField(v);
         text += values.join(QLatin1Char(',')) + QLatin1Char('\n');
     }
     return text;

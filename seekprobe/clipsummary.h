@@ -17,6 +17,7 @@ struct ClipResult {
     QString codec;            // of the video stream
     double frameRate = 0.0;
     bool verified = false;    // --verify: the rows carry content indices
+    bool exact = false;       // --exact: the rows carry the picture at the target
     QList<SeekRow> rows;
 
     // The facts and rows of seekprobe's output for one clip (see SeekProbe::run).
@@ -47,6 +48,8 @@ struct ClipSummary {
     int noPicture = 0;
     int corrupt = -1;            // -1: not verified
     int disagree = -1;           // pictures whose time stamp claims another picture; -1: not verified
+    // The verdicts of the verified seeks with a picture (SeekRow::Verdict); -1: not verified.
+    int right = -1, wrong = -1, unknown = -1, ambiguous = -1;
     qint64 p50Ms = 0;
     qint64 p95Ms = 0;
     qint64 bytesPerSeek = 0;

@@ -1,27 +1,30 @@
 // Entry point of seekprobe: seeks through clips with no window and no sound, prints a row per seek
-// for one clip (see SeekProbe) and a summary line per clip, checks a CI's gates and draws a chart.
-// The only one of the programs that reads its command line.
+// for one clip (see SeekProbe) and a summary line per clip, checks a CI's gates and draws a chart;
+// runs one part of a corpus split over a cluster and merges the parts (ProbePart); writes the
+// corpus of hard cases (CorpusMaker). The only one of the programs that reads its command line.
 #include "seekprobe/clipsummary.h"
+#include "seekprobe/corpusmaker.h"
 #include "seekprobe/probebatch.h"
+#include "seekprobe/probepart.h"
+#include "seekprobe/probereport.h"
 #include "seekprobe/seekprobe.h"
-#include "seekprobe/svgplot.h"
+#include "seekprobe/shardplan.h"
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
+#include <QHash>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <QTextStream>
 
 namespace {
 
-bool writeFile(const QString &path, const QString &text, QTextStream &err)
+QHash<QString, QString> environment()
 {
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text) && file.write(text.toUtf8()) >= 0
-        && file.flush())
-        return true;
-    err << "seekprobe: cannot write " << path << ": " << file.errorString() << Qt::endl;
-    return false;
+    QHash<QString, QString> env;
+    const QProcessEnvironment system = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : system.keys())
+        env.insert(name, system.value(name));
+    return env;
 }
 
 } // namespace
@@ -37,13 +40,27 @@ int main(int argc, char **argv)
 
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
+    // The corpus of hard cases: written before any clip is looked for.
+    if (arguments.size() == 2 && arguments.at(0) == QLatin1String("--make-corpus"))
+        return CorpusMaker::make(arguments.at(1), out, err) ? SeekProbe::Success : SeekProbe::CannotRun;
+
     const SeekProbe::Arguments parsed = SeekProbe::parseArguments(arguments);
-    const QStringList clips = parsed.ok ? SeekProbe::clips(parsed.options.inputs, parsed.options.recursive) : QStringList();
+    const SeekProbe::Options &options = parsed.options;
+    const bool part = !options.outFolder.isEmpty();
     QString refused = parsed.error;
-    if (parsed.ok && !parsed.help && clips.isEmpty())
-        refused = QStringLiteral("no video files in %1").arg(parsed.options.inputs.join(QLatin1Char(' ')));
-    else if (clips.size() > 1 && !parsed.options.csvFile.isEmpty())
-        refused = QStringLiteral("--csv takes the rows of one clip; with several use --summary");
+    ShardPlan plan;
+    QStringList clips;
+    if (parsed.ok && !parsed.help && !options.merge) {
+        clips = SeekProbe::clips(options.inputs, options.recursive);
+        if (clips.isEmpty())
+            refused = QStringLiteral("no video files in %1").arg(options.inputs.join(QLatin1Char(' ')));
+        else if (clips.size() > 1 && !options.csvFile.isEmpty())
+            refused = QStringLiteral("--csv takes the rows of one clip; with several use --summary");
+        else if (part && !ShardPlan::resolve(options.shard, options.shardCount, environment(), plan, refused))
+            ;
+        else if (part)
+            clips = plan.pick(clips);
+    }
     if (!parsed.help && !refused.isEmpty()) {
         err << "seekprobe: " << refused << Qt::endl << SeekProbe::usage();
         return SeekProbe::BadArguments;
@@ -52,34 +69,35 @@ int main(int argc, char **argv)
         out << SeekProbe::usage();
         return SeekProbe::Success;
     }
-    const SeekProbe::Options &options = parsed.options;
+    const ProbeReport::Files files{options.summaryFile, options.plotFile, options.merge ? options.csvFile : QString()};
 
-    // One clip runs here, with its rows; several run in children, with the summary only.
+    if (options.merge) {
+        const ProbePart::Merged merged = ProbePart::read(options.inputs, err);
+        const bool ownGates = options.gates.maxErrorPictures >= 0 || options.gates.maxLatencyMs >= 0;
+        err << "seekprobe: merged " << merged.parts << " parts, " << merged.results.size() << " clips" << Qt::endl;
+        return ProbeReport::finish(merged.results, ownGates ? options.gates : merged.gates, merged.code, files, out, err);
+    }
+
+    // One clip runs here, with its rows; several run in children, with the summary only, and so
+    // does every clip of a part, so that its rows read the same however the clips were split.
     int code = SeekProbe::Success;
     QList<ClipResult> results;
-    if (clips.size() == 1) {
+    if (clips.size() == 1 && !part) {
         SeekProbe probe(options, clips.first());
         code = probe.run(out, err);
         results << probe.result();
         out << Qt::endl;
     } else {
+        if (part)
+            err << "seekprobe: part " << plan.index << " of " << plan.count << " (" << (plan.source.isEmpty() ? "whole run" : plan.source)
+                << "): " << clips.size() << " clips" << Qt::endl;
         results = ProbeBatch::run(clips, options, err, code);
     }
-
-    QList<ClipSummary> summaries;
-    bool crossed = false;
-    for (const ClipResult &result : results) {
-        summaries << ClipSummary::of(result);
-        crossed = crossed || (result.opened && !summaries.last().crossed(options.gates).isEmpty());
+    code = ProbeReport::finish(results, options.gates, code, files, out, err);
+    if (part) {
+        const QString run = ProbePart::runLine(options.seeks, options.seed, options.verify, options.exact, options.seekTo);
+        if (!ProbePart::write(options.outFolder, plan, run, options.gates, code, results, err))
+            code = SeekProbe::CannotRun;
     }
-    out << ClipSummary::table(summaries, options.gates);
-    out.flush();
-
-    if (!options.summaryFile.isEmpty() && !writeFile(options.summaryFile, ClipSummary::csv(summaries, options.gates), err))
-        code = SeekProbe::CannotRun;
-    if (!options.plotFile.isEmpty() && !writeFile(options.plotFile, SvgPlot::svg(results), err))
-        code = SeekProbe::CannotRun;
-    if (code != SeekProbe::CannotRun && crossed)
-        code = SeekProbe::GateCrossed;
     return code;
 }

@@ -44,20 +44,41 @@ quint64 PictureIndex::hash(const uint8_t *data, qint64 size)
 void PictureIndex::add(double time, bool keyFrame, quint64 hash)
 {
     m_ByHash.insert(hash, m_Times.size());
-    m_Times << time;
-    if (keyFrame)
+    if (keyFrame) {
         ++m_KeyFrames;
+        m_KeyIndices << m_Times.size();
+    }
+    m_Times << time;
 }
 
-PictureIndex::Match PictureIndex::match(quint64 hash, double time, double frameRate) const
+PictureIndex::Match PictureIndex::match(quint64 hash, double time, double frameRate, double targetSeconds) const
 {
     Match m;
     // The picture shown at a time is the one whose interval holds it; 1 ms of slack keeps a stamp
     // a hair early (time bases that do not divide the rate) on its own picture.
     m.timeIndex = frameRate > 0.0 ? static_cast<qint64>(std::floor((time + 0.001) * frameRate)) : 0;
+    // Seconds count from the first picture, as the engine's seeks and the landing error count them:
+    // a clip whose pictures start a little after its sound (priming) or late (an empty edit) still
+    // has the picture at its first picture's time plus the target second as the one at the target.
+    for (qint64 key : m_KeyIndices)
+        if (m_Times.at(key) - m_Times.first() <= targetSeconds + 0.001)
+            m.wantedIndex = key;
+    qint64 nearestWanted = -1;   // of the equal pictures, the one nearest the wanted picture
+    int equal = 0;
     for (auto it = m_ByHash.constFind(hash); it != m_ByHash.cend() && it.key() == hash; ++it) {
+        ++equal;
         if (m.contentIndex < 0 || std::llabs(it.value() - m.timeIndex) < std::llabs(m.contentIndex - m.timeIndex))
             m.contentIndex = it.value();
+        if (nearestWanted < 0 || std::llabs(it.value() - m.wantedIndex) < std::llabs(nearestWanted - m.wantedIndex))
+            nearestWanted = it.value();
     }
+    using Verdict = SeekRow::Verdict;
+    if (equal == 0)
+        m.verdict = Verdict::Unknown;
+    else if (nearestWanted == m.wantedIndex)
+        m.verdict = equal > 1 ? Verdict::Ambiguous : Verdict::Right;
+    else
+        m.verdict = Verdict::Wrong;
+    m.distance = m.verdict == Verdict::Wrong ? nearestWanted - m.wantedIndex : 0;
     return m;
 }

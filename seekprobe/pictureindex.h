@@ -1,5 +1,7 @@
 #pragma once
 
+#include "seektest/seekrow.h"
+
 #include <QHash>
 #include <QList>
 #include <QtGlobal>
@@ -14,12 +16,19 @@
 // counts. A picture found nowhere was decoded differently after the seek than from the start: a
 // picture decoded without its references.
 //
+// The verdict judges a seek to a second against the picture wanted: the seeks are keyframe seeks,
+// so that is the last keyframe of this decode whose time, counted from the first picture's, is at
+// or before the second (1 ms of slack), or the first picture when no keyframe is.
+//
 // A plain value, filled and read by one thread; no locking.
 class PictureIndex {
 public:
     struct Match {
         qint64 contentIndex = -1;   // -1: nowhere in the first pass
         qint64 timeIndex = 0;       // the picture whose interval at the frame rate holds the time
+        qint64 wantedIndex = 0;     // the picture a seek to the target should give
+        SeekRow::Verdict verdict = SeekRow::Verdict::Unknown;
+        qint64 distance = 0;        // Wrong: the picture's index less the wanted one's
     };
 
     // 64 bits of the bytes; the same bytes always give the same hash, on any machine.
@@ -29,11 +38,13 @@ public:
     int size() const { return m_Times.size(); }
     int keyFrames() const { return m_KeyFrames; }
 
-    // Where a picture of this hash and time lies.
-    Match match(quint64 hash, double time, double frameRate) const;
+    // Where a picture of this hash and time lies, and the verdict on it as the landing of a seek to
+    // targetSeconds.
+    Match match(quint64 hash, double time, double frameRate, double targetSeconds) const;
 
 private:
     QList<double> m_Times;
+    QList<qint64> m_KeyIndices;   // in the order of the decode
     int m_KeyFrames = 0;
     QMultiHash<quint64, qint64> m_ByHash;
 };

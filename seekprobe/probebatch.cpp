@@ -1,5 +1,7 @@
 #include "probebatch.h"
 
+#include "seekprobe/probereport.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -18,18 +20,6 @@
 namespace {
 
 constexpr qint64 kProgressEveryMs = 2000;
-// A child says something at least every two seconds (rows, progress, the engine's lines); one
-// silent this long hangs, and is ended so the other clips still get their table.
-constexpr qint64 kSilentChildMs = 60000;
-
-// Of two exit codes, the one that tells more: cannot run, then a failed seek, then success.
-int worse(int a, int b)
-{
-    for (int code : {SeekProbe::BadArguments, SeekProbe::CannotRun, SeekProbe::SeekFailed})
-        if (a == code || b == code)
-            return code;
-    return SeekProbe::Success;
-}
 
 } // namespace
 
@@ -41,12 +31,18 @@ QList<ClipResult> ProbeBatch::run(const QStringList &clips, const SeekProbe::Opt
         common << "--verify";
     if (options.exact)
         common << "--exact";
+    if (options.seekTo >= 0)
+        common << "--seek-to" << QString::number(options.seekTo);
     const int jobs = options.jobs > 0 ? options.jobs : std::max(1, QThread::idealThreadCount());
 
     QList<ClipResult> results(clips.size());
     std::vector<std::unique_ptr<QProcess>> running(clips.size());
     QList<QByteArray> output(clips.size());
     QList<QElapsedTimer> heard(clips.size());
+    // A child says something at least every two seconds (rows, progress, the engine's lines); one
+    // silent for the time-out hangs, and is ended so the other clips still get their table.
+    const qint64 silentMs = qint64(options.childTimeoutSeconds) * 1000;
+    QList<bool> hung(clips.size(), false);
     int next = 0, active = 0, done = 0;
     code = SeekProbe::Success;
     QEventLoop loop;
@@ -85,10 +81,12 @@ QList<ClipResult> ProbeBatch::run(const QStringList &clips, const SeekProbe::Opt
                 why.remove(QRegularExpression(QStringLiteral("^seekprobe: ")));
                 if (crashed || exitCode == SeekProbe::CannotRun) {
                     results[i].opened = false;
-                    results[i].error = crashed ? QStringLiteral("seekprobe failed on it: %1").arg(p->errorString()) : why;
+                    results[i].error = hung[i]  ? QStringLiteral("seekprobe hung on it: silent for %1 s, ended").arg(options.childTimeoutSeconds)
+                                       : crashed ? QStringLiteral("seekprobe failed on it: %1").arg(p->errorString())
+                                                 : why;
                     err << "seekprobe: " << (crashed ? clips.at(i) + QStringLiteral(": ") : QString()) << results[i].error << Qt::endl;
                 }
-                code = worse(code, crashed ? int(SeekProbe::CannotRun) : exitCode);
+                code = ProbeReport::worse(code, crashed ? int(SeekProbe::CannotRun) : exitCode);
                 --active;
                 ++done;
                 err << "seekprobe: clip " << done << " of " << clips.size() << " done: " << QFileInfo(clips.at(i)).fileName()
@@ -112,8 +110,10 @@ QList<ClipResult> ProbeBatch::run(const QStringList &clips, const SeekProbe::Opt
     QTimer watchdog;
     QObject::connect(&watchdog, &QTimer::timeout, &loop, [&] {
         for (int i = 0; i < clips.size(); ++i)
-            if (running[i] && running[i]->state() != QProcess::NotRunning && heard[i].elapsed() > kSilentChildMs)
+            if (running[i] && running[i]->state() != QProcess::NotRunning && heard[i].elapsed() > silentMs) {
+                hung[i] = true;
                 running[i]->kill();
+            }
     });
     watchdog.start(1000);
     startMore();

@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTextStream>
 #include <QThread>
 
@@ -64,11 +65,20 @@ SeekProbe::Arguments SeekProbe::parseArguments(const QStringList &arguments)
     Arguments a;
     Options &o = a.options;
     const QStringList withValue = {"--seeks", "--seed", "--csv", "-j", "--summary", "--plot",
-                                   "--max-error-pictures", "--max-latency-ms"};
-    for (int i = 0; i < arguments.size(); ++i) {
+                                   "--max-error-pictures", "--max-latency-ms", "--seek-to", "--shard",
+                                   "--shard-count", "--out", "--child-timeout"};
+    // What a merge takes besides its folders.
+    const QStringList forMerge = {"--summary", "--csv", "--plot", "--max-error-pictures", "--max-latency-ms", "-h", "--help"};
+    bool seeksGiven = false;
+    o.merge = arguments.value(0) == QLatin1String("merge");
+    for (int i = o.merge ? 1 : 0; i < arguments.size(); ++i) {
         const QString &arg = arguments.at(i);
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
             a.help = a.ok = true;
+            return a;
+        }
+        if (o.merge && arg.startsWith(QLatin1Char('-')) && !forMerge.contains(arg)) {
+            a.error = QStringLiteral("merge takes folders and %1, not %2").arg(forMerge.mid(0, 5).join(QStringLiteral(", ")), arg);
             return a;
         }
         if (arg == QLatin1String("--verify") || arg == QLatin1String("--exact") || arg == QLatin1String("--recursive")) {
@@ -93,6 +103,21 @@ SeekProbe::Arguments SeekProbe::parseArguments(const QStringList &arguments)
                 if (bad(1, kMaxSeeks))
                     return a;
                 o.seeks = int(n);
+                seeksGiven = true;
+            } else if (arg == QLatin1String("--shard-count")) {
+                if (bad(1, 1000000))
+                    return a;
+                o.shardCount = int(n);
+            } else if (arg == QLatin1String("--child-timeout")) {
+                if (bad(1, 86400))
+                    return a;
+                o.childTimeoutSeconds = int(n);
+            } else if (arg == QLatin1String("--shard") || arg == QLatin1String("--out")) {
+                (arg == QLatin1String("--shard") ? o.shard : o.outFolder) = value;
+            } else if (arg == QLatin1String("--seek-to")) {
+                if (bad(0, 1000000000))
+                    return a;
+                o.seekTo = int(n);
             } else if (arg == QLatin1String("--seed")) {
                 if (bad(0, 4294967295LL))
                     return a;
@@ -121,9 +146,16 @@ SeekProbe::Arguments SeekProbe::parseArguments(const QStringList &arguments)
         o.inputs << arg;
     }
     if (o.inputs.isEmpty()) {
-        a.error = QStringLiteral("no clip given");
+        a.error = o.merge ? QStringLiteral("merge needs the parts' folders") : QStringLiteral("no clip given");
         return a;
     }
+    if ((!o.shard.isEmpty() || o.shardCount > 0) && o.outFolder.isEmpty()) {
+        a.error = QStringLiteral("a part (--shard, --shard-count) needs --out FOLDER");
+        return a;
+    }
+    // A repeated seek is one seek unless asked otherwise.
+    if (o.seekTo >= 0 && !seeksGiven)
+        o.seeks = 1;
     a.ok = true;
     return a;
 }
@@ -131,22 +163,44 @@ SeekProbe::Arguments SeekProbe::parseArguments(const QStringList &arguments)
 QString SeekProbe::usage()
 {
     return QStringLiteral(
-               "usage: seekprobe CLIP|FOLDER ... [--seeks N] [--seed S] [--verify] [--exact] [-j N]\n"
-               "                 [--recursive] [--csv FILE] [--summary FILE.csv] [--plot FILE.svg]\n"
+               "usage: seekprobe CLIP|FOLDER ... [--seeks N] [--seed S] [--seek-to SECONDS] [--verify]\n"
+               "                 [--exact] [-j N] [--recursive] [--csv FILE] [--summary FILE.csv]\n"
+               "                 [--plot FILE.svg] [--max-error-pictures N] [--max-latency-ms M]\n"
+               "                 [--child-timeout SECONDS] [--shard K/N | --shard-count N] [--out FOLDER]\n"
+               "       seekprobe merge FOLDER ... [--summary FILE.csv] [--csv FILE] [--plot FILE.svg]\n"
                "                 [--max-error-pictures N] [--max-latency-ms M]\n"
+               "       seekprobe --make-corpus FOLDER\n"
                "  Seeks N times (default %1) to random seconds of each clip (a folder: its video files),\n"
-               "  the same seconds for the same seed S (default %2). One clip: its facts, one row per\n"
-               "  seek, the report line of each batch of 21 and a closing count; --csv also writes the\n"
-               "  rows to FILE. Then a summary table, one line per clip (--summary writes it as CSV).\n"
-               "  --verify: decode each clip from its start first and find each seek's picture by its\n"
-               "  content. --exact: decode on to the picture at the target. -j: clips at once (default:\n"
-               "  the cores). --plot: a chart per clip. The gates: the landing error in pictures (a\n"
+               "  the same seconds for the same seed S (default %2); --seek-to: every seek to SECONDS\n"
+               "  (one seek unless --seeks says otherwise). One clip: its facts, one row per seek, the\n"
+               "  report line of each batch of 21 and a closing count; --csv also writes the rows to\n"
+               "  FILE. Then a summary table, one line per clip (--summary writes it as CSV).\n"
+               "  --verify: decode each clip from its start first, find each seek's picture by its\n"
+               "  content and judge it against the keyframe at or before the target (right, wrong,\n"
+               "  unknown, ambiguous). --exact: decode on to the picture at the target. -j: clips at\n"
+               "  once (default: the cores); a clip's child silent for --child-timeout (default 60 s)\n"
+               "  is ended. --plot: a chart per clip. The gates: the landing error in pictures (a\n"
                "  corrupt picture crosses it) and the p95 of request-to-picture times.\n"
+               "  --out FOLDER: run one part of the sorted clips (clip i in part i mod N) and write its\n"
+               "  rows, summary and facts there; K/N from --shard, else JOB_COMPLETION_INDEX with\n"
+               "  --shard-count, else SLURM_ARRAY_TASK_ID of SLURM_ARRAY_TASK_COUNT, else 0/1. merge:\n"
+               "  the parts together, the gates applied again (the parts' own unless given).\n"
+               "  --make-corpus: write clips of the hard cases of seeking, with their facts.\n"
                "  Exit status 0: all seeks gave a picture and no gate was crossed; 1: a seek gave no\n"
-               "  picture; 2: bad command line; 3: a clip cannot be opened or a file cannot be\n"
-               "  written; 4: a clip crossed a gate. With several, the lowest of 3, 4, 1 wins.\n")
+               "  picture; 2: bad command line, or a folder without video; 3: a clip cannot be opened\n"
+               "  (its child crashed or hung), a part is missing or a file cannot be written; 4: a clip\n"
+               "  crossed a gate. When several apply, 3 wins over 4, and 4 over 1.\n")
         .arg(DefaultSeeks)
         .arg(DefaultSeed);
+}
+
+QString SeekProbe::repeatCommand(const QString &clip, qint64 seconds)
+{
+    QString path = QFileInfo(clip).absoluteFilePath();
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./+:@%=-]+$"));
+    if (!plain.match(path).hasMatch())
+        path = QLatin1Char('\'') + path.replace(QLatin1Char('\''), QStringLiteral("'\\''")) + QLatin1Char('\'');
+    return QStringLiteral("seekprobe %1 --seek-to %2 --verify").arg(path).arg(seconds);
 }
 
 QStringList SeekProbe::clips(const QStringList &inputs, bool recursive)
@@ -199,6 +253,7 @@ SeekProbe::SeekProbe(const Options &options, const QString &clip)
     m_Clock.start();
     m_Result.clip = clip;
     m_Result.verified = options.verify;
+    m_Result.exact = options.exact;
     m_Driver = std::make_unique<FileVideoDriver>();
     m_Driver->m_Listener = &m_Reads;
     m_Engine.registerDriver(QString::fromLatin1(kDriverName), m_Driver.get());
@@ -294,7 +349,9 @@ int SeekProbe::run(QTextStream &out, QTextStream &err)
         }
     };
 
-    const QList<int> seconds = targets(duration, m_Options.seeks, m_Options.seed);
+    const QList<int> seconds = m_Options.seekTo >= 0 ? QList<int>(m_Options.seeks, m_Options.seekTo)
+                                                     : targets(duration, m_Options.seeks, m_Options.seed);
+    const int threads = m_Video->agent() ? m_Video->agent()->decoderThreads() : 0;
     int failed = 0;
     qint64 progressAt = elapsed();
     for (int i = 0; i < seconds.size(); ++i) {
@@ -319,18 +376,24 @@ int SeekProbe::run(QTextStream &out, QTextStream &err)
         } else {
             PictureIndex::Match match;
             if (m_Options.verify)
-                match = m_Index.match(pictureHash(*picture), picture->m_Time, m_Result.frameRate);
+                match = m_Index.match(pictureHash(*picture), picture->m_Time, m_Result.frameRate, seconds.at(i));
             carryOut(session.pictureShown(elapsed(), clockMs(), picture->m_Time, picture->m_KeyFrame));
             if (m_Result.rows.size() > rowsBefore) {
                 SeekRow &row = m_Result.rows.last();
                 row.verified = m_Options.verify;
                 row.contentIndex = match.contentIndex;
                 row.timeIndex = match.timeIndex;
+                row.verdict = m_Options.verify ? match.verdict : SeekRow::Verdict::None;
+                row.distancePictures = match.distance;
                 if (m_Options.exact)
                     decodeToTarget(row, requestedAt);
             }
         }
         for (qsizetype r = rowsBefore; r < m_Result.rows.size(); ++r) {
+            SeekRow &row = m_Result.rows[r];
+            row.decoderThreads = threads;
+            if (m_Options.verify && row.verdict != SeekRow::Verdict::Right)
+                row.repeat = repeatCommand(m_Clip, row.target);
             out << m_Result.rows.at(r).csvLine(columns) << Qt::endl;
             if (csv.isOpen())
                 csvOut << m_Result.rows.at(r).csvLine(columns) << Qt::endl;

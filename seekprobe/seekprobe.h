@@ -53,6 +53,7 @@ public:
         QStringList inputs;        // clips and folders as given
         int seeks = DefaultSeeks;
         quint32 seed = DefaultSeed;
+        int seekTo = -1;           // --seek-to: every seek asks for this second; -1: random seconds
         QString csvFile;           // empty: rows only on standard output
         bool verify = false;
         bool exact = false;
@@ -61,6 +62,14 @@ public:
         QString summaryFile;
         QString plotFile;
         ClipSummary::Gates gates;
+        int childTimeoutSeconds = 60;   // a child silent this long hangs and is ended
+        // A part of a run split over machines (see ShardPlan): --shard K/N, --shard-count N, and
+        // the folder its files go to; empty: not a part.
+        QString shard;
+        int shardCount = 0;
+        QString outFolder;
+        // seekprobe merge FOLDER...: the inputs are the parts' folders.
+        bool merge = false;
     };
 
     struct Arguments {
@@ -80,6 +89,9 @@ public:
     // any machine (std::mt19937). Clips longer than 30 s follow seekmark's rule (0 to duration - 31);
     // shorter ones use the whole clip (0 to duration - 1), and a clip under a second only 0.
     static QList<int> targets(qint64 durationSeconds, int count, quint32 seed);
+
+    // The command line that repeats one seek of a clip with --verify, quoted for a POSIX shell.
+    static QString repeatCommand(const QString &clip, qint64 seconds);
 
     // The 64-bit hash of a picture as the queue holds it: every byte of its payload, whatever the
     // layout of its planes.

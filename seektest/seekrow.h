@@ -30,12 +30,23 @@ struct SeekRow {
     qint64 bytes = 0;
     int blocks = 0;
 
+    // What seekprobe --verify makes of the picture against the picture wanted (the keyframe at or
+    // before the target in a decode from the start): the same picture; a known picture elsewhere
+    // (distancePictures away, positive when later); a picture found nowhere in that decode; or one
+    // whose content several pictures share, the wanted one among them.
+    enum class Verdict { None, Right, Wrong, Unknown, Ambiguous };
+    static QString verdictName(Verdict verdict);
+
     // seekprobe --verify: the picture's place in a decode from the start, found by its content
     // (-1: it appears nowhere there, a picture decoded without its references), and the place its
     // time stamp claims (the picture at the frame rate whose interval holds the time).
     bool verified = false;
     qint64 contentIndex = -1;
     qint64 timeIndex = 0;
+    Verdict verdict = Verdict::None;   // None: no picture to judge
+    qint64 distancePictures = 0;       // Wrong only
+    int decoderThreads = 0;            // the video decoder's threads (0: not known)
+    QString repeat;                    // a command line that repeats the seek; empty when right
     // seekprobe --exact: the picture at the target, reached by decoding on after the landing.
     bool exactReached = false;
     double exactTime = 0.0;
@@ -55,7 +66,8 @@ struct SeekRow {
     qint64 errorPictures() const;
 
     // "batch,target_s,landed_s,picture_s,error_s,error_pictures,keyframe,request_to_picture_ms,bytes,blocks",
-    // then "content_index,time_index,agree" and "exact_picture_s,exact_ms,exact_pictures" if asked.
+    // then "content_index,time_index,agree,verdict,distance_pictures,decoder_threads,repeat" and
+    // "exact_picture_s,exact_ms,exact_pictures" if asked.
     static QString csvHeader(Columns columns);
     static QString csvHeader() { return csvHeader(Columns()); }
     // The fields in the header's order; seconds of the picture and of the error with three
@@ -65,4 +77,9 @@ struct SeekRow {
     QString csvLine() const { return csvLine(Columns()); }
     // A line of a table with this header back into a row; false when it is not one.
     static bool parse(const QStringList &header, const QString &line, SeekRow &row);
+    static bool parse(const QStringList &header, const QStringList &fields, SeekRow &row);
+
+    // A CSV field, quoted when it holds a comma or a quote; and a line split back into its fields.
+    static QString csvField(QString value);
+    static QStringList splitCsv(const QString &line);
 };
