@@ -6,6 +6,7 @@
 #include "timestampfallback.h"
 #include "videostage.h"
 
+#include <cmath>
 #include <vector>
 
 Demuxer::Demuxer(std::function<void()> repositioned)
@@ -138,10 +139,10 @@ Demuxer::Read Demuxer::read(AVPacket *packet)
     return m_CheckLanding ? checkLanding(packet) : Read::Packet;
 }
 
-int Demuxer::seek(int seconds, double frameRate, int64_t leadUs, bool videoReorders)
+int Demuxer::seek(double seconds, double frameRate, int64_t leadUs, bool videoReorders)
 {
     // libavformat seeks in absolute time: an input that starts later than 0 needs its start added.
-    const int64_t target = static_cast<int64_t>(seconds) * AV_TIME_BASE + m_StartTime;
+    const int64_t target = std::llround(seconds * AV_TIME_BASE) + m_StartTime;
     // A picture stamped less than half an interval after the target (counted from the first
     // picture, see VideoStage::leadUs()) is the one at the target.
     const int64_t halfInterval = frameRate > 0.0 ? static_cast<int64_t>(AV_TIME_BASE / (2 * frameRate)) : 20000;

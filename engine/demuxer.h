@@ -54,11 +54,11 @@ public:
     };
     Read read(AVPacket *packet);
 
-    // Searches for the keyframe at or before the given second; the libavformat result (negative:
+    // Searches for the keyframe at or before the given time (seconds from the first picture); the libavformat result (negative:
     // the search failed and reading goes on from where it stood). frameRate: the video's (0 when
     // unknown); leadUs: the first picture's time after the start; videoReorders: the video stream
     // delays its pictures.
-    int seek(int seconds, double frameRate, int64_t leadUs, bool videoReorders);
+    int seek(double seconds, double frameRate, int64_t leadUs, bool videoReorders);
 
     bool isOpen() const { return m_FormatContext != nullptr; }
     AVFormatContext *context() const { return m_FormatContext.get(); }

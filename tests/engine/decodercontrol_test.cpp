@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 
 using namespace enginetest;
@@ -73,15 +74,20 @@ TEST(DecoderControl, OpensAndSeeksToTheKeyframeAtOrBeforeTheTargetAcknowledgedOn
         double first = 0.0;
         ASSERT_EQ(nextNumber(decoder, &first), 0);
         int seeks = 0;
-        for (int target : {static_cast<int>(decoder.duration()) - 2, 3, 2, 1}) {
-            decoder.seek(target);
+        // An exact seek's first picture is the one at its target.
+        const double exact = 1.52;
+        for (double target : {decoder.duration() - 2.0, 3.0, exact, 2.0, 1.0}) {
+            decoder.seekTo(target, target == exact ? SeekMode::Exact : SeekMode::Keyframe);
             ++seeks;
-            EXPECT_TRUE(decoder.lastSeek() == target && !decoder.lastSeekFailed());
+            EXPECT_TRUE(decoder.seekSerial() == seeks && decoder.lastSeek() == int(target) && !decoder.lastSeekFailed());
             double time = 0.0;
             const int number = nextNumber(decoder, &time);
             EXPECT_TRUE(time - first <= target + 0.5 / c.rate + 1e-6 && time - first > target - c.keyframeEvery)
                 << "seek " << target << " landed at " << time;
             EXPECT_NEAR(time, number / c.rate, 0.05) << "seek " << target;
+            if (target == exact) {
+                EXPECT_EQ(number, std::lround(exact * c.rate));
+            }
             EXPECT_TRUE(!sound || waitFor([&] { return decoder.audioQueue().flush(), seekDones >= seeks; }));
         }
         if (!sound) {   // read on to the end: still no acknowledgement
@@ -99,10 +105,13 @@ TEST(DecoderControl, OpensAndSeeksToTheKeyframeAtOrBeforeTheTargetAcknowledgedOn
     int seekDones = 0;
     QObject context;
     QObject::connect(&decoder, &DecoderAgent::seekDone, &context, [&seekDones] { ++seekDones; });
+    int seekFails = 0;
+    QObject::connect(&decoder, &DecoderAgent::seekFailed, &context, [&seekFails] { ++seekFails; });
     source.failReads.store(true);
     decoder.seek(4);
-    EXPECT_TRUE(decoder.lastSeekFailed() && !decoder.isSeekPending());
     decoder.start();
+    EXPECT_TRUE(waitFor([&] { return decoder.lastSeekFailed() && seekFails == 1; }));
+    EXPECT_FALSE(decoder.isSeekPending());
     settle(300);
     EXPECT_EQ(seekDones, 0);
 }

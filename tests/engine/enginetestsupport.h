@@ -60,10 +60,9 @@ inline void settle(int ms)
 // the reading up, and takes it: its frame number, -3 on timeout.
 inline int nextNumber(DecoderAgent &decoder, double *time = nullptr)
 {
-    auto &pictures = decoder.videoAgent()->pictures();
-    if (!waitFor([&] { return decoder.audioQueue().flush(), !pictures.isEmpty(); }))
+    PixelPacket *picture = nullptr;
+    if (!waitFor([&] { return decoder.audioQueue().flush(), (picture = decoder.videoAgent()->takePicture()) != nullptr; }))
         return -3;
-    auto *picture = static_cast<PixelPacket *>(pictures.take());
     const int number = testsupport::readFrameNumber(picture->m_Buffer, decoder.videoWidth(), decoder.videoHeight());
     if (time)
         *time = picture->m_Time;
