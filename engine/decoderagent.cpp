@@ -284,8 +284,10 @@ void DecoderAgent::carryOut(const SeekRequest &request)
     if (m_Audio)
         m_Audio->startPosition(request.serial, exactFrom);
     const int sought = m_Demuxer.seek(request.seconds, frameRate(), m_Video->leadUs(), m_Video->reorders());
-    if (sought >= 0)
+    if (sought >= 0) {
+        m_Video->expectLanding(m_Demuxer.landingLimitSeconds());
         return;
+    }
     // Reading goes on from where it stood (an input without time stamps or index cannot seek):
     // say so, and acknowledge nothing, so the seek is measured as failed, not as a landing.
     DECODER_LOG(LOG_WARN, QStringLiteral("seek to %1 s failed (%2)")
@@ -458,8 +460,18 @@ bool DecoderAgent::step()
             m_Audio->decode(packet);
         return true;
     }
-    if (packet->stream_index == m_Demuxer.videoStream())
-        return m_Video->decode(packet);
+    if (packet->stream_index == m_Demuxer.videoStream()) {
+        const bool took = m_Video->decode(packet);
+        // The landing's picture is presented past the target: search again earlier, with the
+        // sound decoded since then, or let it stand when no earlier search is left.
+        if (m_Video->landedLate()) {
+            if (m_Demuxer.retryEarlier())
+                m_AudioQueue.flush();
+            else
+                m_Video->acceptLanding();
+        }
+        return took;
+    }
     DECODER_LOG(LOG_WARN, "bad free packet");
     return false;
 }

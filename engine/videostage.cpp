@@ -39,6 +39,7 @@ VideoStage::VideoStage(const EngineOptions &options, PlaybackClock *clock, Sound
     , m_Owner(owner)
     , m_ExactFrom(-std::numeric_limits<double>::infinity())
     , m_Held(av_frame_alloc())
+    , m_Late(av_frame_alloc())
 {
 }
 
@@ -78,14 +79,36 @@ void VideoStage::flush()
     m_LastTs = AV_NOPTS_VALUE;
     if (m_Held)
         av_frame_unref(m_Held.get());
+    // A search again keeps checking the landing.
+    m_LandedLate = false;
+    if (m_Late)
+        av_frame_unref(m_Late.get());
 }
 
 void VideoStage::startPosition(int serial, double exactFrom)
 {
     m_Serial = serial;
     m_ExactFrom = exactFrom;
+    m_CheckingLanding = false;
+    m_LandedLate = false;
     if (m_Held)
         av_frame_unref(m_Held.get());
+}
+
+void VideoStage::expectLanding(double limitSeconds)
+{
+    m_CheckingLanding = m_Late != nullptr;
+    m_LandingLimit = limitSeconds;
+}
+
+void VideoStage::acceptLanding()
+{
+    m_CheckingLanding = false;
+    if (!m_LandedLate)
+        return;
+    m_LandedLate = false;
+    place(m_Late.get(), m_LateTime);
+    av_frame_unref(m_Late.get());
 }
 
 void VideoStage::startDraining()
@@ -112,6 +135,8 @@ bool VideoStage::drainOne()
     }
     takeFrame(m_Frame.get());
     av_frame_unref(m_Frame.get());
+    // The input ended: no earlier search is made now.
+    acceptLanding();
     return true;
 }
 
@@ -157,8 +182,25 @@ bool VideoStage::takeFrame(AVFrame *frame)
     const int64_t stamp = TimestampFallback::picture(frame->best_effort_timestamp, frame->pts, m_LastTs,
                                                      frameStep, m_StartOffset);
     m_LastTs = stamp;
-    const double time = static_cast<double>(stamp - m_StartOffset) * av_q2d(stream->time_base);
+    return place(frame, static_cast<double>(stamp - m_StartOffset) * av_q2d(stream->time_base));
+}
 
+bool VideoStage::place(AVFrame *frame, double time)
+{
+    if (m_CheckingLanding) {
+        if (time > m_LandingLimit + 1e-6) {
+            // Past the target: the first such picture is kept in case no earlier search is left;
+            // the ones after it go.
+            if (!m_LandedLate) {
+                m_LandedLate = true;
+                av_frame_unref(m_Late.get());
+                av_frame_move_ref(m_Late.get(), frame);
+                m_LateTime = time;
+            }
+            return true;
+        }
+        m_CheckingLanding = false;
+    }
     const double halfInterval = m_FrameRate > 0.0 ? 0.5 / m_FrameRate : 0.02;
     if (time < m_ExactFrom - halfInterval && m_Held) {
         // Before an exact seek's target: kept only in case no later picture comes.
