@@ -97,6 +97,8 @@ bool DecoderAgent::openRest(const QString &declaredTooLarge)
     if (av_image_get_buffer_size(AV_PIX_FMT_YUV420P, width, height, 1) <= 0)
         return fail(QStringLiteral("the picture size %1x%2 is not supported").arg(width).arg(height));
 
+    // Each packet of a stream nobody plays cost a pass, a rest and a log line.
+    m_Demuxer.discardUnplayed(m_Audio != nullptr);
     m_Demuxer.readFirstPacket();
     DECODER_LOG(LOG_INFO, QStringLiteral("video opened firstPacket :%1 duration:%2 bitrate:%3")
                               .arg(m_Demuxer.dataOffset())
@@ -472,6 +474,8 @@ bool DecoderAgent::step()
         }
         return took;
     }
+    // A stream that appeared after the open (MPEG-TS, -PS): not read from here on.
+    m_Demuxer.discard(packet->stream_index);
     DECODER_LOG(LOG_WARN, "bad free packet");
     return false;
 }

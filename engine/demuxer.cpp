@@ -93,11 +93,39 @@ bool Demuxer::openInput(AVFormatContext *context, const char *url, QString &erro
     return true;
 }
 
+void Demuxer::discardUnplayed(bool audioPlayed)
+{
+    for (unsigned i = 0; i < m_FormatContext->nb_streams; ++i)
+        if (static_cast<int>(i) != m_VideoStream && !(audioPlayed && static_cast<int>(i) == m_AudioStream))
+            discard(static_cast<int>(i));
+}
+
+void Demuxer::discard(int streamIndex)
+{
+    if (streamIndex >= 0 && static_cast<unsigned>(streamIndex) < m_FormatContext->nb_streams)
+        m_FormatContext->streams[streamIndex]->discard = AVDISCARD_ALL;
+}
+
+bool Demuxer::readPlayed(AVPacket *packet)
+{
+    // Packets the stream probing buffered before the unplayed streams were discarded still come:
+    // they go here, without a pass of their own.
+    for (;;) {
+        if (av_read_frame(m_FormatContext.get(), packet) < 0)
+            return false;
+        const int index = packet->stream_index;
+        if (index < 0 || static_cast<unsigned>(index) >= m_FormatContext->nb_streams
+            || m_FormatContext->streams[index]->discard != AVDISCARD_ALL)
+            return true;
+        av_packet_unref(packet);
+    }
+}
+
 void Demuxer::readFirstPacket()
 {
     // The packet is normally still buffered from the stream probing.
     m_DataOffset = 0;
-    if (av_read_frame(m_FormatContext.get(), m_PendingPacket.get()) >= 0) {
+    if (readPlayed(m_PendingPacket.get())) {
         m_HasPending = true;
         if (m_PendingPacket->pos >= 0)
             m_DataOffset = m_PendingPacket->pos;
@@ -132,7 +160,7 @@ Demuxer::Read Demuxer::read(AVPacket *packet)
         m_HasPending = false;
         return Read::Packet;
     }
-    if (av_read_frame(m_FormatContext.get(), packet) < 0) {
+    if (!readPlayed(packet)) {
         if (m_CheckLanding && !m_LandingHeld.empty()) {
             releaseLanding();   // the end came first: decode what was held
             return Read::Taken;

@@ -81,6 +81,11 @@ public:
     int audioStream() const { return m_AudioStream; }
     void setVideoStream(int index) { m_VideoStream = index; }
     void setAudioStream(int index) { m_AudioStream = index; }
+    // Only the played streams are read: libavformat skips every other stream's packets itself
+    // (one that appears later, in MPEG-TS or -PS, once discard() is called for it). audioPlayed:
+    // the audio stream's sound is decoded and played.
+    void discardUnplayed(bool audioPlayed);
+    void discard(int streamIndex);
     int64_t startTimeUs() const { return m_StartTime; }
     // An input that does not know its length (a program stream without time stamps) says
     // AV_NOPTS_VALUE there: that is "unknown", 0, not minus 292 thousand years.
@@ -95,6 +100,8 @@ public:
 private:
     bool openInput(AVFormatContext *context, const char *url, QString &error, QString &declaredTooLarge);
     int seekInput(int64_t timestampUs);
+    // av_read_frame() of the next packet of a stream that is not discarded; false at the end.
+    bool readPlayed(AVPacket *packet);
     // The earliest time worth searching for (absolute µs): the input's start.
     int64_t floorUs() const;
     // Searches earlier than the last search (further back each time), or, from the input's start,
