@@ -97,6 +97,8 @@ TEST(DecoderControl, OpensAndSeeksToTheKeyframeAtOrBeforeTheTargetAcknowledgedOn
             EXPECT_TRUE(number <= target * c.rate + 0.5 && number > (target - c.keyframeEvery) * c.rate - c.late)
                 << "seek " << target << " landed on picture " << number << " stamped " << time - first;
             EXPECT_NEAR(time - first, (number + c.late) / c.rate, 0.05) << "seek " << target;
+            // Played on from there, each picture once (the landing's keyframe is decoded twice).
+            EXPECT_EQ(nextNumber(decoder), number + 1) << "seek " << target;
             if (target == exact) {
                 EXPECT_EQ(number + c.late, std::lround(exact * c.rate));
             }
