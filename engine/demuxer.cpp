@@ -165,6 +165,10 @@ Demuxer::Read Demuxer::read(AVPacket *packet)
             releaseLanding();   // the end came first: decode what was held
             return Read::Taken;
         }
+        // The end came before any keyframe: a coarse search into the last keyframe interval
+        // (MPEG-TS) ended past the last keyframe. Search earlier.
+        if (m_CheckLanding && canSearchEarlier() && searchEarlier() >= 0)
+            return Read::SoughtAgain;
         return Read::End;
     }
     return m_CheckLanding ? checkLanding(packet) : Read::Packet;
