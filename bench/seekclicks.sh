@@ -5,7 +5,8 @@
 # places in the first 70 % of the window (RANDOM=7: the same places every run), and prints the
 # latency from each click ("seek asked at <ms>") to the first picture uploaded after it
 # ("shown ... at <ms>"), and the longest gap between two ticks of the window meanwhile (its
-# "Player <ms>" line for every tick later than 15 ms): a seek that held the GUI thread shows there.
+# "Player <ms>" line for every tick later than 15 ms; on a busy machine plain playback has such
+# gaps too), and the longest time the window spent handing a seek over ("seek handed over in").
 set -uo pipefail
 
 bin=${1:?bin dir}
@@ -34,8 +35,15 @@ pct() { sort -g | awk -v p="$1" '{ v[NR] = $1 } END { if (NR == 0) { print "nan"
 err=$work/seek.err
 "$bin/seekmark" "$clip" 2>"$err" >/dev/null &
 prog=$!
-win=$(timeout 20 xdotool search --sync --onlyvisible --name '^seekmark' | head -1)
-eval "$(timeout 5 xdotool getwindowgeometry --shell "$win")"
+# The player's window (its title begins with "seekmark"), once it is mapped at its size.
+WIDTH=0 HEIGHT=0
+for _ in $(seq 100); do
+  win=$(timeout 5 xdotool search --onlyvisible --name '^seekmark' 2>/dev/null | head -1)
+  [ -n "$win" ] && eval "$(timeout 5 xdotool getwindowgeometry --shell "$win" 2>/dev/null)"
+  [ "$WIDTH" -gt 100 ] && break
+  sleep 0.2
+done
+[ "$WIDTH" -gt 100 ] || { echo "seekclicks: no seekmark window" >&2; exit 1; }
 for _ in $(seq 100); do grep -aq '^shown ' "$err" && break; sleep 0.1; done
 if [ "${STORAGE:-}" = hdd ]; then
   timeout 5 xdotool windowfocus --sync "$win" key s
@@ -58,6 +66,7 @@ for _ in $(seq "$seeks"); do
 done
 kill "$prog" 2>/dev/null; wait "$prog" 2>/dev/null; prog=
 awk '/^seek asked at /{ t = $4; armed = 1; next } armed && /^shown /{ print $6 - t; armed = 0 }' "$err" > "$work/lat.txt"
+handover=$(awk '/^seek handed over in/ { if ($5 > m) m = $5 } END { printf "%.1f", m / 1000 }' "$err")
 gap=$(tail -n +"$from" "$err" | awk '$1 == "Player" { if ($2 > m) m = $2; if ($2 > 25) n++ } END { print m + 0 " ms (" n + 0 " ticks over 25 ms)" }')
 echo "seekmark $(basename "$clip")${STORAGE:+ ($STORAGE)}: $(wc -l < "$work/lat.txt") of $seeks right clicks measured; click to first new picture" \
-  "p50 $(pct 50 < "$work/lat.txt") ms, p95 $(pct 95 < "$work/lat.txt") ms, max $(pct 100 < "$work/lat.txt") ms; longest tick gap $gap"
+  "p50 $(pct 50 < "$work/lat.txt") ms, p95 $(pct 95 < "$work/lat.txt") ms, max $(pct 100 < "$work/lat.txt") ms; longest tick gap $gap; longest hand-over $handover ms"

@@ -24,7 +24,7 @@ for r in $(seq "$reps"); do
   a=$(bash "$here/seeklatency.sh" "$bin/seekprobe" "$one" 42)
   b=$(bash "$here/seeklatency.sh" "$bin/seekprobe" "$two" 42)
   echo "seekprobe MPEG-TS, run $r: one track $a; two tracks $b; p95 ratio" \
-    "$(awk -v a="$(p95 <<<"$a")" -v b="$(p95 <<<"$b")" 'BEGIN { printf "%.2f", a > 0 ? b / a : 0 }')"
+    "$(awk -v a="$(p95 <<<"$a")" -v b="$(p95 <<<"$b")" 'BEGIN { printf "%.2f", (a > 0 ? b / a : 0) }')"
 done
 bash "$here/seekclicks.sh" "$bin" "$clip" 50
 STORAGE=hdd bash "$here/seekclicks.sh" "$bin" "$clip" 50

@@ -226,11 +226,7 @@ int Demuxer::seek(double seconds, double frameRate, int64_t leadUs, bool videoRe
     m_LandedKeyUs = AV_NOPTS_VALUE;
     m_LandingRetries = 0;
     m_AtStart = false;
-    int sought = seekInput(timestamp);
-    // The very start, refused by a search that knows no earlier entry: its first byte.
-    if (sought < 0 && m_SeekTimestampUs <= floorUs())
-        sought = searchEarlier();
-    m_LandingRetries = 0;
+    const int sought = seekInput(timestamp);
     m_LandingDropped = 0;
     m_CheckLanding = sought >= 0 && m_VideoStream >= 0;
     return sought;
