@@ -253,18 +253,19 @@ void DecoderAgent::seekTo(double seconds, SeekMode mode)
     if (end > 0 && seconds * 1000.0 > static_cast<double>(end))
         seconds = static_cast<double>(end) / 1000.0;
     m_LastSeek = static_cast<qint64>(seconds);
-    const int serial = m_PendingSeek.post(seconds, mode);
-    // Everything queued so far is of the old position: it is neither shown nor played from now on
-    // (what the worker still queues before it takes the request carries the old serial too).
+    // Everything queued so far is of the old position: from now on it is neither shown nor played
+    // (what the worker queues before it takes the request carries the old serial too, and it
+    // empties the queues when it does). All of this comes before the request is posted: the worker
+    // may take it at once, and what it then queues must not be flushed or restarted from here.
+    const int serial = seekSerial() + 1;
+    m_SeekSerial.store(serial);
     m_AwaitedSerial.store(isOpen() ? serial : 0);
-    if (m_VideoAgent) {
+    if (m_VideoAgent)
         m_VideoAgent->setSerial(serial);
-        m_VideoAgent->flush();
-    }
-    m_AudioQueue.flush();
     // Sound of the old position, also the block being played, no longer plays or sets the clock.
     m_Clock.restart();
     m_SoundGate.close();
+    m_PendingSeek.post(SeekRequest{seconds, mode, serial});
     wake();
 }
 

@@ -109,7 +109,7 @@ public:
     void seek(int seconds) { seekTo(seconds, SeekMode::Keyframe); }
     // The serial of the last seek asked for (0 before any). Every queued picture and sound block
     // carries the serial of the seek whose position it belongs to.
-    int seekSerial() const { return m_PendingSeek.serial(); }
+    int seekSerial() const { return m_SeekSerial.load(); }
 
     // For the audio output (SDL's thread): the oldest block, or null when none or stopped.
     AudioPacket *nextAudioPacket();
@@ -223,6 +223,7 @@ private:
     SoundGate m_SoundGate;
     std::atomic<int> m_SoundGaps{0};
     PendingSeek m_PendingSeek;
+    std::atomic<int> m_SeekSerial{0};      // of the last seek asked for; written by the GUI thread
     int m_Serial = 0;                      // worker: the serial of the position being read
     std::atomic<int> m_AwaitedSerial{0};   // the seek whose first sound acknowledges it; 0 none
     std::atomic<int> m_FailedSerial{0};    // the last seek that could not be made

@@ -2,14 +2,11 @@
 
 #include <QMutexLocker>
 
-int PendingSeek::post(double seconds, SeekMode mode)
+void PendingSeek::post(const SeekRequest &request)
 {
     QMutexLocker lock(&m_Mutex);
-    const int serial = m_Serial.load() + 1;
-    m_Request = SeekRequest{seconds, mode, serial};
+    m_Request = request;
     m_Waiting = true;
-    m_Serial.store(serial);
-    return serial;
 }
 
 std::optional<SeekRequest> PendingSeek::take()

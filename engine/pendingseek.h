@@ -2,7 +2,6 @@
 
 #include <QMutex>
 
-#include <atomic>
 #include <functional>
 #include <optional>
 
@@ -21,27 +20,24 @@ struct SeekRequest {
 };
 
 // The seek the controlling thread asked for and the worker has not started yet. A newer request
-// replaces one not yet taken (rapid clicks: the last wins); every request gets the next serial.
+// replaces one not yet taken (rapid clicks: the last wins).
 //
-// Threads: post() and serial() on the controlling thread, take() and unlessPosted() on the
-// worker; m_Mutex guards the request, the serial is an atomic for the queries.
+// Threads: post() on the controlling thread, take() and unlessPosted() on the worker, clear()
+// while the worker is stopped; m_Mutex guards the request.
 class PendingSeek {
 public:
-    // Stores the request and returns its serial (1 for the first).
-    int post(double seconds, SeekMode mode);
+    // Stores the request, replacing one not yet taken.
+    void post(const SeekRequest &request);
     // The request to carry out, if one waits; it is gone from here afterwards.
     std::optional<SeekRequest> take();
     // Runs f unless a request waits, as one step with post(): the worker ends its run only when
     // no seek came that would have kept it reading. True when f ran.
     bool unlessPosted(const std::function<void()> &f);
-    // Forgets a waiting request (the input is closed); the serial stays.
+    // Forgets a waiting request (the input is closed).
     void clear();
-    // The serial of the last request (0 before any).
-    int serial() const { return m_Serial.load(); }
 
 private:
     QMutex m_Mutex;
     SeekRequest m_Request;   // guarded by m_Mutex
     bool m_Waiting = false;  // guarded by m_Mutex
-    std::atomic<int> m_Serial{0};
 };
