@@ -42,18 +42,18 @@ TEST(DecoderControl, OpensAndSeeksToTheKeyframeAtOrBeforeTheTargetAcknowledgedOn
         bool byteSource;
         double rate, keyframeEvery;   // pictures a second; seconds
         int late = 0;
-    } cases[] = {{"h264_long.mp4", true, 25, 1},      {"h264_nobframes.mkv", false, 25, 1},
-                 {"vp9_opus.mkv", false, 25, 1},      {"sound_hole.mkv", false, 25, 1},
-                 {"ts_offset10.ts", true, 25, 1},     {"sound_short60.ts", false, 60, 1},
-                 {"mpeg2_mp2.mpg", true, 25, 1},      {"mpeg2_gop12.mpg", false, 25, 0.48},
-                 {"h264_noaudio.mp4", false, 25, 1},  {"odd_321x241.mkv", true, 25, 1},
-                 {"surround51.mp4", true, 25, 1},     {"avi_b.avi", true, 25, 1.12, 1},
-                 {"avi.avi", false, 25, 1, 1},           {"flv_b.flv", true, 25, 1},
-                 {"flv.flv", false, 25, 1},           {"mov_b.mov", true, 25, 1},
-                 {"mov.mov", false, 25, 1},           {"mp4.mp4", false, 25, 1},
-                 {"subtitles.mkv", true, 25, 1},      {"webm_altref.webm", true, 25, 1},
-                 {"ts.ts", false, 25, 1},             {"ts_two_tracks.ts", true, 25, 1},
-                 {"ps.mpg", true, 25, 1}};
+    } cases[] = {{"h264_long.mp4", true, 25, 1},             {"h264_nobframes.mkv", false, 25, 1},
+                 {"vp9_opus.mkv", false, 25, 1},             {"sound_hole.mkv", false, 25, 1},
+                 {"ts_offset10.ts", true, 25, 1},            {"sound_short60.ts", false, 60, 1},
+                 {"mpeg2_mp2.mpg", true, 25, 1},             {"mpeg2_gop12.mpg", false, 25, 0.48},
+                 {"h264_noaudio.mp4", false, 25, 1},         {"odd_321x241.mkv", true, 25, 1},
+                 {"surround51.mp4", true, 25, 1},            {"subtitles.mkv", true, 25, 1},
+                 {"landing/avi_b.avi", true, 25, 1.12, 1},   {"landing/avi.avi", false, 25, 1, 1},
+                 {"landing/flv_b.flv", true, 25, 1},         {"landing/flv.flv", false, 25, 1},
+                 {"landing/mov_b.mov", true, 25, 1},         {"landing/mov.mov", false, 25, 1},
+                 {"landing/mp4.mp4", false, 25, 1},          {"landing/webm_altref.webm", true, 25, 1},
+                 {"landing/ts.ts", false, 25, 1},            {"landing/ts_two_tracks.ts", true, 25, 1},
+                 {"landing/ps.mpg", true, 25, 1}};
     // Only the played streams are read: nothing of a second sound track or a subtitle stream.
     testsupport::MessageLog log({"bad picture packet"});
     for (const auto &c : cases) {
