@@ -49,3 +49,5 @@ echo
 bash "$root/bench/playback.sh" "$build/bin" "$clips" "$reps"
 echo
 echo "Seek latency (seekprobe, 1080p30, request to first picture): $(bash "$root/bench/seeklatency.sh" "$build/bin/seekprobe" "$clips/1080p30.mp4" "${SEEKS:-50}")"
+echo
+bash "$root/bench/seektargets.sh" "$build/bin" "$clips" "$reps"

@@ -15,9 +15,9 @@ std::optional<double> DecoderPictures::nextTime()
     if (!m_Decoder || !m_Decoder->videoAgent())
         return std::nullopt;
     double time = 0.0;
-    // Under the queue's lock: the worker may flush it for a seek at any moment.
-    if (!m_Decoder->videoAgent()->pictures().withHead(
-            [&time](DataPacket *head) { time = static_cast<PixelPacket *>(head)->m_Time; }))
+    // Under the queue's lock (the worker may flush it for a seek at any moment), and never a
+    // picture of the position before the last seek.
+    if (!m_Decoder->videoAgent()->nextTime(&time))
         return std::nullopt;
     return time;
 }

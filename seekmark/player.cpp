@@ -10,6 +10,7 @@
 #include "platform/paths.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMetaObject>
@@ -195,6 +196,14 @@ void Player::newFileToCheck()
     }
 
     connect(video, &Video::seekDone, this, &Player::slotSeekDone);
+    if (video->agent()) {
+        // A seek the decoder could not make lands nowhere: it is counted as failed, never as a
+        // landing (unless a newer seek has been asked for meanwhile).
+        connect(video->agent(), &DecoderAgent::seekFailed, this, [this] {
+            if (seekFailed(ffmpegVideo()))
+                carryOut(m_Session.seekFailed(m_TickClock.elapsed()));
+        });
+    }
     connect(video, &Video::videoEnd, this, &Player::slotVideoEnd);
     m_TimerId = startTimer(kTickMs, Qt::PreciseTimer);
     video->play();
@@ -327,7 +336,11 @@ void Player::seekVideo(qint64 seconds, bool click)
 {
     if (!m_Video)
         return;
+    // How long the window waits for the request to be taken, measured from the outside.
+    QElapsedTimer handOver;
+    handOver.start();
     m_Video->seek(static_cast<int>(seconds));
+    qDebug() << "seek handed over in" << handOver.nsecsElapsed() / 1000 << "us";
     // A clip that played to its end has stopped its decoder (its videoEnd may still be on the way):
     // the seek alone would leave the last picture standing. Play on from the new second.
     const FFMpegVideo *video = ffmpegVideo();
@@ -336,9 +349,6 @@ void Player::seekVideo(qint64 seconds, bool click)
         m_Video->play();
     }
     m_Session.seekStarted(m_TickClock.elapsed(), clockMs());
-    // A seek the decoder could not make lands nowhere: it is counted as failed, never as a landing.
-    if (seekFailed(ffmpegVideo()))
-        carryOut(m_Session.seekFailed(m_TickClock.elapsed()));
     if (click) {
         m_AccessView.setRequestTime(seconds);
         m_AccessView.clearDistances();
