@@ -40,7 +40,8 @@ public:
     AudioAgent(const AudioAgent &) = delete;
     AudioAgent &operator=(const AudioAgent &) = delete;
 
-    // Discards the partly played block and lets the device run (from every state).
+    // Lets the device run (from every state); after a stop the partly played block is discarded,
+    // after a pause it plays on.
     void resume();
     // Pauses the device; the current block stays.
     void pause();
@@ -58,6 +59,10 @@ public:
     int sampleRate() const { return m_SampleRate; }
     bool isDeviceOpen() const { return m_Device != 0; }
     double timeBase() const { return m_TimeBase; }
+    // Seconds of sound in one callback's buffer as the device opened, and from the end of a
+    // callback until the end of its buffer is heard (see PlaybackClock::setDevice()).
+    double bufferSeconds() const { return m_BufferSeconds; }
+    double delaySeconds() const { return m_DelaySeconds; }
 
     // The callback body.
     void fill(uint8_t *buffer, int length);
@@ -81,5 +86,7 @@ private:
     const int m_Channels;
     bool m_SubsystemUp = false;    // this agent holds one reference on SDL's audio subsystem
     SDL_AudioDeviceID m_Device = 0;
+    double m_BufferSeconds = 0.0;   // set when the device opens
+    double m_DelaySeconds = 0.0;
     bool m_Locked = false;          // the controlling thread holds the device lock (stopped)
 };

@@ -7,10 +7,7 @@
 #include "engine/audioagent.h"
 #include "engine/videoagent.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QPointer>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -154,13 +151,8 @@ TEST(DecoderControl, TheWorkerReadsOnForTheStarvedStreamAndSkipsItsRestWhileAQue
 // 1080p pictures and the scheduler dropped them.
 TEST(DecoderControl, TheClockWaitsForTheFirstPictures)
 {
-    const QString dir = QCoreApplication::applicationDirPath() + "/engine-clips", path = dir + "/late_video.mkv";
-    QDir().mkpath(dir);
-    if (!QFileInfo::exists(path)) {
-        QProcess::execute("bash", {"-c", QString("ffmpeg -nostdin -loglevel error -y -i '%1' -itsoffset 0.3 -i '%1' -map 1:v"
-                                                 " -map 0:a -t 3 -c copy -f matroska '%2.partial' && mv -f '%2.partial' '%2'")
-                                             .arg(clipPath("h264_long.mp4"), path)});
-    }
+    const QString path = madeClip("late_video.mkv", QString("-i '%1' -itsoffset 0.3 -i '%1' -map 1:v -map 0:a -t 3 -c copy")
+                                                        .arg(clipPath("h264_long.mp4")));
     DecoderAgent decoder(nullptr, EngineOptions::seekmark());
     ASSERT_TRUE(decoder.open(path));
     decoder.start();

@@ -12,7 +12,11 @@
 #include "tests/common/messagelog.h"
 #include "tests/common/testclips.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 
 #include <atomic>
 
@@ -48,6 +52,19 @@ inline EngineOptions fast(EngineOptions options)
     options.afterIdleMs = 1;
     options.pausedMs = 5;
     return options;
+}
+
+// A clip the ffmpeg tool makes once into the build folder (engine-clips/name): args are its
+// arguments before the output file, whose format follows the name.
+inline QString madeClip(const QString &name, const QString &args)
+{
+    const QString dir = QCoreApplication::applicationDirPath() + "/engine-clips", path = dir + "/" + name;
+    const QString partial = dir + "/partial." + name;
+    QDir().mkpath(dir);
+    if (!QFileInfo::exists(path))
+        QProcess::execute("bash", {"-c", QString("ffmpeg -nostdin -loglevel error -y %1 '%2' && mv -f '%2' '%3'")
+                                             .arg(args, partial, path)});
+    return path;
 }
 
 // Lets queued events and the worker run for a while, for checks that something does NOT happen.
