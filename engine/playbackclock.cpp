@@ -68,6 +68,7 @@ void PlaybackClock::reset()
     m_Value = m_Cap = m_SoundEnd = 0.0;
     m_Anchored = false;
     m_HasFirstPicture = false;
+    m_SoundStarted = false;
     m_Soundless = false;
     m_Paused = true;
     m_Interval = 0.04;
@@ -85,6 +86,7 @@ void PlaybackClock::restart()
     m_Driver = Driver::Pictures;
     m_Anchored = false;
     m_HasFirstPicture = false;
+    m_SoundStarted = false;
     m_CallbackPlayed = false;
     m_Following = false;
     m_SilentCallbacks = 0;
@@ -177,7 +179,11 @@ PlaybackClock::SoundAction PlaybackClock::sound(double time, double duration, in
                 return SoundAction::Wait;
         } else {
             const double heardAt = valueLocked(now) + lead;
-            if (time < heardAt - m_Interval)
+            // Until the sound of a new position has started, only sound before the first picture
+            // shown is behind: a device slow to start (half a second through a sound server)
+            // would otherwise lose the start of the clip. The pictures wait for it.
+            const double behind = m_SoundStarted ? heardAt : std::min(heardAt, m_StartPicture);
+            if (time < behind - m_Interval)
                 return SoundAction::Skip;
             if (time > heardAt + m_Interval / 2 || m_Paused)
                 return SoundAction::Wait;
@@ -188,6 +194,7 @@ PlaybackClock::SoundAction PlaybackClock::sound(double time, double duration, in
         m_Value = m_Cap = time - lead;
         m_AnchorAt = now;
     }
+    m_SoundStarted = true;
     m_CallbackPlayed = true;
     m_CallbackEnd = time + std::max(0.0, duration);
     m_CallbackFilled = offset + std::max(0.0, duration);
@@ -246,6 +253,7 @@ PictureAction PlaybackClock::picture(double time, int64_t durationUs)
     }
     if (!m_Anchored) {
         anchorLocked(time, now);
+        m_StartPicture = time;
         return PictureAction::Show;
     }
     const double ahead = time - valueLocked(now);

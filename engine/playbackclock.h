@@ -31,7 +31,9 @@
 //
 // Sound decides chunk by chunk (sound()): a chunk that will be heard at or before the clock plays
 // and takes the clock over, stepping it back by at most one picture interval; one more than that
-// behind the clock is skipped (its pictures are gone); one ahead of the clock waits, the device
+// behind the clock is skipped (its pictures are gone), except that the first sound of a new
+// position is only skipped when it lies before the first picture shown (a device slow to start
+// makes the pictures wait rather than lose the start of the sound); one ahead of the clock waits, the device
 // playing silence meanwhile, so sound that starts late plays at its time and a hole plays as
 // silence. A block queued before the last restart (the old position of a seek) is skipped and
 // never touches the clock: every block carries the generation it was decoded in.
@@ -124,6 +126,8 @@ private:
     double m_SoundEnd = 0.0;   // end of the last chunk played, clip seconds
     double m_FirstPicture = 0.0;   // the first picture queued since the restart
     bool m_HasFirstPicture = false;
+    double m_StartPicture = 0.0;   // the picture that anchored the clock since the restart
+    bool m_SoundStarted = false;   // a chunk played since the restart
     double m_Interval = 0.04;
     double m_Buffer = 0.0;
     double m_Delay = 0.0;

@@ -133,7 +133,7 @@ TEST(AudioOutput, TheSoundPlaysToItsEndAcrossAPauseAndPastTheLastPicture)
                 decoder.start();
             }
             ASSERT_TRUE(playsTo([&] { return decoder.isStopped(); }));
-            enginetest::settle(100);   // the device plays out what it holds
+            enginetest::settle(300);   // the device plays out what it holds
         }
         qputenv("SDL_AUDIODRIVER", oldDriver);
         QFile file(QString::fromLocal8Bit(recording));

@@ -43,10 +43,12 @@ TEST(PlaybackClock, DecidesWhoDrivesByScript)
          {{0, 'q', 0.3, 0, none}, {0, 's', 0.0, 0, 0.02}, {0.1, 'p', 0.3, 1, 0.02}}},
         {"a hole in the sound plays as silence while the pictures carry the clock", false, 0, 0,
          {{0, 's', 0.0, 0, 0.02}, {0.02, 's', 0.02, 0, 0.04}, {0.04, 's', 3.0, 1, 0.04}, {1.5, 'p', 1.5, 0, 1.5},
-          {2.99, 's', 3.0, 0, 3.02}}},
+          {1.5, 's', 1.0, 2, 1.5}, {2.99, 's', 3.0, 0, 3.02}}},
         {"sound is judged by when it will be heard: behind the pictures it is skipped, taking over steps back"
          " less than a picture", false, 0.02, 0.04,
          {{0, 'p', 5.0, 0, 5.0}, {0.1, 's', 4.9, 2, 5.1}, {0.1, 's', 5.09, 0, 5.07}}},
+        {"the first sound after a start that comes late plays from the first picture: the pictures wait for it", false,
+         0, 0, {{0, 'p', 0.0, 0, 0.0}, {0.5, 's', 0.0, 0, 0.02}, {0.5, 'p', 0.2, 1, 0.02}}},
         {"after a restart the old sound neither plays nor sets the clock", false, 0, 0,
          {{0, 's', 1.0, 0, 1.02}, {0.01, 'r', 0, 0, 1.02}, {0.02, 'o', 1.02, 2, 1.02}, {0.03, 'p', 8.0, 0, 8.0},
           {0.05, 's', 8.02, 0, 8.04}}},
