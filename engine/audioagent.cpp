@@ -6,6 +6,7 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 static LogCategory s_Log("decoder");
@@ -82,12 +83,23 @@ bool AudioAgent::tryOpen()
     SDL_zero(obtained);
     m_Device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
     if (m_Device != 0) {
-        // A callback fills one buffer while the device plays the one before: the end of the sound
-        // handed over is heard two buffers later (what ffplay assumes of SDL as well).
         m_BufferSeconds = double(obtained.samples > 0 ? obtained.samples : wanted.samples) / m_SampleRate;
-        m_DelaySeconds = 2 * m_BufferSeconds;
+        m_DelaySeconds = delayBuffers(SDL_GetCurrentAudioDriver()) * m_BufferSeconds;
     }
     return m_Device != 0;
+}
+
+double AudioAgent::delayBuffers(const char *driver)
+{
+    // SDL's pulseaudio driver asks the server for one buffer of latency in all and hands its next
+    // buffer over only after the server has asked for more (a quarter buffer, the server's
+    // request size for that latency): three quarters of a buffer are still queued when the
+    // callback fills the next one.
+    if (driver && std::strcmp(driver, "pulseaudio") == 0)
+        return 1.75;
+    // Otherwise a callback fills one buffer while the device plays the one before (what ffplay
+    // assumes of SDL as well).
+    return 2.0;
 }
 
 void AudioAgent::closeDevice()

@@ -68,6 +68,9 @@ public:
     // The callback body.
     void fill(uint8_t *buffer, int length);
 
+    // The device's delay in buffers: from the end of a callback until the end of its buffer is
+    // heard, with SDL's driver of that name.
+    static double delayBuffers(const char *driver);
     static int clampVolume(int percent);
     static int mixVolumeFor(int percent);
 
