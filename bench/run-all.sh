@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every benchmark in one go: installs what is missing, builds a Release build in build-bench/,
 # makes the 20-second clips once (build-bench/bench-clips/), then prints the engine table, the
-# playback table and the seek latency. About 12 minutes on 2 cores.
+# playback table, the seek latency and picture against sound as heard (bench/avsync.sh). About 17
+# minutes on 2 cores.
 #
 #   bash bench/run-all.sh            (REPS=3 runs per figure, SEEKS=50 seeks; both can be set)
 set -euo pipefail
@@ -19,13 +20,16 @@ command -v /usr/bin/time >/dev/null || missing+=(time)
 command -v ffplay >/dev/null || missing+=(ffmpeg)
 command -v mpv >/dev/null || missing+=(mpv)
 command -v xdpyinfo >/dev/null || missing+=(x11-utils)
+# The sync bench: a sound server of its own and its recorder.
+command -v pulseaudio >/dev/null || missing+=(pulseaudio)
+command -v parec >/dev/null || missing+=(pulseaudio-utils)
 if [ ${#missing[@]} -gt 0 ]; then
   sudo_cmd=(); [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSEEKMARK_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target seekmark framewise seekprobe enginebench >/dev/null
+cmake --build "$build" -j2 --target seekmark framewise seekprobe enginebench syncbench >/dev/null
 
 # H.264 High + AAC, B-frames, a keyframe every 2 s, a moving picture.
 mkdir -p "$clips"
@@ -51,3 +55,5 @@ echo
 echo "Seek latency (seekprobe, 1080p30, request to first picture): $(bash "$root/bench/seeklatency.sh" "$build/bin/seekprobe" "$clips/1080p30.mp4" "${SEEKS:-50}")"
 echo
 bash "$root/bench/seektargets.sh" "$build/bin" "$clips" "$reps"
+echo
+bash "$root/bench/avsync.sh" "$build/bin" "$reps" "$clips"

@@ -6,6 +6,7 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 static LogCategory s_Log("decoder");
@@ -75,10 +76,30 @@ bool AudioAgent::tryOpen()
     wanted.samples = 1024;
     wanted.callback = &AudioAgent::callback;
     wanted.userdata = this;
-    // No obtained block and no allowed changes: SDL converts to the hardware, so the callback
-    // always sees exactly the format asked for.
-    m_Device = SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
+    // Only the buffer's length may differ from the one asked for: SDL converts the rest, so the
+    // callback always sees the format asked for, and its buffer is the device's own (a length it
+    // had to bridge would sit in one more buffer of SDL's, unaccounted for in the delay).
+    SDL_AudioSpec obtained;
+    SDL_zero(obtained);
+    m_Device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
+    if (m_Device != 0) {
+        m_BufferSeconds = double(obtained.samples > 0 ? obtained.samples : wanted.samples) / m_SampleRate;
+        m_DelaySeconds = delayBuffers(SDL_GetCurrentAudioDriver()) * m_BufferSeconds;
+    }
     return m_Device != 0;
+}
+
+double AudioAgent::delayBuffers(const char *driver)
+{
+    // SDL's pulseaudio driver asks the server for one buffer of latency in all and hands its next
+    // buffer over only after the server has asked for more (a quarter buffer, the server's
+    // request size for that latency): three quarters of a buffer are still queued when the
+    // callback fills the next one.
+    if (driver && std::strcmp(driver, "pulseaudio") == 0)
+        return 1.75;
+    // Otherwise a callback fills one buffer while the device plays the one before (what ffplay
+    // assumes of SDL as well).
+    return 2.0;
 }
 
 void AudioAgent::closeDevice()
@@ -105,11 +126,13 @@ void AudioAgent::resume()
 {
     if (!m_Device)
         return;
-    if (!m_Locked)
-        SDL_LockAudioDevice(m_Device);
-    m_Feed.discardCurrent();
-    SDL_UnlockAudioDevice(m_Device);
-    m_Locked = false;
+    // From a pause the block being played goes on where it stopped; from a stop it belongs to
+    // the old position.
+    if (m_Locked) {
+        m_Feed.discardCurrent();
+        SDL_UnlockAudioDevice(m_Device);
+        m_Locked = false;
+    }
     SDL_PauseAudioDevice(m_Device, 0);
 }
 

@@ -12,8 +12,9 @@ class PlaybackClock;
 
 // Plays decoded sound through an SDL audio device and, as it goes, keeps the playback clock that
 // the picture scheduler follows. The device asks for signed 16-bit little-endian samples at the
-// stream's rate and at most two channels, 1024 sample frames per buffer; SDL converts to whatever
-// the hardware takes. The rate is held within minSampleRate..maxSampleRate: a file may declare
+// stream's rate and at most two channels, 1024 sample frames per buffer (or the device's own
+// length, which SDL reports in the spec it opened, and the clock's delay follows); SDL converts
+// the rest to whatever the hardware takes. The rate is held within minSampleRate..maxSampleRate: a file may declare
 // any rate, and at 2 Hz one buffer would last over eight minutes, which closing the device waits
 // out; the decoder resamples to the device's rate. Each agent opens its own device, so two decoders can play side by side.
 // When no device can be opened (no sound card), the agent says so in a WARN line and plays to
@@ -40,7 +41,8 @@ public:
     AudioAgent(const AudioAgent &) = delete;
     AudioAgent &operator=(const AudioAgent &) = delete;
 
-    // Discards the partly played block and lets the device run (from every state).
+    // Lets the device run (from every state); after a stop the partly played block is discarded,
+    // after a pause it plays on.
     void resume();
     // Pauses the device; the current block stays.
     void pause();
@@ -58,10 +60,17 @@ public:
     int sampleRate() const { return m_SampleRate; }
     bool isDeviceOpen() const { return m_Device != 0; }
     double timeBase() const { return m_TimeBase; }
+    // Seconds of sound in one callback's buffer as the device opened, and from the end of a
+    // callback until the end of its buffer is heard (see PlaybackClock::setDevice()).
+    double bufferSeconds() const { return m_BufferSeconds; }
+    double delaySeconds() const { return m_DelaySeconds; }
 
     // The callback body.
     void fill(uint8_t *buffer, int length);
 
+    // The device's delay in buffers: from the end of a callback until the end of its buffer is
+    // heard, with SDL's driver of that name.
+    static double delayBuffers(const char *driver);
     static int clampVolume(int percent);
     static int mixVolumeFor(int percent);
 
@@ -81,5 +90,7 @@ private:
     const int m_Channels;
     bool m_SubsystemUp = false;    // this agent holds one reference on SDL's audio subsystem
     SDL_AudioDeviceID m_Device = 0;
+    double m_BufferSeconds = 0.0;   // set when the device opens
+    double m_DelaySeconds = 0.0;
     bool m_Locked = false;          // the controlling thread holds the device lock (stopped)
 };

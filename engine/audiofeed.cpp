@@ -19,8 +19,16 @@ AudioFeed::~AudioFeed()
     delete m_Current;
 }
 
-template <typename Judge>
-void AudioFeed::fillWith(uint8_t *buffer, int length, int mixVolume, Judge judge)
+void AudioFeed::fill(uint8_t *buffer, int length, int mixVolume, double timeBase, PlaybackClock *clock,
+                     double secondsPerByte)
+{
+    fillBuffer(buffer, length, mixVolume, timeBase, clock, secondsPerByte);
+    if (clock)
+        clock->callbackDone();
+}
+
+void AudioFeed::fillBuffer(uint8_t *buffer, int length, int mixVolume, double timeBase, PlaybackClock *clock,
+                           double secondsPerByte)
 {
     if (m_DiscardPending.exchange(false)) {
         delete m_Current;
@@ -30,7 +38,8 @@ void AudioFeed::fillWith(uint8_t *buffer, int length, int mixVolume, Judge judge
     if (length <= 0)
         return;
     std::memset(buffer, 0, static_cast<size_t>(length));
-    while (length > 0) {
+    int filled = 0;
+    while (filled < length) {
         if (m_Offset <= 0 && !m_Waiting) {
             delete m_Current;
             m_Current = m_Source ? m_Source() : nullptr;
@@ -41,54 +50,29 @@ void AudioFeed::fillWith(uint8_t *buffer, int length, int mixVolume, Judge judge
             m_Waiting = false;
             return;
         }
-        const int verdict = judge(m_Current);
-        m_Waiting = verdict == 1;
+        const int left = m_Current->m_Buffer ? m_Current->m_Size - m_Current->m_Played : 0;
+        const int n = std::max(0, std::min(left, length - filled));
+        PlaybackClock::SoundAction verdict = PlaybackClock::SoundAction::Play;
+        if (clock)
+            verdict = clock->sound(m_Current->m_Pts * timeBase + m_Current->m_Played * secondsPerByte,
+                                   n * secondsPerByte, m_Current->m_Generation, filled * secondsPerByte);
+        m_Waiting = verdict == PlaybackClock::SoundAction::Wait;
         if (m_Waiting)
             return;   // silent until the clock reaches the block
-        if (verdict == 2) {
+        if (verdict == PlaybackClock::SoundAction::Skip) {
             delete m_Current;
             m_Current = nullptr;
             m_Offset = 0;
             continue;
         }
-        const int left = m_Current->m_Buffer ? m_Current->m_Size - m_Current->m_Played : 0;
-        const int n = std::max(0, std::min(left, length));
         if (n > 0) {
-            SDL_MixAudioFormat(buffer, m_Current->m_Buffer + m_Current->m_Played, AUDIO_S16LSB,
+            SDL_MixAudioFormat(buffer + filled, m_Current->m_Buffer + m_Current->m_Played, AUDIO_S16LSB,
                                static_cast<Uint32>(n), mixVolume);
             m_Current->m_Played += n;
-            buffer += n;
-            length -= n;
+            filled += n;
         }
         m_Offset = (m_Current->m_Played < m_Current->m_Size && n > 0) ? m_Current->m_Played : 0;
     }
-}
-
-void AudioFeed::fill(uint8_t *buffer, int length, int mixVolume, double timeBase, std::atomic<double> *clock)
-{
-    fillWith(buffer, length, mixVolume, [clock, timeBase](const AudioPacket *block) {
-        if (clock)
-            clock->store(block->m_Pts * timeBase);
-        return 0;
-    });
-}
-
-void AudioFeed::fill(uint8_t *buffer, int length, int mixVolume, double timeBase, PlaybackClock *clock,
-                     double secondsPerByte)
-{
-    fillWith(buffer, length, mixVolume, [clock, timeBase, secondsPerByte](const AudioPacket *block) {
-        if (!clock)
-            return 0;
-        switch (clock->sound(block->m_Pts * timeBase, block->m_Size * secondsPerByte, block->m_Generation)) {
-        case PlaybackClock::SoundAction::Play:
-            return 0;
-        case PlaybackClock::SoundAction::Wait:
-            return 1;
-        case PlaybackClock::SoundAction::Skip:
-            break;
-        }
-        return 2;
-    });
 }
 
 void AudioFeed::discardCurrent()

@@ -9,10 +9,9 @@ class PlaybackClock;
 
 // The body of the audio callback, apart from the device: hands decoded blocks to the device buffer
 // in queue order, continuing a block that spans two callbacks where it stopped, mixes them at the
-// given volume into a cleared buffer and sets the playback clock to the time of the block it is
-// playing; given the PlaybackClock, it lets the clock judge each block instead (play it, keep it
-// waiting behind silence, or skip it). It only knows where blocks come from, so it can be driven
-// by a plain queue in tests.
+// given volume into a cleared buffer, and lets the playback clock judge every chunk (play it, keep
+// it waiting behind silence, or skip it) and follow what the buffer holds. It only knows where
+// blocks come from, so it can be driven by a plain queue in tests.
 //
 // Threads: fill() runs on SDL's audio thread and alone touches m_Current, m_Offset and m_Waiting.
 // discardCurrent() comes from the controlling thread and only raises an atomic flag that the next
@@ -31,12 +30,11 @@ public:
 
     // Fills length bytes of interleaved signed 16-bit little-endian samples. The buffer is cleared
     // first (SDL2 hands over the previous call's data), so mixing at mixVolume (0..128) scales.
-    // When no block is available the rest stays silent. clock receives the block's time stamp x
-    // timeBase, in seconds, for every chunk taken from a block.
-    void fill(uint8_t *buffer, int length, int mixVolume, double timeBase, std::atomic<double> *clock);
-    // The same, with the playback clock judging every block (see PlaybackClock::sound()): a block
+    // When no block is available the rest stays silent. A block's time is its time stamp x
+    // timeBase, and secondsPerByte gives the time of each byte in it. clock (may be null) judges
+    // each chunk (PlaybackClock::sound()) and hears of the filled buffer (callbackDone()): a block
     // that has to wait keeps its place and the rest of the buffer stays silent; a skipped block is
-    // dropped unplayed. secondsPerByte gives a block's duration.
+    // dropped unplayed.
     void fill(uint8_t *buffer, int length, int mixVolume, double timeBase, PlaybackClock *clock,
               double secondsPerByte);
 
@@ -49,9 +47,8 @@ public:
     const AudioPacket *current() const { return m_Current; }
 
 private:
-    // judge(block) decides for each chunk: 0 play, 1 wait, 2 skip.
-    template <typename Judge>
-    void fillWith(uint8_t *buffer, int length, int mixVolume, Judge judge);
+    void fillBuffer(uint8_t *buffer, int length, int mixVolume, double timeBase, PlaybackClock *clock,
+                    double secondsPerByte);
 
     Source m_Source;
     AudioPacket *m_Current = nullptr;   // owned; the block being played

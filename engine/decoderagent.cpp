@@ -119,6 +119,8 @@ bool DecoderAgent::openRest(const QString &declaredTooLarge)
     if (m_Video->frameRate() > 0.0)
         m_Clock.setPictureInterval(1.0 / m_Video->frameRate());
     m_Clock.setSoundless(!m_AudioAgent);
+    if (m_AudioAgent)
+        m_Clock.setDevice(m_AudioAgent->bufferSeconds(), m_AudioAgent->delaySeconds());
     m_SoundGate.close();
     return true;
 }
@@ -202,16 +204,12 @@ void DecoderAgent::close()
 
 bool DecoderAgent::start()
 {
-    if (isPaused()) {
-        QMutexLocker lock(&m_Mutex);
-        m_AudioQueue.flush();
-        if (m_VideoAgent)
-            m_VideoAgent->flush();
-        m_SoundGate.close();
-        // The queues are gone: the next pictures and sound come from further on.
-        m_Clock.restart();
-    }
-    m_Eof.store(false);
+    // From a pause, playback goes on from the paused picture with the pictures and sound already
+    // queued: emptying the queues lost everything between that picture and where the reading had
+    // got to (9 pictures and their sound on a 25 fps clip). A stopped worker reads on from where
+    // the input stands, also after its end.
+    if (isStopped())
+        m_Eof.store(false);
     m_Clock.resume();
     if (m_AudioAgent)
         m_AudioAgent->resume();
@@ -504,9 +502,11 @@ bool DecoderAgent::endOfInput()
         if (m_Video->drainOne())
             return true;
     }
-    DataQueue &drained = m_VideoAgent ? m_VideoAgent->pictures() : m_AudioQueue;
-    // A seek asked for meanwhile keeps the worker reading.
-    if (drained.isEmpty() && m_PendingSeek.unlessPosted([this] { requestStop(); })) {
+    // The last picture stays on screen while the sound that outlasts the pictures plays to its
+    // end: the worker ends once both queues are empty (the device plays out what it was given). A
+    // seek asked for meanwhile keeps the worker reading.
+    if ((!m_VideoAgent || m_VideoAgent->pictures().isEmpty()) && m_AudioQueue.isEmpty()
+        && m_PendingSeek.unlessPosted([this] { requestStop(); })) {
         // The clip is over: the clock stays at its end rather than run on with the pictures'.
         m_Clock.pause();
     }

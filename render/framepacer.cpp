@@ -43,22 +43,28 @@ int FramePacer::setFrameRate(double rate)
     return m_FrameInterval;
 }
 
-FramePacer::TickDecision FramePacer::tick(qint64 nowMs)
+FramePacer::TickDecision FramePacer::tickUs(qint64 nowUs)
 {
     TickDecision d;
     if (!m_HaveLastTick) {
         d.elapsed = m_FrameInterval;
         m_HaveLastTick = true;
-        m_AccumulatedUs += m_IntervalUs - qint64(m_FrameInterval) * 1000;
+        m_AccumulatedUs += m_IntervalUs;
     } else {
         // A monotonic clock never runs back; a caller that mixes clocks must not stall us.
-        d.elapsed = nowMs >= m_LastTick ? nowMs - m_LastTick : 0;
+        const qint64 elapsedUs = std::max<qint64>(0, nowUs - m_LastTickUs);
+        m_AccumulatedUs += elapsedUs;
+        d.elapsed = elapsedUs / 1000;
         d.late = d.elapsed > LateTickMs;
     }
-    m_LastTick = nowMs;
-    m_AccumulatedUs += d.elapsed * 1000;
-    d.request = m_AccumulatedUs >= m_IntervalUs;
+    m_LastTickUs = nowUs;
+    d.request = m_AccumulatedUs + m_LeadUs >= m_IntervalUs;
     return d;
+}
+
+qint64 FramePacer::untilRequestUs() const
+{
+    return std::max<qint64>(0, m_IntervalUs - m_LeadUs - m_AccumulatedUs);
 }
 
 FramePacer::PictureDecision FramePacer::noPicture()
@@ -88,10 +94,23 @@ FramePacer::PictureDecision FramePacer::picture(double time)
     return d;
 }
 
-void FramePacer::followClock(int diffMs)
+void FramePacer::followClock(qint64 aheadUs)
 {
     if (!m_Options.followClock)
         return;
-    const qint64 limit = m_IntervalUs / 4;
-    m_AccumulatedUs -= std::clamp<qint64>(qint64(diffMs) * 1000 / 8, -limit, limit);
+    // The next picture is due one interval after this one's time: aheadUs plus an interval from
+    // now. (A clock a second or more off is a jump the scheduler deals with, not a phase.)
+    m_AccumulatedUs = -std::clamp<qint64>(aheadUs, -1000000, 1000000);
+}
+
+void FramePacer::displayTook(qint64 tookUs)
+{
+    if (!m_Options.followClock)
+        return;
+    m_Took[m_TookCount++ % displaySamples] = std::clamp<qint64>(tookUs, 0, m_IntervalUs);
+    const int n = std::min(m_TookCount, displaySamples);
+    qint64 sorted[displaySamples];
+    std::copy(m_Took, m_Took + n, sorted);
+    std::nth_element(sorted, sorted + n / 2, sorted + n);
+    m_LeadUs = sorted[n / 2];
 }

@@ -16,8 +16,8 @@ struct PacerOptions {
     // Rates outside (20, 60] frames per second are taken as 25 (seekmark's safety net for streams
     // that report field rates or nonsense). Off, the rate is used as it is.
     bool limitRate = true;
-    // Lean the request times towards the playback clock (see followClock()); only for a player
-    // whose pictures are scheduled against a sound clock.
+    // Aim the requests at the playback clock (see followClock()); only for a player whose
+    // pictures are scheduled against a sound clock.
     bool followClock = true;
 
     static PacerOptions seekmark() { return PacerOptions(); }
@@ -48,10 +48,13 @@ struct PacerOptions {
 // scheduler's hold (a picture 101 ms early) caught them, and then stayed 70 to 100 ms ahead.
 //
 // With followClock the player also reports, for every new picture, how far its time is from the
-// playback clock; an eighth of that (at most a quarter interval) is taken off or added to the
-// accumulator, so the next request comes a little later when pictures run early and a little
-// sooner when they run late. The rate stays the clip's; only the phase follows the sound, which a
-// fixed rate cannot do by itself (the sound starts, and restarts after a seek, at its own moment).
+// playback clock, and how long the picture took from the request to the screen. The next request
+// is then aimed at the moment the next picture is due on the clock, earlier by the display's time
+// (the median of the last displaySamples), so that it reaches the screen when its sound is heard.
+// The rate stays the clip's; the phase is the clock's, which a fixed rate cannot keep by itself
+// (the sound starts, and restarts after a seek, at its own moment). untilRequestUs() tells the
+// player when that is, so it can wake for it between the fast timer's ticks: a request that waits
+// for the next 5 ms tick comes up to 5 ms late, and unevenly so.
 //
 // Time comes from the caller as monotonic milliseconds (a QElapsedTimer, or a fake in tests), so
 // the elapsed time never goes negative. The very first tick has no previous tick to measure from;
@@ -101,15 +104,22 @@ public:
     int setFrameRate(double rate);
     static int intervalForRate(double rate, bool limitRate);
 
-    // One timer tick at monotonic time nowMs.
-    TickDecision tick(qint64 nowMs);
+    // One timer tick at monotonic time nowMs (or nowUs).
+    TickDecision tick(qint64 nowMs) { return tickUs(nowMs * 1000); }
+    TickDecision tickUs(qint64 nowUs);
 
     // What the request of the current tick returned: a picture stamped with time seconds, or none.
     PictureDecision picture(double time);
     PictureDecision noPicture();
-    // A new picture just shown is diffMs early (negative: late) against the playback clock. Does
-    // nothing without followClock.
-    void followClock(int diffMs);
+    // A new picture just shown was aheadUs early (negative: late) against the playback clock when
+    // it was asked for; it took tookUs from the request to the screen. Both do nothing without
+    // followClock.
+    void followClock(qint64 aheadUs);
+    void displayTook(qint64 tookUs);
+    // µs from the last tick until the next request is due (0: now).
+    qint64 untilRequestUs() const;
+    // The display's time that requests are aimed ahead by, µs.
+    qint64 leadUs() const { return m_LeadUs; }
 
     // ms gathered towards the next request (truncated).
     qint64 accumulated() const { return m_AccumulatedUs / 1000; }
@@ -127,6 +137,10 @@ private:
     int m_FrameInterval = 40;         // ms per picture, truncated (the logged interval)
     qint64 m_IntervalUs = 40000;      // µs per picture, exact to the µs (the pacing)
     double m_LastPictureTime = -1.0;  // time of the picture shown last; no picture has it at first
-    qint64 m_LastTick = 0;            // monotonic ms of the previous tick
+    qint64 m_LastTickUs = 0;          // monotonic µs of the previous tick
     bool m_HaveLastTick = false;
+    qint64 m_LeadUs = 0;              // median of m_Took
+    static constexpr int displaySamples = 9;
+    qint64 m_Took[displaySamples] = {};
+    int m_TookCount = 0;
 };

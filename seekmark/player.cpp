@@ -4,11 +4,11 @@
 #include "access/filevideodriver.h"
 #include "engine/decoderagent.h"
 #include "engine/pixelpacket.h"
-#include "engine/schedulerdecision.h"
 #include "platform/clipdialog.h"
 #include "platform/debugoutput.h"
 #include "platform/paths.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -17,6 +17,8 @@
 #include <QMouseEvent>
 #include <QTextStream>
 #include <QTimerEvent>
+
+#include <cmath>
 
 namespace {
 
@@ -74,6 +76,14 @@ Player::Player(const Setup &setup, QWindow *parent)
 void Player::construct(const Setup &setup)
 {
     m_TickClock.start();
+    m_AimTimer.setSingleShot(true);
+    m_AimTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_AimTimer, &QTimer::timeout, this, [this] {
+        if (m_InTick)
+            return;
+        FlagScope inTick(m_InTick);
+        tick();
+    });
     m_Report.setFileName(setup.reportFile.isEmpty() ? paths::reportFile() : setup.reportFile);
     setFormat(surfaceFormat());
     setWindowTitle(QStringLiteral("seekmark"));
@@ -112,6 +122,7 @@ Player::~Player()
     if (m_TimerId)
         killTimer(m_TimerId);
     m_TimerId = 0;
+    m_AimTimer.stop();
     // The decoder thread reads through m_Driver and reports to m_AccessView: it has to end
     // before the members go.
     delete m_Video;
@@ -139,12 +150,17 @@ bool Player::clipHasAudio() const
     return video && video->agent() && video->agent()->hasAudio();
 }
 
-qint64 Player::clockMs() const
+double Player::clockSeconds() const
 {
     const FFMpegVideo *video = ffmpegVideo();
     if (!video || !video->isOpened() || !video->agent())
-        return 0;
-    return static_cast<qint64>(video->agent()->m_Clock.load() * 1000.0);
+        return 0.0;
+    return video->agent()->m_Clock.load();
+}
+
+qint64 Player::clockMs() const
+{
+    return static_cast<qint64>(clockSeconds() * 1000.0);
 }
 
 void Player::newFileToCheck()
@@ -163,6 +179,7 @@ void Player::newFileToCheck()
     if (m_Video) {
         killTimer(m_TimerId);
         m_TimerId = 0;
+        m_AimTimer.stop();
         delete m_Video;
         m_Video = nullptr;
     }
@@ -239,8 +256,9 @@ void Player::timerEvent(QTimerEvent *event)
 
 void Player::tick()
 {
-    const qint64 now = m_TickClock.elapsed();
-    const FramePacer::TickDecision decision = m_Pacer.tick(now);
+    const qint64 nowUs = m_TickClock.nsecsElapsed() / 1000;
+    const qint64 now = nowUs / 1000;
+    const FramePacer::TickDecision decision = m_Pacer.tickUs(nowUs);
     if (decision.late)
         qDebug() << "Player" << decision.elapsed;
     qDebug() << "FPS DELAY" << m_Pacer.frameInterval();
@@ -258,9 +276,14 @@ void Player::tick()
         }
     }
 
-    if (!decision.request || !m_Video)
-        return;
+    if (decision.request && m_Video)
+        request(nowUs);
+    aimNextRequest();
+}
 
+void Player::request(qint64 nowUs)
+{
+    const double clock = clockSeconds();
     PixelPacket *picture = nullptr;
     {
         FlagScope inRequest(m_InNextPicture);
@@ -275,10 +298,10 @@ void Player::tick()
         debugOutput(shown.trace().constData());
         return;
     }
-    // The scheduler only keeps pictures within -50..+100 ms of the sound; the pacer keeps them
-    // close to it within that window.
+    // The scheduler only keeps pictures within -50..+100 ms of the sound; the pacer aims the
+    // next request at the moment its picture is due.
     if (clipHasAudio())
-        m_Pacer.followClock(SchedulerDecision::clockDifferenceMs(picture->m_Time, clockMs() / 1000.0));
+        m_Pacer.followClock(std::llround((picture->m_Time - clock) * 1e6));
 
     const qint64 position = m_Video->position();
     if (position != m_LastPosition) {
@@ -287,6 +310,15 @@ void Player::tick()
     }
     // The picture stays the scheduler's and valid until the next request: upload it now.
     showPicture(picture);
+    m_Pacer.displayTook(m_TickClock.nsecsElapsed() / 1000 - nowUs);
+}
+
+void Player::aimNextRequest()
+{
+    // A request due before the next tick gets a timer of its own, aimed at its moment.
+    const qint64 untilUs = m_Pacer.untilRequestUs();
+    if (m_TimerId && untilUs > 0 && untilUs < kTickMs * 1000)
+        m_AimTimer.start(static_cast<int>((untilUs + 999) / 1000));
 }
 
 void Player::showPicture(PixelPacket *picture)
@@ -303,7 +335,13 @@ void Player::showPicture(PixelPacket *picture)
     // One line per uploaded picture: how far it is from the clock, and when (the tick's monotonic
     // ms), so that pacing and seek latency can be measured from the outside.
     qDebug() << "shown" << picture->m_Time << "clock" << clockMs() / 1000.0 << "at" << m_TickClock.elapsed();
+    // Drawn now rather than at the window system's next update request (5 ms or more later, and
+    // unevenly so): the picture is due now.
     update();
+    if (isExposed()) {
+        QEvent paintNow(QEvent::UpdateRequest);
+        QCoreApplication::sendEvent(this, &paintNow);
+    }
 }
 
 void Player::carryOut(const SeekSession::Actions &actions)

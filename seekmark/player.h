@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QString>
 #include <QSurfaceFormat>
+#include <QTimer>
 
 #include <memory>
 
@@ -38,7 +39,9 @@ class Video;
 //
 // Picture clock: a 5 ms timer paces picture requests at the clip's frame rate (FramePacer fed by a
 // monotonic clock), asks the video's scheduler for the picture due, uploads it into the
-// renderer's texture and repaints. The same tick keeps the access view's time display at the
+// renderer's texture and draws it at once. With sound the requests are aimed at the moments the
+// pictures are due on the clock, ahead by the time drawing takes; one due between two ticks gets a
+// single-shot timer of its own. The same tick keeps the access view's time display at the
 // playback position.
 //
 // The seek measurement is a SeekSession: the window hands it the keys, the right click, the
@@ -112,6 +115,9 @@ private slots:
 private:
     void construct(const Setup &setup);
     void tick();
+    // Asks the scheduler for the picture due and shows it; nowUs: the tick's time.
+    void request(qint64 nowUs);
+    void aimNextRequest();
     void showPicture(PixelPacket *picture);
     // Does what the seek session asked for, in order.
     void carryOut(const SeekSession::Actions &actions);
@@ -124,6 +130,7 @@ private:
     // The open clip's decoder clock in ms; 0 when nothing is open. Unlike positionMs(), reading
     // it never moves a stopped clock on.
     qint64 clockMs() const;
+    double clockSeconds() const;
     bool clipHasAudio() const;
     bool clipOpen() const;
     FFMpegVideo *ffmpegVideo() const;
@@ -136,6 +143,7 @@ private:
     std::unique_ptr<FileVideoDriver> m_Driver;   // registered in m_Engine under "file"
     QFile m_Report;
     int m_TimerId = 0;
+    QTimer m_AimTimer;          // single shot: a request due between two ticks
     FileAccessView m_AccessView;
     QString m_FileName;         // the dialog's choice; empty when cancelled
     QString m_ClipPath;         // the clip actually opened

@@ -12,6 +12,7 @@
 #include "tests/common/messagelog.h"
 #include "tests/common/testclips.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>

@@ -39,9 +39,9 @@ void push(VideoAgent &agent, int index, double time, int serial = 0)
     agent.queuePicture(picture);
 }
 
-// A clock that the sound drives, with time standing still (so the sound never goes quiet).
+// A clock that the sound drives, with time standing still.
 struct SoundClock : PlaybackClock {
-    SoundClock() : PlaybackClock([] { return 0.0; }) { sound(0.0, 0.0, generation()); }
+    SoundClock() : PlaybackClock([] { return 0.0; }) { sound(0.0, 0.0, generation(), 0.0), callbackDone(); }
 };
 
 TEST(SchedulerDecision, DecidesAtTheBoundariesOfTheClockDifferenceAndTheDuration)

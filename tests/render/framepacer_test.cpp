@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -68,17 +69,17 @@ TEST(FramePacer, IntervalFromRate)
         EXPECT_EQ(FramePacer::intervalForRate(rate, limitRate), interval) << "rate " << rate << " limit " << limitRate;
 }
 
-// Requests over a long run keep the clip's exact rate (the logged interval is truncated), never
-// wait more than one tick past their time, and with followClock the phase leans towards the
-// clock: a picture shown early delays the next request.
-TEST(FramePacer, PacesAtTheExactRateAndFollowsTheClock)
+// Requests over a long run keep the clip's exact rate (the logged interval is truncated) and never
+// wait more than one tick past their time; with followClock each request is aimed at the moment
+// its picture is due on the clock, ahead by the display's time.
+TEST(FramePacer, PacesAtTheExactRateAndAimsAtTheClock)
 {
     const PacerOptions sm = PacerOptions::seekmark(), fw = PacerOptions::framewise();
-    // rate, options, tick ms, every picture reported this early against the clock, requests in
-    // 10 s (the first tick asks at once). trunc(1000 / 30) = 33 ms would ask 304 times, 16 ms 626.
-    // framewise's 4 ms timer: dropping what was left below an interval after every picture made
-    // each wait for the next whole tick (44, 36, 20 ms: 228, 278, 501 requests). framewise has no
-    // clock to follow.
+    // rate, options, tick ms, every picture reported this much more early against the clock than
+    // it was, requests in 10 s (the first tick asks at once). trunc(1000 / 30) = 33 ms would ask
+    // 304 times, 16 ms 626. framewise's 4 ms timer: dropping what was left below an interval
+    // after every picture made each wait for the next whole tick (44, 36, 20 ms: 228, 278, 501
+    // requests). framewise has no clock to follow.
     const std::tuple<double, PacerOptions, int, int, int> rows[] = {{30.0, sm, 5, 0, 301}, {25.0, fw, 5, 80, 251}, {24.0, fw, 4, 0, 240},
         {25.0, fw, 4, 0, 251}, {30.0, fw, 4, 0, 301}, {50.0, fw, 4, 0, 501}, {60.0, fw, 4, 0, 600}};
     for (const auto &[rate, options, tickMs, earlyMs, expected] : rows) {
@@ -92,20 +93,33 @@ TEST(FramePacer, PacesAtTheExactRateAndFollowsTheClock)
                 continue;
             EXPECT_LT(now - time * 1000, tickMs + 1) << "a request came late at " << now;
             pacer.picture(time);
-            pacer.followClock(earlyMs);
+            pacer.followClock(std::llround((time * 1000 - now + earlyMs) * 1000));
             time = ++requests / rate;
         }
         EXPECT_EQ(requests, expected);
     }
-    // Early pictures hold the next request back by an eighth of the lead, at most a quarter
-    // interval; late ones bring it forward.
-    for (const auto &[diffMs, after] : std::vector<std::pair<int, qint64>>{{80, -10}, {400, -10}, {16, -2}, {-40, 5}}) {
-        FramePacer pacer;
+    // At 25 pictures a second, a picture shown at 0 ms that was this early (ms) and display times
+    // (ms): when the next request is due (ms). Drawing's time counts by its median, up to one
+    // interval; framewise aims at nothing.
+    const struct {
+        PacerOptions options;
+        int earlyMs;
+        std::vector<int> took;
+        int due;
+    } aims[] = {{sm, 0, {}, 40},   {sm, 10, {}, 50},    {sm, -15, {}, 25},     {sm, 0, {6}, 34},
+                {sm, 0, {6, 30, 7}, 33}, {sm, 0, {60}, 0}, {fw, 10, {6}, 40}};
+    for (const auto &a : aims) {
+        SCOPED_TRACE(testing::Message() << "early " << a.earlyMs << " took " << a.took.size());
+        FramePacer pacer(a.options);
         pacer.setFrameRate(25.0);
-        pacer.tick(0);
+        ASSERT_TRUE(pacer.tick(0).request);
         pacer.picture(0.0);
-        pacer.followClock(diffMs);
-        EXPECT_EQ(pacer.accumulated(), after) << "diff " << diffMs;
+        pacer.followClock(a.earlyMs * 1000);
+        for (int took : a.took)
+            pacer.displayTook(took * 1000);
+        EXPECT_EQ(pacer.untilRequestUs(), a.due * 1000);
+        EXPECT_TRUE(a.due == 0 || !pacer.tickUs(a.due * 1000 - 1).request);
+        EXPECT_TRUE(pacer.tickUs(a.due * 1000).request);
     }
 }
 

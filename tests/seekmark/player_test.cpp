@@ -82,7 +82,7 @@ TEST(PlayerTest, PlaysEachClipToTheEndAtItsRate)
     }
 }
 
-// P pauses (twice stays paused) and another key resumes; a right click shows its request after
+// P pauses (twice stays paused) and another key resumes from the paused picture; a right click shows its request after
 // REQ:; a double click right after a right click on the spot toggles full screen.
 TEST(PlayerTest, KeysAndClicksReachTheDecoderAndTheView)
 {
@@ -99,7 +99,12 @@ TEST(PlayerTest, KeysAndClicksReachTheDecoderAndTheView)
     const double pausedClock = clock();
     QTest::qWait(300);
     EXPECT_TRUE(video->agent()->isPaused() && clock() == pausedClock) << "the clock ran on while paused";
+    const int pausedFrame = frameOn(*player);
     QTest::keyClick(player.get(), Qt::Key_A);
+    int next = pausedFrame;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (next = frameOn(*player)) != pausedFrame; }, 15000));
+    // Playback goes on from the paused picture (resuming used to skip what the queues held).
+    EXPECT_LE(next, pausedFrame + 2) << "resumed at " << next << " after " << pausedFrame;
     EXPECT_TRUE(QTest::qWaitFor([&] { return clock() > pausedClock + 0.3; }, 15000)) << "another key did not resume";
 
     const QPoint middle(player->width() / 2, player->height() / 2);
