@@ -85,6 +85,11 @@ void Player::construct(const Clips *clips)
     setFormat(surfaceFormat());
     m_Clock.start();
 
+    // The pictures on screen, for drawing them afresh (another window size, the clip switched):
+    // the schedulers'.
+    m_Renderer1.setPictureSource([this] { return m_Pictures1.current(); });
+    m_Renderer2.setPictureSource([this] { return m_Pictures2.current(); });
+
     m_RenderTimer = new QTimer(this);
     m_RenderTimer->setTimerType(Qt::PreciseTimer);
     connect(m_RenderTimer, &QTimer::timeout, this, &Player::timerEventCus);
@@ -314,8 +319,9 @@ void Player::initializeGL()
 void Player::resizeGL(int width, int height)
 {
     const qreal ratio = devicePixelRatioF();
-    // Viewport and matrices are the context's: one renderer sets them for both.
+    // Viewport and matrices are the context's; each renderer also keeps the size it draws for.
     m_Renderer1.resize(int(width * ratio), int(height * ratio));
+    m_Renderer2.resize(int(width * ratio), int(height * ratio));
 }
 
 void Player::paintGL()

@@ -75,18 +75,58 @@ void PictureRenderer::initialize(QSize pictureSize)
     // Called again in the same context: replace the objects. Names from an earlier context (Qt
     // recreates a context when a window moves to another screen) went with it; here the same
     // numbers may name something else, and the shader object would delete in the wrong context.
-    if (m_Context == current)
+    if (m_Context == current) {
         deleteObjects();
+        m_Cpu.release();
+    } else {
+        m_Cpu.abandon();
+    }
     m_Shader.reset();   // one of a destroyed context: Qt has already let go of its GL object
     m_Context = current;
     m_Textures = {};
     m_PictureSize = pictureSize;
     m_AllocatedFor = QSize(-1, -1);
-    m_HasPicture = false;
+    m_TextureWidth = m_TextureHeight = -1;
+    m_HasPicture = m_PlanesHeld = m_CpuStale = false;
+
+    m_RendererName = reinterpret_cast<const char *>(glGetString(GL_RENDERER));
+    m_CanBlit = current->format().version() >= qMakePair(3, 0)
+                || current->hasExtension(QByteArrayLiteral("GL_ARB_framebuffer_object"));
+    choosePath();
 
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     glEnable(GL_TEXTURE_2D);
+    if (m_Path == PicturePathChoice::Path::Shader)
+        createShaderObjects();
+}
 
+void PictureRenderer::choosePath()
+{
+    const PicturePathChoice choice = PicturePathChoice::choose(
+        m_RendererName, qgetenv("SEEKMARK_PICTURE_PATH"), m_View, m_CanBlit && m_Cpu.usable());
+    m_Path = choice.path;
+    qDebug().noquote() << "picture path:" << choice.reason;
+}
+
+void PictureRenderer::setView(PicturePathChoice::View view)
+{
+    m_View = view;
+    if (!m_Context)
+        return;   // initialize() chooses
+    const PicturePathChoice::Path before = m_Path;
+    choosePath();
+    if (m_Path != before) {
+        // The new path holds nothing yet: the paint draws the picture afresh from the source.
+        m_PlanesHeld = false;
+        m_Cpu.forget();
+        m_CpuStale = m_HasPicture;
+    }
+}
+
+void PictureRenderer::createShaderObjects()
+{
+    if (m_Textures[0] != 0)
+        return;
     auto shader = std::make_unique<QOpenGLShaderProgram>();
     if (shader->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader)
         && shader->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader) && shader->link()) {
@@ -122,7 +162,8 @@ void PictureRenderer::initialize(QSize pictureSize)
 void PictureRenderer::setPictureSize(QSize size)
 {
     m_PictureSize = size;
-    m_HasPicture = false;
+    m_HasPicture = m_PlanesHeld = m_CpuStale = false;
+    m_Cpu.forget();
 }
 
 bool PictureRenderer::ensureAllocated()
@@ -173,12 +214,47 @@ bool PictureRenderer::upload(const PixelPacket &picture)
 {
     if (!picture.plane(0))
         return false;
-    if (m_Textures[0] == 0 || !m_Shader) {
-        qWarning("PictureRenderer::upload before initialize, or without a shader: ignored");
+    if (!m_Context) {
+        qWarning("PictureRenderer::upload before initialize: ignored");
         return false;
     }
     if (!contextCurrent("upload"))
         return false;
+    if (m_Path == PicturePathChoice::Path::Cpu && m_Source) {
+        // Converted at the paint, from the picture then on screen.
+        m_PictureSize = QSize(picture.m_Width, picture.m_Height);
+        m_Colour = picture.m_Colour;
+        m_Aspect = picture.m_Aspect;
+        m_HasPicture = m_CpuStale = true;
+        return true;
+    }
+    return m_Path == PicturePathChoice::Path::Cpu ? convertForView(picture) : uploadPlanes(picture);
+}
+
+bool PictureRenderer::convertForView(const PixelPacket &picture)
+{
+    m_PictureSize = QSize(picture.m_Width, picture.m_Height);
+    m_Colour = picture.m_Colour;
+    m_Aspect = picture.m_Aspect;
+    m_HasPicture = true;
+    m_CpuStale = false;
+    if (m_Cpu.show(picture, m_ViewSize))
+        return true;
+    if (!m_Cpu.usable()) {
+        qWarning("PictureRenderer: the CPU picture path does not work with this GL: drawing with the shader");
+        choosePath();
+        return uploadPlanes(picture);
+    }
+    return false;
+}
+
+bool PictureRenderer::uploadPlanes(const PixelPacket &picture)
+{
+    createShaderObjects();
+    if (m_Textures[0] == 0 || !m_Shader) {
+        qWarning("PictureRenderer::upload without a shader: ignored");
+        return false;
+    }
     m_PictureSize = QSize(picture.m_Width, picture.m_Height);
     if (!ensureAllocated())
         return false;
@@ -195,14 +271,23 @@ bool PictureRenderer::upload(const PixelPacket &picture)
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
     m_Colour = picture.m_Colour;
     m_Aspect = picture.m_Aspect;
-    m_HasPicture = true;
+    m_HasPicture = m_PlanesHeld = true;
     return true;
+}
+
+bool PictureRenderer::refreshFromSource()
+{
+    const PixelPacket *picture = m_Source ? m_Source() : nullptr;
+    if (!picture || !picture->plane(0))
+        return false;
+    return m_Path == PicturePathChoice::Path::Cpu ? convertForView(*picture) : uploadPlanes(*picture);
 }
 
 void PictureRenderer::resize(int width, int height)
 {
     if (!contextCurrent("resize"))
         return;
+    m_ViewSize = QSize(width, height);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glViewport(0, 0, width, height);
@@ -214,8 +299,21 @@ void PictureRenderer::paint(int viewWidth, int viewHeight, Indicator indicator)
 {
     if (!contextCurrent("paint"))
         return;
+    m_ViewSize = QSize(viewWidth, viewHeight);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    if (!m_HasPicture || m_Textures[0] == 0 || !ensureAllocated())
+    if (!m_HasPicture)
+        return;
+    if (m_Path == PicturePathChoice::Path::Cpu) {
+        if (m_CpuStale || !m_Cpu.madeFor(m_ViewSize))
+            refreshFromSource();
+        if (m_Path == PicturePathChoice::Path::Cpu) {
+            m_Cpu.paint(m_ViewSize, indicator);
+            return;
+        }
+    }
+    if (!m_PlanesHeld)
+        refreshFromSource();
+    if (!m_PlanesHeld || m_Textures[0] == 0 || !ensureAllocated())
         return;
     drawPicture(QuadGeometry::forView(m_PictureSize, viewWidth, viewHeight, m_Aspect), 1.0f, indicator);
 }
@@ -274,10 +372,11 @@ void PictureRenderer::deleteObjects()
 
 void PictureRenderer::release()
 {
-    if (m_Textures[0] == 0 || !contextCurrent("release"))
+    if (!m_Context || !contextCurrent("release"))
         return;
     deleteObjects();
+    m_Cpu.release();
     m_TexturesUsable = false;
-    m_HasPicture = false;
+    m_HasPicture = m_PlanesHeld = m_CpuStale = false;
     m_AllocatedFor = QSize(-1, -1);
 }

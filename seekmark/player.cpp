@@ -3,6 +3,7 @@
 #include "access/ffmpegvideo.h"
 #include "access/filevideodriver.h"
 #include "engine/decoderagent.h"
+#include "engine/videoagent.h"
 #include "engine/pixelpacket.h"
 #include "engine/schedulerdecision.h"
 #include "platform/clipdialog.h"
@@ -76,6 +77,12 @@ void Player::construct(const Setup &setup)
     m_Report.setFileName(setup.reportFile.isEmpty() ? paths::reportFile() : setup.reportFile);
     setFormat(surfaceFormat());
     setWindowTitle(QStringLiteral("seekmark"));
+    // The picture on screen, for drawing it afresh at another window size: the scheduler's.
+    m_Renderer.setPictureSource([this]() -> const PixelPacket * {
+        const FFMpegVideo *video = ffmpegVideo();
+        const DecoderAgent *agent = video ? video->agent() : nullptr;
+        return agent && agent->videoAgent() ? agent->videoAgent()->current() : nullptr;
+    });
 
     if (setup.askForClip) {
         m_FileName = ClipDialog::ask(tr("Open Video"), tr("Video Files (*.mp4 *.mpg *.mkv)"),

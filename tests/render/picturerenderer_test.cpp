@@ -1,9 +1,11 @@
 // The picture path end to end on real GL (Xvfb, xcb): clips decoded by the engine, their planes
-// uploaded by the renderer into a window, the window read back. Colours against ffmpeg's own
-// conversion of the same frame, frame numbers through the converted formats, the display aspect,
-// an odd chroma size; and the choice of matrix and range by table.
+// uploaded by the renderer into a window, the window read back, in both paths (the shader, and
+// the CPU conversion a software GL gets). Colours against ffmpeg's own conversion of the same
+// frame, frame numbers through the converted formats, the display aspect, an odd chroma size; and
+// the choice of matrix and range, and of the path, by table.
 #include "engine/picturecolour.h"
 #include "render/glwindow.h"
+#include "render/picturepathchoice.h"
 #include "render/picturerenderer.h"
 #include "tests/common/enginerun.h"
 #include "tests/common/screenpicture.h"
@@ -76,10 +78,16 @@ TEST(PicturePathTest, ClipsShowTheirColoursNumbersAndShapes)
         {"square_64x45.mkv", Check::Square, {ColourMatrix::Bt601, false}},
         {"redblue_321x241.mkv", Check::Straight, {ColourMatrix::Bt601, false}},
     };
+    for (const auto path : {PicturePathChoice::Path::Shader, PicturePathChoice::Path::Cpu}) {
+    const bool cpu = path == PicturePathChoice::Path::Cpu;
+    SCOPED_TRACE(cpu ? "cpu path" : "shader path");
+    qputenv("SEEKMARK_PICTURE_PATH", cpu ? "cpu" : "shader");
     RenderView view;
     view.resize(800, 600);
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view, 20000));
+    qunsetenv("SEEKMARK_PICTURE_PATH");
+    ASSERT_EQ(view.renderer.path(), path);
     EXPECT_EQ(view.grabFramebuffer().pixel(400, 300), qRgb(0, 0, 0)) << "black before the first picture";
 
     for (const auto &row : rows) {
@@ -127,19 +135,24 @@ TEST(PicturePathTest, ClipsShowTheirColoursNumbersAndShapes)
             break;
         }
         case Check::Straight: {
-            // Red left of column 160 of 321, blue from it: the border at the same place on every row.
-            for (int y : {int(shown.top()) + 5, 300, int(shown.bottom()) - 5}) {
-                SCOPED_TRACE(y);
-                int border = int(shown.left()) + 5;
-                while (border < image.width() && qBlue(image.pixel(border, y)) <= 128)
-                    ++border;
-                EXPECT_NEAR(border, shown.left() + shown.width() * 160 / 321, 2);
-                EXPECT_EQ(image.pixel(border - 20, y) & 0xc0c0c0, 0xc00000u) << "red left";
-                EXPECT_EQ(image.pixel(border + 20, y) & 0xc0c0c0, 0x0000c0u) << "blue right";
-            }
+            // Red in the top-left quarter (160 of 321 columns, 120 of 241 rows), blue elsewhere:
+            // its edges at the same place on every row and column, and the right way up.
+            const QPointF corner(shown.left() + shown.width() * 160 / 321, shown.top() + shown.height() * 120 / 241);
+            auto edge = [&](QPoint from, QPoint step) {
+                while (image.rect().contains(from) && qBlue(image.pixel(from)) <= 128)
+                    from += step;
+                return from;
+            };
+            for (int y : {int(shown.top()) + 5, int(corner.y()) - 5})
+                EXPECT_NEAR(edge(QPoint(int(shown.left()) + 5, y), QPoint(1, 0)).x(), corner.x(), 2) << "row " << y;
+            for (int x : {int(shown.left()) + 5, int(corner.x()) - 5})
+                EXPECT_NEAR(edge(QPoint(x, int(shown.top()) + 5), QPoint(0, 1)).y(), corner.y(), 2) << "column " << x;
+            EXPECT_EQ(image.pixel(int(shown.left()) + 20, int(shown.top()) + 20) & 0xc0c0c0, 0xc00000u) << "red top left";
+            EXPECT_EQ(image.pixel(int(shown.right()) - 20, int(shown.bottom()) - 20) & 0xc0c0c0, 0x0000c0u) << "blue";
             break;
         }
         }
+    }
     }
 }
 
@@ -163,6 +176,34 @@ TEST(PictureColourTest, MatrixAndRangeFollowTheTagsOrThePictureHeight)
     for (const auto &r : rows)
         EXPECT_EQ(PictureColour::forTags(r.matrixCode, r.rangeCode, r.fullRangeFormat, r.height), r.want)
             << r.matrixCode << " " << r.rangeCode << " " << r.fullRangeFormat << " " << r.height;
+}
+
+TEST(PicturePathChoiceTest, SoftwareGlConvertsOnTheCpuUnlessForcedOrTheViewNeedsTheShader)
+{
+    using P = PicturePathChoice;
+    const struct {
+        const char *renderer, *forced;
+        P::View view;
+        bool canBlit;
+        P::Path want;
+    } rows[] = {
+        {"llvmpipe (LLVM 15.0.6, 256 bits)", "", P::View::Fitted, true, P::Path::Cpu},
+        {"softpipe", "", P::View::Fitted, true, P::Path::Cpu},
+        {"Software Rasterizer", "", P::View::Fitted, true, P::Path::Cpu},
+        {"GDI Generic", "", P::View::Fitted, true, P::Path::Cpu},
+        {"Mesa Intel(R) UHD Graphics 620 (KBL GT2)", "", P::View::Fitted, true, P::Path::Shader},
+        {"", "", P::View::Fitted, true, P::Path::Shader},
+        {"llvmpipe", "", P::View::Fitted, false, P::Path::Shader},          // no framebuffer copy
+        {"llvmpipe", "", P::View::ShaderOnly, true, P::Path::Shader},       // zoom, difference, split
+        {"llvmpipe", "shader", P::View::Fitted, true, P::Path::Shader},
+        {"llvmpipe", "fast", P::View::Fitted, true, P::Path::Cpu},          // unknown value: ignored
+        {"NVIDIA GeForce RTX 3060/PCIe/SSE2", "cpu", P::View::Fitted, true, P::Path::Cpu},
+        {"NVIDIA GeForce RTX 3060/PCIe/SSE2", "cpu", P::View::ShaderOnly, true, P::Path::Shader},
+        {"NVIDIA GeForce RTX 3060/PCIe/SSE2", "cpu", P::View::Fitted, false, P::Path::Shader},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(P::choose(r.renderer, r.forced, r.view, r.canBlit).path, r.want)
+            << r.renderer << " forced '" << r.forced << "' view " << int(r.view) << " blit " << r.canBlit;
 }
 
 // The picture quad's arithmetic. (What the texture shows is checked on screen.)

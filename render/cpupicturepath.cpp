@@ -1,0 +1,190 @@
+#include "cpupicturepath.h"
+
+#include "quadgeometry.h"
+
+#include "engine/pixelpacket.h"
+
+#include <QOpenGLContext>
+#include <QOpenGLExtraFunctions>
+#include <QtDebug>
+
+#include <GL/gl.h>
+
+#include <array>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+int rounded(double v)
+{
+    return int(std::lround(v));
+}
+
+QRect between(const QPointF &topLeft, const QPointF &bottomRight)
+{
+    const QPoint a(rounded(topLeft.x()), rounded(topLeft.y()));
+    const QPoint b(rounded(bottomRight.x()), rounded(bottomRight.y()));
+    return QRect(a, QSize(b.x() - a.x(), b.y() - a.y()));
+}
+
+} // namespace
+
+QRect CpuPicturePath::targetRect(const QuadGeometry &geometry)
+{
+    return between(geometry.pixelCorner(QuadGeometry::TopLeft), geometry.pixelCorner(QuadGeometry::BottomRight));
+}
+
+QRect CpuPicturePath::sourceRect(const QuadGeometry &geometry, QSize picture)
+{
+    const double texW = geometry.textureWidth();
+    const double texH = geometry.textureHeight();
+    const QRect shown = between(QPointF(geometry.s0() * texW, geometry.t0() * texH),
+                                QPointF(geometry.s1() * texW, geometry.t1() * texH));
+    return shown.intersected(QRect(QPoint(0, 0), picture));
+}
+
+bool CpuPicturePath::show(const PixelPacket &picture, QSize view)
+{
+    m_HasPicture = false;
+    if (!m_Usable || view.isEmpty())
+        return false;
+    const QSize pictureSize(picture.m_Width, picture.m_Height);
+    const QuadGeometry geometry = QuadGeometry::forView(pictureSize, view.width(), view.height(), picture.m_Aspect);
+    if (!geometry.isDrawable())
+        return false;
+    const QRect target = targetRect(geometry);
+    if (target.isEmpty() || !m_Scaler.convert(picture, sourceRect(geometry, pictureSize), target.size())
+        || !allocate(target.size()))
+        return false;
+
+    glBindTexture(GL_TEXTURE_2D, m_Texture);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, m_Scaler.stride() / 4);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, target.width(), target.height(), GL_BGRA, GL_UNSIGNED_BYTE,
+                    m_Scaler.pixels());
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+
+    m_View = view;
+    m_Target = target;
+    m_PictureSize = pictureSize;
+    m_Aspect = picture.m_Aspect;
+    m_Square = between(geometry.indicatorPixelCorner(0), geometry.indicatorPixelCorner(2))
+                   .translated(-target.topLeft())
+                   .intersected(QRect(QPoint(0, 0), target.size()));
+    m_SquareShown = PictureIndicator::None;
+    m_HasPicture = true;
+    return true;
+}
+
+bool CpuPicturePath::allocate(QSize size)
+{
+    if (m_Texture != 0 && size == m_TextureSize)
+        return true;
+    QOpenGLExtraFunctions *gl = QOpenGLContext::currentContext()->extraFunctions();
+    if (m_Texture == 0) {
+        GLuint name = 0;
+        glGenTextures(1, &name);
+        m_Texture = name;
+        glBindTexture(GL_TEXTURE_2D, m_Texture);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    }
+    glBindTexture(GL_TEXTURE_2D, m_Texture);
+    // Unsized RGBA with BGRA pixels: Mesa then stores the texture in the window's own byte order,
+    // which keeps the copy into the window a plain memory copy.
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, size.width(), size.height(), 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+    m_TextureSize = size;
+    if (m_Framebuffer == 0) {
+        GLuint name = 0;
+        gl->glGenFramebuffers(1, &name);
+        m_Framebuffer = name;
+    }
+    gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, m_Framebuffer);
+    gl->glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, m_Texture, 0);
+    const GLenum status = gl->glCheckFramebufferStatus(GL_READ_FRAMEBUFFER);
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, QOpenGLContext::currentContext()->defaultFramebufferObject());
+    if (status != GL_FRAMEBUFFER_COMPLETE) {
+        qWarning("CpuPicturePath: a %dx%d texture cannot be read as a framebuffer here (status 0x%x)",
+                 size.width(), size.height(), unsigned(status));
+        m_Usable = false;
+        return false;
+    }
+    return true;
+}
+
+void CpuPicturePath::writeSquare(PictureIndicator indicator)
+{
+    m_SquareShown = indicator;
+    if (m_Square.isEmpty())
+        return;
+    glBindTexture(GL_TEXTURE_2D, m_Texture);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    if (indicator == PictureIndicator::None) {
+        // The picture as converted, where the square was.
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, m_Scaler.stride() / 4);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, m_Square.x(), m_Square.y(), m_Square.width(), m_Square.height(), GL_BGRA,
+                        GL_UNSIGNED_BYTE,
+                        m_Scaler.pixels() + m_Square.y() * m_Scaler.stride() + m_Square.x() * 4);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+        return;
+    }
+    // B, G, R, A: red for the first clip, blue for the second.
+    const std::array<uint8_t, 4> colour = indicator == PictureIndicator::First ? std::array<uint8_t, 4>{0, 0, 255, 255}
+                                                                               : std::array<uint8_t, 4>{255, 0, 0, 255};
+    std::vector<uint8_t> square(size_t(m_Square.width()) * size_t(m_Square.height()) * 4);
+    for (size_t i = 0; i < square.size(); i += 4)
+        std::copy(colour.begin(), colour.end(), square.begin() + std::ptrdiff_t(i));
+    glTexSubImage2D(GL_TEXTURE_2D, 0, m_Square.x(), m_Square.y(), m_Square.width(), m_Square.height(), GL_BGRA,
+                    GL_UNSIGNED_BYTE, square.data());
+}
+
+void CpuPicturePath::paint(QSize view, PictureIndicator indicator)
+{
+    if (!m_HasPicture || view.isEmpty())
+        return;
+    if (indicator != m_SquareShown)
+        writeSquare(indicator);
+    QRect target = m_Target;
+    GLenum filter = GL_NEAREST;
+    if (view != m_View) {
+        // Converted for another size: stretched into this one until it is converted again.
+        const QuadGeometry geometry = QuadGeometry::forView(m_PictureSize, view.width(), view.height(), m_Aspect);
+        if (!geometry.isDrawable())
+            return;
+        target = targetRect(geometry);
+        filter = GL_LINEAR;
+    }
+    QOpenGLContext *context = QOpenGLContext::currentContext();
+    QOpenGLExtraFunctions *gl = context->extraFunctions();
+    gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, m_Framebuffer);
+    gl->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, context->defaultFramebufferObject());
+    // The texture's first row is the picture's top row: turned over here, which cancels the turn
+    // between a texture's rows (bottom up) and the window's (top down), so nothing is turned.
+    const int top = view.height() - target.top();
+    gl->glBlitFramebuffer(0, 0, m_TextureSize.width(), m_TextureSize.height(), target.left(), top, target.right() + 1,
+                          top - target.height(), GL_COLOR_BUFFER_BIT, filter);
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, context->defaultFramebufferObject());
+}
+
+void CpuPicturePath::release()
+{
+    if (m_Framebuffer != 0) {
+        GLuint name = m_Framebuffer;
+        QOpenGLContext::currentContext()->extraFunctions()->glDeleteFramebuffers(1, &name);
+    }
+    if (m_Texture != 0) {
+        GLuint name = m_Texture;
+        glDeleteTextures(1, &name);
+    }
+    abandon();
+}
+
+void CpuPicturePath::abandon()
+{
+    m_Framebuffer = 0;
+    m_Texture = 0;
+    m_TextureSize = QSize();
+    m_HasPicture = false;
+    m_Usable = true;
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "pictureindicator.h"
+#include "picturescaler.h"
+
+#include <QRect>
+#include <QSize>
+
+class PixelPacket;
+class QuadGeometry;
+
+// The picture path for a software GL (see PicturePathChoice): each picture is converted and
+// scaled on the CPU (PictureScaler) to exactly the rectangle it takes in the window, the same
+// fitted rectangle and the same inset margin the shader path draws, and copied into the window
+// 1:1 with glBlitFramebuffer from a texture of that size. Under Mesa such a copy, unscaled and
+// turned the right way up, is a plain memory copy: no shader is generated or run (a generated
+// shader alone made llvmpipe keep about 20 MB more of its code in memory). framewise's square is
+// written into the texture, for the same reason.
+//
+// A picture converted for one view size is drawn scaled into another until it is converted
+// again (the owner does that when it still has the picture, see PictureRenderer).
+//
+// Threads: GUI thread only, with the window's context current for every call that issues GL
+// (show, paint, release).
+class CpuPicturePath {
+public:
+    CpuPicturePath() = default;
+    CpuPicturePath(const CpuPicturePath &) = delete;
+    CpuPicturePath &operator=(const CpuPicturePath &) = delete;
+
+    // Converts the picture for a view of the given size (device pixels) and puts it into the
+    // texture. False, with the previous picture dropped, when it cannot: no planes, an empty
+    // view, libswscale refusing the sizes, or a GL that cannot attach the texture to a
+    // framebuffer (then this path cannot work here at all: see usable()).
+    bool show(const PixelPacket &picture, QSize view);
+    // Draws the picture shown last (nothing before the first) and the indicator square. Does not
+    // clear.
+    void paint(QSize view, PictureIndicator indicator);
+    bool hasPicture() const { return m_HasPicture; }
+    // The picture shown last was converted for this view size.
+    bool madeFor(QSize view) const { return m_HasPicture && view == m_View; }
+    // False once the GL refused the texture as a framebuffer.
+    bool usable() const { return m_Usable; }
+    // No picture any more (a new clip): the next paint draws nothing.
+    void forget() { m_HasPicture = false; }
+    // Deletes the texture and the framebuffer (context current).
+    void release();
+    // Forgets them without GL: their context is gone, and with it the objects.
+    void abandon();
+    // Where the geometry puts the picture, in view pixels (top-left origin), and the part of the
+    // picture it shows (the inset margin cut off), in picture pixels.
+    static QRect targetRect(const QuadGeometry &geometry);
+    static QRect sourceRect(const QuadGeometry &geometry, QSize picture);
+
+private:
+    bool allocate(QSize size);
+    void writeSquare(PictureIndicator indicator);
+
+    PictureScaler m_Scaler;
+    unsigned int m_Texture = 0;
+    unsigned int m_Framebuffer = 0;
+    QSize m_TextureSize;
+    QSize m_View;              // the view size the picture was converted for
+    QRect m_Target;            // where it goes in that view
+    QSize m_PictureSize;       // the picture's own size and display aspect, to fit it into another view
+    float m_Aspect = 0.0f;
+    QRect m_Square;            // the indicator square in texture pixels (rows from the top)
+    PictureIndicator m_SquareShown = PictureIndicator::None;   // what the texture holds there
+    bool m_HasPicture = false;
+    bool m_Usable = true;
+};
