@@ -36,7 +36,8 @@ DecoderAgent::DecoderAgent(ByteSource *source, const EngineOptions &options, QOb
 {
     static_assert(audioQueueCapacity == SoundGate::soundMark, "the gate opens at the audio queue's mark");
     setSleeps(options.afterWorkMs, options.idleWaitMs, options.afterIdleMs, options.pausedMs);
-    m_AudioQueue.init(audioBufferSize, audioQueueLimit);
+    // Blocks read past the mark for starved pictures are freed as they come back.
+    m_AudioQueue.init(audioBufferSize, audioQueueLimit, audioQueueCapacity + 2);
     m_Clock.reset();
 }
 
@@ -150,6 +151,7 @@ bool DecoderAgent::openStreams()
             DECODER_LOG(LOG_INFO, QStringLiteral("audio time base :%1").arg(QString::number(timeBase)));
         } else if (type == AVMEDIA_TYPE_VIDEO && m_Demuxer.videoStream() < 0) {
             auto video = std::make_unique<VideoStage>(m_Options, &m_Clock, &m_SoundGate, this);
+            video->setTarget(m_PictureTarget);
             QString why;
             if (!video->open(stream, m_Demuxer.startTimeUs(), why))
                 return fail(why);
@@ -303,6 +305,13 @@ void DecoderAgent::setVolume(int volume)
 {
     if (m_AudioAgent)
         m_AudioAgent->setVolume(volume);
+}
+
+void DecoderAgent::setPictureTarget(const PictureTarget &target)
+{
+    m_PictureTarget = target;
+    if (m_Video)
+        m_Video->setTarget(target);
 }
 
 int DecoderAgent::volume() const

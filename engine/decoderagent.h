@@ -104,6 +104,9 @@ public:
 
     void setVolume(int volume);
     int volume() const;
+    // What the display makes of each picture (see PictureTarget): pictures queued from now on,
+    // and those of every later open, are cut and scaled to it. GUI thread.
+    void setPictureTarget(const PictureTarget &target);
 
     // The clock in milliseconds; while the worker is stopped each call moves it on by 40 ms, up to
     // the duration.
@@ -187,6 +190,7 @@ private:
 
     ByteSource *m_Source;   // not owned
     QString m_OpenError;    // GUI thread; set by open()
+    PictureTarget m_PictureTarget;   // GUI thread; handed to the video stage
     const EngineOptions m_Options;
 
     Demuxer m_Demuxer;

@@ -39,7 +39,7 @@ VideoAgent::VideoAgent(PlaybackClock *clock, int width, int height, int64_t dura
     , m_Options(options)
 {
     const int bufferBytes = PixelPacket::bufferSize(m_Width, m_Height) + pictureSlack;
-    m_Pictures.init(bufferBytes, queueLimit(bufferBytes));
+    m_Pictures.init(bufferBytes, queueLimit(bufferBytes), pooledPictures);
 }
 
 VideoAgent::~VideoAgent()
@@ -49,18 +49,20 @@ VideoAgent::~VideoAgent()
     m_Pictures.flush();
 }
 
-PixelPacket *VideoAgent::blankPicture()
+PixelPacket *VideoAgent::blankPicture(QSize size)
 {
-    const int size = PixelPacket::bufferSize(m_Width, m_Height);
-    if (size <= 0)
+    if (size.isEmpty())
+        size = QSize(m_Width, m_Height);
+    const int bytes = PixelPacket::bufferSize(size.width(), size.height());
+    if (bytes <= 0 || size.width() > m_Width || size.height() > m_Height)
         return nullptr;
-    auto *picture = new PixelPacket(&m_Pictures, nullptr, size, 0.0);
+    auto *picture = new PixelPacket(&m_Pictures, nullptr, bytes, 0.0);
     if (!picture->m_Buffer) {
         delete picture;
         return nullptr;
     }
-    picture->m_Width = m_Width;
-    picture->m_Height = m_Height;
+    picture->m_Width = size.width();
+    picture->m_Height = size.height();
     return picture;
 }
 

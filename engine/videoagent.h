@@ -4,6 +4,7 @@
 #include "engineoptions.h"
 
 #include <QObject>
+#include <QSize>
 
 #include <cstdint>
 
@@ -49,6 +50,9 @@ public:
     static constexpr int64_t pictureQueueBudgetBytes = int64_t(128) << 20;
     static constexpr int maxQueuedPictures = 600;
     static int queueLimit(int64_t pictureBytes);
+    // Free buffers the pool keeps: the mark's worth, the picture on screen and the one being
+    // filled. What the reader took beyond that is freed as it comes back.
+    static constexpr int pooledPictures = queueCapacity + 2;
 
     // clock: the decoder's playback clock; width, height: the opened picture size (the queue's
     // buffers hold one planar 4:2:0 picture, PixelPacket::bufferSize, 1.5 bytes a pixel); durationUs: the container's duration.
@@ -59,10 +63,12 @@ public:
     // packed row of a plane with some widths.
     static constexpr int pictureSlack = 64;
 
-    // A picture of the opened size whose buffer comes from the pool unwritten (planar 4:2:0,
-    // pictureSlack bytes of room after it), for the decoder to copy or scale the planes straight
-    // into. Null when the pool cannot supply one. The caller owns it until queuePicture().
-    PixelPacket *blankPicture();
+    // A picture of the opened size, or of a smaller one (a picture cut and scaled for the display),
+    // whose buffer comes from the pool unwritten (planar 4:2:0, at least pictureSlack bytes of
+    // room after it), for the decoder to copy or scale the planes straight into. Null when the
+    // size is larger than the opened one or the pool cannot supply one. The caller owns it until
+    // queuePicture().
+    PixelPacket *blankPicture(QSize size = QSize());
     // Queues a picture from blankPicture() (the queue destroys it when full).
     void queuePicture(PixelPacket *picture);
 

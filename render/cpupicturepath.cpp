@@ -39,9 +39,33 @@ QRect CpuPicturePath::sourceRect(const QuadGeometry &geometry, QSize picture)
 {
     const double texW = geometry.textureWidth();
     const double texH = geometry.textureHeight();
-    const QRect shown = between(QPointF(geometry.s0() * texW, geometry.t0() * texH),
-                                QPointF(geometry.s1() * texW, geometry.t1() * texH));
-    return shown.intersected(QRect(QPoint(0, 0), picture));
+    QRect shown = between(QPointF(geometry.s0() * texW, geometry.t0() * texH),
+                          QPointF(geometry.s1() * texW, geometry.t1() * texH))
+                      .intersected(QRect(QPoint(0, 0), picture));
+    shown.setLeft(shown.left() & ~1);
+    shown.setTop(shown.top() & ~1);
+    return shown;
+}
+
+PictureTarget CpuPicturePath::targetFor(QSize decoded, float aspect, QSize view)
+{
+    const QuadGeometry geometry = QuadGeometry::forView(decoded, view.width(), view.height(), aspect);
+    if (!geometry.isDrawable())
+        return PictureTarget();
+    const PictureTarget target{sourceRect(geometry, decoded), targetRect(geometry).size()};
+    return target.shrinks(decoded) ? target : PictureTarget();
+}
+
+QRect CpuPicturePath::planesPart(const QRect &wanted, const QRect &sourceRegion, QSize planes)
+{
+    if (sourceRegion.isEmpty())
+        return QRect();
+    const double sx = double(planes.width()) / sourceRegion.width();
+    const double sy = double(planes.height()) / sourceRegion.height();
+    return between(QPointF((wanted.left() - sourceRegion.left()) * sx, (wanted.top() - sourceRegion.top()) * sy),
+                   QPointF((wanted.left() + wanted.width() - sourceRegion.left()) * sx,
+                           (wanted.top() + wanted.height() - sourceRegion.top()) * sy))
+        .intersected(QRect(QPoint(0, 0), planes));
 }
 
 bool CpuPicturePath::show(const PixelPacket &picture, QSize view)
@@ -49,13 +73,15 @@ bool CpuPicturePath::show(const PixelPacket &picture, QSize view)
     m_HasPicture = false;
     if (!m_Usable || view.isEmpty())
         return false;
-    const QSize pictureSize(picture.m_Width, picture.m_Height);
+    // Placed as the decoded picture would be; the planes may show only a part of it, scaled.
+    const QSize pictureSize = picture.sourceSize();
     const QuadGeometry geometry = QuadGeometry::forView(pictureSize, view.width(), view.height(), picture.m_Aspect);
     if (!geometry.isDrawable())
         return false;
     const QRect target = targetRect(geometry);
-    if (target.isEmpty() || !m_Scaler.convert(picture, sourceRect(geometry, pictureSize), target.size())
-        || !allocate(target.size()))
+    const QRect part = planesPart(sourceRect(geometry, pictureSize), picture.sourceRegion(),
+                                  QSize(picture.m_Width, picture.m_Height));
+    if (target.isEmpty() || !m_Scaler.convert(picture, part, target.size()) || !allocate(target.size()))
         return false;
 
     glBindTexture(GL_TEXTURE_2D, m_Texture);

@@ -3,6 +3,8 @@
 #include "pictureindicator.h"
 #include "picturescaler.h"
 
+#include "engine/picturetarget.h"
+
 #include <QRect>
 #include <QSize>
 
@@ -19,6 +21,11 @@ class QuadGeometry;
 //
 // A picture converted for one view size is drawn scaled into another until it is converted
 // again (the owner does that when it still has the picture, see PictureRenderer).
+//
+// The decoder can do the scaling (see PictureTarget, targetFor()): a picture that comes already
+// cut and scaled to this view's rectangle is only converted to RGB here, unscaled. A picture cut
+// for another view (queued before a resize) is placed by the part of the decoded picture it
+// shows, so it lands where a whole one would.
 //
 // Threads: GUI thread only, with the window's context current for every call that issues GL
 // (show, paint, release).
@@ -48,9 +55,17 @@ public:
     // Forgets them without GL: their context is gone, and with it the objects.
     void abandon();
     // Where the geometry puts the picture, in view pixels (top-left origin), and the part of the
-    // picture it shows (the inset margin cut off), in picture pixels.
+    // picture it shows (the inset margin cut off), in picture pixels, starting on an even row and
+    // column (the chroma planes hold one sample per two).
     static QRect targetRect(const QuadGeometry &geometry);
     static QRect sourceRect(const QuadGeometry &geometry, QSize picture);
+    // What the decoder should make of each picture of the given decoded size and display aspect
+    // for a view of the given size: the shown part at its size in the view. Unset when that would
+    // not shrink the picture (the whole picture then scales up better here).
+    static PictureTarget targetFor(QSize decoded, float aspect, QSize view);
+    // The part of a picture's planes that shows the given part of the decoded picture (both in
+    // their own pixels); the planes show sourceRegion of the decoded picture.
+    static QRect planesPart(const QRect &wanted, const QRect &sourceRegion, QSize planes);
 
 private:
     bool allocate(QSize size);

@@ -1,6 +1,7 @@
 #include "picturerenderer.h"
 
 #include "colourconversion.h"
+#include "glprobe.h"
 
 #include "engine/pixelpacket.h"
 
@@ -92,7 +93,10 @@ void PictureRenderer::initialize(QSize pictureSize)
     m_RendererName = reinterpret_cast<const char *>(glGetString(GL_RENDERER));
     m_CanBlit = current->format().version() >= qMakePair(3, 0)
                 || current->hasExtension(QByteArrayLiteral("GL_ARB_framebuffer_object"));
+    m_DecodedSize = pictureSize;
     choosePath();
+    m_PathChosen = true;
+    updateTarget();
 
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     glEnable(GL_TEXTURE_2D);
@@ -100,19 +104,36 @@ void PictureRenderer::initialize(QSize pictureSize)
         createShaderObjects();
 }
 
+void PictureRenderer::prepare(QSize viewSize)
+{
+    if (m_Context)
+        return;   // the window's own context has chosen
+    const GlProbe &gl = GlProbe::once();
+    if (!gl.ok)
+        return;
+    m_RendererName = gl.renderer;
+    m_CanBlit = gl.canBlit;
+    m_ViewSize = viewSize;
+    choosePath();
+    m_PathChosen = true;
+    updateTarget();
+}
+
 void PictureRenderer::choosePath()
 {
     const PicturePathChoice choice = PicturePathChoice::choose(
         m_RendererName, qgetenv("SEEKMARK_PICTURE_PATH"), m_View, m_CanBlit && m_Cpu.usable());
     m_Path = choice.path;
-    qDebug().noquote() << "picture path:" << choice.reason;
+    if (choice.reason != m_PathReason)
+        qDebug().noquote() << "picture path:" << choice.reason;
+    m_PathReason = choice.reason;
 }
 
 void PictureRenderer::setView(PicturePathChoice::View view)
 {
     m_View = view;
-    if (!m_Context)
-        return;   // initialize() chooses
+    if (!m_PathChosen)
+        return;   // prepare() or initialize() chooses
     const PicturePathChoice::Path before = m_Path;
     choosePath();
     if (m_Path != before) {
@@ -120,7 +141,20 @@ void PictureRenderer::setView(PicturePathChoice::View view)
         m_PlanesHeld = false;
         m_Cpu.forget();
         m_CpuStale = m_HasPicture;
+        updateTarget();
     }
+}
+
+void PictureRenderer::updateTarget(bool always)
+{
+    PictureTarget target;
+    if (m_Path == PicturePathChoice::Path::Cpu && m_PathChosen)
+        target = CpuPicturePath::targetFor(m_DecodedSize, m_DecodedAspect, m_ViewSize);
+    if (target == m_Target && !always)
+        return;
+    m_Target = target;
+    if (m_TargetListener)
+        m_TargetListener(target);
 }
 
 void PictureRenderer::createShaderObjects()
@@ -161,9 +195,11 @@ void PictureRenderer::createShaderObjects()
 
 void PictureRenderer::setPictureSize(QSize size)
 {
-    m_PictureSize = size;
+    m_PictureSize = m_DecodedSize = size;
+    m_DecodedAspect = 0.0f;
     m_HasPicture = m_PlanesHeld = m_CpuStale = false;
     m_Cpu.forget();
+    updateTarget(true);
 }
 
 bool PictureRenderer::ensureAllocated()
@@ -220,9 +256,14 @@ bool PictureRenderer::upload(const PixelPacket &picture)
     }
     if (!contextCurrent("upload"))
         return false;
+    if (picture.sourceSize() != m_DecodedSize || picture.m_Aspect != m_DecodedAspect) {
+        m_DecodedSize = picture.sourceSize();
+        m_DecodedAspect = picture.m_Aspect;
+        updateTarget();
+    }
     if (m_Path == PicturePathChoice::Path::Cpu && m_Source) {
         // Converted at the paint, from the picture then on screen.
-        m_PictureSize = QSize(picture.m_Width, picture.m_Height);
+        m_PictureSize = picture.sourceSize();
         m_Colour = picture.m_Colour;
         m_Aspect = picture.m_Aspect;
         m_HasPicture = m_CpuStale = true;
@@ -233,7 +274,7 @@ bool PictureRenderer::upload(const PixelPacket &picture)
 
 bool PictureRenderer::convertForView(const PixelPacket &picture)
 {
-    m_PictureSize = QSize(picture.m_Width, picture.m_Height);
+    m_PictureSize = picture.sourceSize();
     m_Colour = picture.m_Colour;
     m_Aspect = picture.m_Aspect;
     m_HasPicture = true;
@@ -243,6 +284,7 @@ bool PictureRenderer::convertForView(const PixelPacket &picture)
     if (!m_Cpu.usable()) {
         qWarning("PictureRenderer: the CPU picture path does not work with this GL: drawing with the shader");
         choosePath();
+        updateTarget();
         return uploadPlanes(picture);
     }
     return false;
@@ -288,6 +330,7 @@ void PictureRenderer::resize(int width, int height)
     if (!contextCurrent("resize"))
         return;
     m_ViewSize = QSize(width, height);
+    updateTarget();
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glViewport(0, 0, width, height);
@@ -299,7 +342,10 @@ void PictureRenderer::paint(int viewWidth, int viewHeight, Indicator indicator)
 {
     if (!contextCurrent("paint"))
         return;
-    m_ViewSize = QSize(viewWidth, viewHeight);
+    if (m_ViewSize != QSize(viewWidth, viewHeight)) {
+        m_ViewSize = QSize(viewWidth, viewHeight);
+        updateTarget();
+    }
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     if (!m_HasPicture)
         return;

@@ -53,11 +53,18 @@ class QOpenGLShaderProgram;
 // keeps no copy of them; its owner names where the picture still shown can be found (the
 // scheduler's current picture), and with a source set the CPU path converts at the paint, only
 // what is painted (framewise's hidden clip is never converted).
+//
+// The picture target: in the CPU path the renderer works out what the decoder should make of
+// each picture for the view (PictureTarget: the shown part at its size in the window) and tells
+// its owner whenever that changes (a new clip, a resize, the first picture's display aspect, a
+// change of path); the owner hands it to the decoder. The shader path wants whole pictures (an
+// unset target).
 class PictureRenderer {
 public:
     using Indicator = PictureIndicator;
     // The picture on screen now (valid until the owner's next picture request), or null.
     using PictureSource = std::function<const PixelPacket *()>;
+    using TargetListener = std::function<void(const PictureTarget &)>;
 
     PictureRenderer();
     // The textures and the shader belong to the GL context, which Qt destroys with the window:
@@ -73,12 +80,20 @@ public:
     // picture size (empty is allowed: the view stays black until a picture arrives). Called again
     // after Qt recreated the context, it starts afresh in the new context.
     void initialize(QSize pictureSize);
+    // Before the window has its context (before the first clip opens): chooses the path from a
+    // probe of the display's GL (GlProbe) and takes the view size the window opens at, so that
+    // the decoder is told the target before it decodes the first picture. initialize() chooses
+    // again in the window's own context. Issues no GL in the window's context.
+    void prepare(QSize viewSize);
     // What the view needs (default: a fitted picture). A view only the shader path draws moves
     // the renderer to it; the picture is then drawn afresh from the source. Issues no GL.
     void setView(PicturePathChoice::View view);
     void setPictureSource(PictureSource source) { m_Source = std::move(source); }
+    void setTargetListener(TargetListener listener) { m_TargetListener = std::move(listener); }
+    PictureTarget pictureTarget() const { return m_Target; }
     // Records the picture size of a newly opened clip and forgets the shown picture (the view is
-    // black until the clip's first upload). Issues no GL, so it may be called without a context.
+    // black until the clip's first upload); tells the target listener the target for it (the
+    // clip's decoder is a new one). Issues no GL, so it may be called without a context.
     void setPictureSize(QSize size);
     // Shader path: copies the picture's planes into the textures, reallocating them first when
     // its size differs. CPU path: converts it for the view (at the next paint when a source is
@@ -124,6 +139,8 @@ private:
     bool convertForView(const PixelPacket &picture);
     // Draws the source's picture afresh into the current path; false when there is none.
     bool refreshFromSource();
+    // Works the target out again and tells the listener when it changed (or always).
+    void updateTarget(bool always = false);
 
     QPointer<QOpenGLContext> m_Context;   // where initialize() made the textures; null when gone
     std::unique_ptr<QOpenGLShaderProgram> m_Shader;   // null when it did not build
@@ -138,10 +155,16 @@ private:
     bool m_CpuStale = false;        // CPU path: a new picture waits to be converted at the paint
     PicturePathChoice::Path m_Path = PicturePathChoice::Path::Shader;
     PicturePathChoice::View m_View = PicturePathChoice::View::Fitted;
+    bool m_PathChosen = false;      // by prepare() or initialize()
+    QString m_PathReason;           // as last written to the debug output
     QByteArray m_RendererName;      // GL_RENDERER of m_Context
     bool m_CanBlit = false;         // m_Context can copy between framebuffers
     CpuPicturePath m_Cpu;
     PictureSource m_Source;
+    TargetListener m_TargetListener;
+    PictureTarget m_Target;         // as last told to the listener
+    QSize m_DecodedSize{0, 0};      // the clip's decoded picture size (the shader path's textures may hold another)
+    float m_DecodedAspect = 0.0f;   // its display aspect, once a picture told it
     QSize m_ViewSize;               // the view as last resized or painted, device pixels
     PictureColour m_Colour;         // of the last uploaded picture
     float m_Aspect = 0.0f;          // display aspect of the last uploaded picture; 0: square pixels

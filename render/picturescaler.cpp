@@ -8,8 +8,12 @@ namespace {
 
 // libswscale's vector code writes whole 64-byte blocks best.
 constexpr int kRowAlignment = 64;
-// The resampling mpv's software output uses by default: sharper than bilinear when shrinking.
-constexpr int kScalerFlags = SWS_BICUBIC;
+// Shrinking averages the source pixels each output pixel covers (libswscale's "area"): no
+// aliasing, and at 1080p into a 640x360 rectangle it costs half of bicubic. Enlarging is bicubic.
+int scalerFlags(QSize source, QSize target)
+{
+    return target.width() <= source.width() && target.height() <= source.height() ? SWS_AREA : SWS_BICUBIC;
+}
 
 int coefficientsOf(ColourMatrix matrix)
 {
@@ -41,7 +45,8 @@ bool PictureScaler::convert(const PixelPacket &picture, QRect crop, QSize target
     const QSize source = crop.size();
     if (!m_Context || source != m_SourceSize || target != m_ContextTarget || !(picture.m_Colour == m_Colour)) {
         m_Context.reset(sws_getContext(source.width(), source.height(), AV_PIX_FMT_YUV420P, target.width(),
-                                       target.height(), AV_PIX_FMT_BGRA, kScalerFlags, nullptr, nullptr, nullptr));
+                                       target.height(), AV_PIX_FMT_BGRA, scalerFlags(source, target), nullptr, nullptr,
+                                       nullptr));
         if (!m_Context)
             return false;
         // The picture's own matrix and range; RGB is full range.

@@ -83,6 +83,11 @@ void Player::construct(const Setup &setup)
         const DecoderAgent *agent = video ? video->agent() : nullptr;
         return agent && agent->videoAgent() ? agent->videoAgent()->current() : nullptr;
     });
+    // What the window makes of each picture, for the decoder to queue them that way.
+    m_Renderer.setTargetListener([this](const PictureTarget &target) {
+        if (const FFMpegVideo *video = ffmpegVideo(); video && video->agent())
+            video->agent()->setPictureTarget(target);
+    });
 
     if (setup.askForClip) {
         m_FileName = ClipDialog::ask(tr("Open Video"), tr("Video Files (*.mp4 *.mpg *.mkv)"),
@@ -109,6 +114,9 @@ void Player::construct(const Setup &setup)
     openSeekRows();
 
     connect(this, &Player::endCheckFile, this, &Player::newFileToCheck);
+    // The picture path, and what the decoder should make of the pictures for it, before the first
+    // picture is decoded.
+    m_Renderer.prepare(size());
     newFileToCheck();
 }
 

@@ -48,13 +48,16 @@ QRgb ffmpegPixel(const QString &clip, QSize size, int x, int y)
                                                                     : qRgb(uchar(rgb[at]), uchar(rgb[at + 1]), uchar(rgb[at + 2]));
 }
 
-// Pixels brighter than mid-grey along the row or the column through (x, y): the box is the only bright part.
-int brightRun(const QImage &image, int x, int y, bool alongX)
+// The first and last pixel brighter than mid-grey along the row or the column through (x, y): the
+// box is the only bright part.
+std::pair<int, int> brightSpan(const QImage &image, int x, int y, bool alongX)
 {
-    int n = 0;
-    for (int i = 0; i < (alongX ? image.width() : image.height()); ++i)
-        n += qGreen(alongX ? image.pixel(i, y) : image.pixel(x, i)) > 128;
-    return n;
+    std::pair<int, int> span{-1, -1};
+    for (int i = 0; i < (alongX ? image.width() : image.height()); ++i) {
+        if (qGreen(alongX ? image.pixel(i, y) : image.pixel(x, i)) > 128)
+            span = {span.first < 0 ? i : span.first, i};
+    }
+    return span;
 }
 
 enum class Check { Colour, FrameNumber, Square, Straight };
@@ -78,23 +81,32 @@ TEST(PicturePathTest, ClipsShowTheirColoursNumbersAndShapes)
         {"square_64x45.mkv", Check::Square, {ColourMatrix::Bt601, false}},
         {"redblue_321x241.mkv", Check::Straight, {ColourMatrix::Bt601, false}},
     };
+    constexpr int W = 640, H = 480;
     for (const auto path : {PicturePathChoice::Path::Shader, PicturePathChoice::Path::Cpu}) {
     const bool cpu = path == PicturePathChoice::Path::Cpu;
     SCOPED_TRACE(cpu ? "cpu path" : "shader path");
     qputenv("SEEKMARK_PICTURE_PATH", cpu ? "cpu" : "shader");
     RenderView view;
-    view.resize(800, 600);
+    view.resize(W, H);
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view, 20000));
     qunsetenv("SEEKMARK_PICTURE_PATH");
     ASSERT_EQ(view.renderer.path(), path);
-    EXPECT_EQ(view.grabFramebuffer().pixel(400, 300), qRgb(0, 0, 0)) << "black before the first picture";
+    EXPECT_EQ(view.grabFramebuffer().pixel(W / 2, H / 2), qRgb(0, 0, 0)) << "black before the first picture";
 
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.clip);
-        const QString clip = clipPath(QString::fromLatin1(row.clip));
+    SCOPED_TRACE(row.clip);
+    const QString clip = clipPath(QString::fromLatin1(row.clip));
+    // The CPU path shows each clip twice: from whole pictures, then, where the view shrinks them,
+    // from pictures the decoder cut and scaled for the view (the target the renderer asks for).
+    for (int pass = 0; pass < (cpu ? 2 : 1); ++pass) {
+        const PictureTarget target = pass == 0 ? PictureTarget() : view.renderer.pictureTarget();
+        if (pass == 1 && target == PictureTarget())
+            break;
+        SCOPED_TRACE(pass == 0 ? "whole pictures" : "cut by the decoder");
         DecoderAgent decoder(nullptr, fastFramewise());
         ASSERT_TRUE(decoder.open(clip));
+        decoder.setPictureTarget(target);
         ASSERT_TRUE(decoder.start());
         // The sixth picture: frame number 5 sets two bands, a number a broken path rarely fakes.
         const int wanted = row.check == Check::FrameNumber ? 5 : 0;
@@ -104,7 +116,8 @@ TEST(PicturePathTest, ClipsShowTheirColoursNumbersAndShapes)
             picture = decoder.nextPicture();
         ASSERT_NE(picture, nullptr);
         EXPECT_EQ(picture->m_Colour, row.colour);
-        const QSize size(picture->m_Width, picture->m_Height);
+        EXPECT_EQ(QSize(picture->m_Width, picture->m_Height), pass == 0 ? picture->sourceSize() : target.size);
+        const QSize size = picture->sourceSize();
 
         view.makeCurrent();
         ASSERT_TRUE(view.renderer.upload(*picture));
@@ -115,7 +128,7 @@ TEST(PicturePathTest, ClipsShowTheirColoursNumbersAndShapes)
         switch (row.check) {
         case Check::Colour: {
             const QRgb want = ffmpegPixel(clip, size, size.width() / 2, size.height() / 2);
-            const QRgb got = image.pixel(400, 300);
+            const QRgb got = image.pixel(W / 2, H / 2);
             EXPECT_LE(std::max({std::abs(qRed(got) - qRed(want)), std::abs(qGreen(got) - qGreen(want)),
                                 std::abs(qBlue(got) - qBlue(want))}), 3) << std::hex << got << " want " << want;
             break;
@@ -124,14 +137,17 @@ TEST(PicturePathTest, ClipsShowTheirColoursNumbersAndShapes)
             EXPECT_EQ(frameNumberOn(image, size), 5);
             break;
         case Check::Square: {
-            // 16:9 in 800 x 600: 800 x 450 with bars above and below, the box in the middle.
+            // 16:9 in 640 x 480: 640 x 360 with bars above and below, the box square in the middle.
             EXPECT_NEAR(picture->m_Aspect, 16.0 / 9.0, 0.01);
-            const int across = brightRun(image, 400, 300, true), down = brightRun(image, 400, 300, false);
+            const auto [left, right] = brightSpan(image, W / 2, H / 2, true);
+            const auto [top, bottom] = brightSpan(image, W / 2, H / 2, false);
+            const int across = right - left + 1, down = bottom - top + 1;
             EXPECT_NEAR(double(across) / down, 1.0, 0.02) << across << " x " << down;
-            // 450 rows on screen show the picture less the inset: 200 stored rows are that much taller.
-            const QuadGeometry g = QuadGeometry::forView(size, 800, 600, picture->m_Aspect);
-            EXPECT_NEAR(g.pixelCorner(QuadGeometry::BottomLeft).y() - g.pixelCorner(QuadGeometry::TopLeft).y(), 450, 1);
-            EXPECT_NEAR(down, 200.0 * 450 / ((g.t1() - g.t0()) * g.textureHeight()), 3) << "not fitted to the width";
+            EXPECT_NEAR((left + right) / 2.0, W / 2.0, 1.5) << "off centre";
+            // 360 rows on screen show the picture less the inset: 200 stored rows are that much taller.
+            const QuadGeometry g = QuadGeometry::forView(size, W, H, picture->m_Aspect);
+            EXPECT_NEAR(g.pixelCorner(QuadGeometry::BottomLeft).y() - g.pixelCorner(QuadGeometry::TopLeft).y(), 360, 1);
+            EXPECT_NEAR(down, 200.0 * 360 / ((g.t1() - g.t0()) * g.textureHeight()), 3) << "not fitted to the width";
             break;
         }
         case Check::Straight: {
@@ -152,6 +168,7 @@ TEST(PicturePathTest, ClipsShowTheirColoursNumbersAndShapes)
             break;
         }
         }
+    }
     }
     }
 }
