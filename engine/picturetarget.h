@@ -14,13 +14,13 @@ struct PictureTarget {
     QRect region;
     QSize size;
 
-    // Set, and only a shrink of a part of a decoded picture of the given size: the decoder never
-    // enlarges (the window scales up better from the whole picture) and ignores a target made
-    // for another picture size.
-    bool shrinks(QSize decoded) const
+    // Set, for a part of a decoded picture of the given size, and no larger than that picture:
+    // the queue's buffers hold one decoded picture, and a window larger than the picture scales
+    // it up better from the whole of it. A target made for another picture size does not apply.
+    bool appliesTo(QSize decoded) const
     {
         return !size.isEmpty() && !region.isEmpty() && QRect(QPoint(0, 0), decoded).contains(region)
-               && size.width() <= region.width() && size.height() <= region.height();
+               && size.width() <= decoded.width() && size.height() <= decoded.height();
     }
 
     bool operator==(const PictureTarget &other) const { return region == other.region && size == other.size; }

@@ -135,9 +135,10 @@ void VideoStage::setTarget(const PictureTarget &target)
 bool VideoStage::scale(const AVFrame *frame, QRect region, PixelPacket *picture, bool fullRange, bool fromRgb)
 {
     const auto format = static_cast<AVPixelFormat>(frame->format);
-    // Cut for the display, the picture only shrinks: averaging the pixels each output pixel covers
-    // does not alias and costs half of bicubic. A whole picture converted keeps bicubic.
-    const bool cut = picture->m_Width != region.width() || picture->m_Height != region.height();
+    // Cut for the display: averaging the pixels each output pixel covers does not alias when the
+    // picture shrinks, and costs half of bicubic; near 1:1 (the window's size, less the inset) it
+    // is bilinear. A whole picture converted to the opened size keeps bicubic.
+    const bool cut = region != QRect(0, 0, frame->width, frame->height);
     SwsContext *converter = sws_getCachedContext(m_Converter.release(), region.width(), region.height(), format,
                                                  picture->m_Width, picture->m_Height, AV_PIX_FMT_YUV420P,
                                                  cut ? SWS_AREA : SWS_BICUBIC, nullptr, nullptr, nullptr);
@@ -186,7 +187,7 @@ bool VideoStage::convertAndPush(AVFrame *frame)
         QMutexLocker lock(&m_TargetLock);
         target = m_Target;
     }
-    const bool cut = planar420 && target.shrinks(QSize(m_Width, m_Height)) && target.region.left() % 2 == 0
+    const bool cut = planar420 && target.appliesTo(QSize(m_Width, m_Height)) && target.region.left() % 2 == 0
                      && target.region.top() % 2 == 0;
     PixelPacket *picture = m_Agent->blankPicture(cut ? target.size : QSize());
     if (!picture)

@@ -10,7 +10,6 @@
 
 #include <GL/gl.h>
 
-#include <array>
 #include <cmath>
 #include <vector>
 
@@ -53,7 +52,7 @@ PictureTarget CpuPicturePath::targetFor(QSize decoded, float aspect, QSize view)
     if (!geometry.isDrawable())
         return PictureTarget();
     const PictureTarget target{sourceRect(geometry, decoded), targetRect(geometry).size()};
-    return target.shrinks(decoded) ? target : PictureTarget();
+    return target.appliesTo(decoded) ? target : PictureTarget();
 }
 
 QRect CpuPicturePath::planesPart(const QRect &wanted, const QRect &sourceRegion, QSize planes)
@@ -78,34 +77,30 @@ bool CpuPicturePath::show(const PixelPacket &picture, QSize view)
     const QuadGeometry geometry = QuadGeometry::forView(pictureSize, view.width(), view.height(), picture.m_Aspect);
     if (!geometry.isDrawable())
         return false;
-    const QRect target = targetRect(geometry);
+    const QRect target = targetRect(geometry).intersected(QRect(QPoint(0, 0), view));
     const QRect part = planesPart(sourceRect(geometry, pictureSize), picture.sourceRegion(),
                                   QSize(picture.m_Width, picture.m_Height));
-    if (target.isEmpty() || !m_Scaler.convert(picture, part, target.size()) || !allocate(target.size()))
+    if (target.isEmpty() || !m_Scaler.convert(picture, part, target.size()) || !allocate(view, target))
         return false;
 
     glBindTexture(GL_TEXTURE_2D, m_Texture);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, m_Scaler.stride() / 4);
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, target.width(), target.height(), GL_BGRA, GL_UNSIGNED_BYTE,
-                    m_Scaler.pixels());
+    glTexSubImage2D(GL_TEXTURE_2D, 0, target.left(), target.top(), target.width(), target.height(), GL_BGRA,
+                    GL_UNSIGNED_BYTE, m_Scaler.pixels());
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
 
-    m_View = view;
-    m_Target = target;
     m_PictureSize = pictureSize;
     m_Aspect = picture.m_Aspect;
-    m_Square = between(geometry.indicatorPixelCorner(0), geometry.indicatorPixelCorner(2))
-                   .translated(-target.topLeft())
-                   .intersected(QRect(QPoint(0, 0), target.size()));
+    m_Square = between(geometry.indicatorPixelCorner(0), geometry.indicatorPixelCorner(2)).intersected(target);
     m_SquareShown = PictureIndicator::None;
     m_HasPicture = true;
     return true;
 }
 
-bool CpuPicturePath::allocate(QSize size)
+bool CpuPicturePath::allocate(QSize view, const QRect &target)
 {
-    if (m_Texture != 0 && size == m_TextureSize)
+    if (m_Texture != 0 && view == m_View && target == m_Target)
         return true;
     QOpenGLExtraFunctions *gl = QOpenGLContext::currentContext()->extraFunctions();
     if (m_Texture == 0) {
@@ -117,10 +112,15 @@ bool CpuPicturePath::allocate(QSize size)
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     }
     glBindTexture(GL_TEXTURE_2D, m_Texture);
-    // Unsized RGBA with BGRA pixels: Mesa then stores the texture in the window's own byte order,
-    // which keeps the copy into the window a plain memory copy.
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, size.width(), size.height(), 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
-    m_TextureSize = size;
+    // The whole view, black around the picture's rectangle: copied into the window as it is, it
+    // needs no clearing of the window first. Unsized RGBA with BGRA pixels: Mesa then stores the
+    // texture in the window's own byte order, which keeps that copy a plain memory copy.
+    const std::vector<uint32_t> black(size_t(view.width()) * size_t(view.height()), 0xff000000u);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, view.width(), view.height(), 0, GL_BGRA, GL_UNSIGNED_BYTE, black.data());
+    m_View = view;
+    m_Target = target;
     if (m_Framebuffer == 0) {
         GLuint name = 0;
         gl->glGenFramebuffers(1, &name);
@@ -132,8 +132,9 @@ bool CpuPicturePath::allocate(QSize size)
     gl->glBindFramebuffer(GL_FRAMEBUFFER, QOpenGLContext::currentContext()->defaultFramebufferObject());
     if (status != GL_FRAMEBUFFER_COMPLETE) {
         qWarning("CpuPicturePath: a %dx%d texture cannot be read as a framebuffer here (status 0x%x)",
-                 size.width(), size.height(), unsigned(status));
+                 view.width(), view.height(), unsigned(status));
         m_Usable = false;
+        m_View = QSize();
         return false;
     }
     return true;
@@ -148,48 +149,47 @@ void CpuPicturePath::writeSquare(PictureIndicator indicator)
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     if (indicator == PictureIndicator::None) {
         // The picture as converted, where the square was.
+        const QPoint at = m_Square.topLeft() - m_Target.topLeft();
         glPixelStorei(GL_UNPACK_ROW_LENGTH, m_Scaler.stride() / 4);
         glTexSubImage2D(GL_TEXTURE_2D, 0, m_Square.x(), m_Square.y(), m_Square.width(), m_Square.height(), GL_BGRA,
-                        GL_UNSIGNED_BYTE,
-                        m_Scaler.pixels() + m_Square.y() * m_Scaler.stride() + m_Square.x() * 4);
+                        GL_UNSIGNED_BYTE, m_Scaler.pixels() + at.y() * m_Scaler.stride() + at.x() * 4);
         glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
         return;
     }
     // B, G, R, A: red for the first clip, blue for the second.
-    const std::array<uint8_t, 4> colour = indicator == PictureIndicator::First ? std::array<uint8_t, 4>{0, 0, 255, 255}
-                                                                               : std::array<uint8_t, 4>{255, 0, 0, 255};
-    std::vector<uint8_t> square(size_t(m_Square.width()) * size_t(m_Square.height()) * 4);
-    for (size_t i = 0; i < square.size(); i += 4)
-        std::copy(colour.begin(), colour.end(), square.begin() + std::ptrdiff_t(i));
+    const uint32_t colour = indicator == PictureIndicator::First ? 0xffff0000u : 0xff0000ffu;
+    const std::vector<uint32_t> square(size_t(m_Square.width()) * size_t(m_Square.height()), colour);
     glTexSubImage2D(GL_TEXTURE_2D, 0, m_Square.x(), m_Square.y(), m_Square.width(), m_Square.height(), GL_BGRA,
                     GL_UNSIGNED_BYTE, square.data());
 }
 
 void CpuPicturePath::paint(QSize view, PictureIndicator indicator)
 {
-    if (!m_HasPicture || view.isEmpty())
+    if (!m_HasPicture || view.isEmpty()) {
+        glClear(GL_COLOR_BUFFER_BIT);
         return;
+    }
     if (indicator != m_SquareShown)
         writeSquare(indicator);
-    QRect target = m_Target;
-    GLenum filter = GL_NEAREST;
-    if (view != m_View) {
-        // Converted for another size: stretched into this one until it is converted again.
-        const QuadGeometry geometry = QuadGeometry::forView(m_PictureSize, view.width(), view.height(), m_Aspect);
-        if (!geometry.isDrawable())
-            return;
-        target = targetRect(geometry);
-        filter = GL_LINEAR;
-    }
     QOpenGLContext *context = QOpenGLContext::currentContext();
     QOpenGLExtraFunctions *gl = context->extraFunctions();
     gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, m_Framebuffer);
     gl->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, context->defaultFramebufferObject());
-    // The texture's first row is the picture's top row: turned over here, which cancels the turn
+    // The texture's first row is the view's top row: turned over here, which cancels the turn
     // between a texture's rows (bottom up) and the window's (top down), so nothing is turned.
-    const int top = view.height() - target.top();
-    gl->glBlitFramebuffer(0, 0, m_TextureSize.width(), m_TextureSize.height(), target.left(), top, target.right() + 1,
-                          top - target.height(), GL_COLOR_BUFFER_BIT, filter);
+    if (view == m_View) {
+        gl->glBlitFramebuffer(0, 0, view.width(), view.height(), 0, view.height(), view.width(), 0,
+                              GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    } else {
+        // Converted for another size: stretched into this one until it is converted again.
+        glClear(GL_COLOR_BUFFER_BIT);
+        const QuadGeometry geometry = QuadGeometry::forView(m_PictureSize, view.width(), view.height(), m_Aspect);
+        const QRect target = targetRect(geometry);
+        if (geometry.isDrawable() && !target.isEmpty())
+            gl->glBlitFramebuffer(m_Target.left(), m_Target.top(), m_Target.right() + 1, m_Target.bottom() + 1,
+                                  target.left(), view.height() - target.top(), target.right() + 1,
+                                  view.height() - target.bottom() - 1, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    }
     gl->glBindFramebuffer(GL_FRAMEBUFFER, context->defaultFramebufferObject());
 }
 
@@ -210,7 +210,8 @@ void CpuPicturePath::abandon()
 {
     m_Framebuffer = 0;
     m_Texture = 0;
-    m_TextureSize = QSize();
+    m_View = QSize();
+    m_Target = QRect();
     m_HasPicture = false;
     m_Usable = true;
 }

@@ -346,17 +346,18 @@ void PictureRenderer::paint(int viewWidth, int viewHeight, Indicator indicator)
         m_ViewSize = QSize(viewWidth, viewHeight);
         updateTarget();
     }
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    if (!m_HasPicture)
-        return;
     if (m_Path == PicturePathChoice::Path::Cpu) {
-        if (m_CpuStale || !m_Cpu.madeFor(m_ViewSize))
+        if (m_HasPicture && (m_CpuStale || !m_Cpu.madeFor(m_ViewSize)))
             refreshFromSource();
         if (m_Path == PicturePathChoice::Path::Cpu) {
-            m_Cpu.paint(m_ViewSize, indicator);
+            // The copied picture covers the whole view, its bars included: nothing to clear.
+            m_Cpu.paint(m_ViewSize, m_HasPicture ? indicator : Indicator::None);
             return;
         }
     }
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    if (!m_HasPicture)
+        return;
     if (!m_PlanesHeld)
         refreshFromSource();
     if (!m_PlanesHeld || m_Textures[0] == 0 || !ensureAllocated())
