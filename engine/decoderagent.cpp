@@ -367,11 +367,12 @@ bool DecoderAgent::videoQueueFull()
     return m_VideoAgent && m_VideoAgent->pictures().isFull();
 }
 
-bool DecoderAgent::readingWaits(int pictures, int pictureLimit, bool soundQueued, int audioBlocks)
+bool DecoderAgent::readingWaits(int pictures, int pictureMark, int pictureLimit, bool soundQueued, int audioBlocks)
 {
+    static_assert(VideoAgent::markFloor >= starvedBelow, "pictures at their mark never count as running short");
     if (pictures >= pictureLimit || (soundQueued && audioBlocks >= audioQueueLimit))
         return true;
-    const bool picturesAtMark = pictures >= VideoAgent::queueCapacity;
+    const bool picturesAtMark = pictures >= pictureMark;
     const bool soundAtMark = soundQueued && audioBlocks >= audioQueueCapacity;
     // A queue at its mark waits only while the other stream has enough queued: stopping while it
     // has nothing would starve the clock of the stream it needs, which the reading alone brings.
@@ -406,7 +407,7 @@ bool DecoderAgent::step()
 
     // Back-pressure (see readingWaits()).
     if (m_VideoAgent
-        && readingWaits(m_VideoAgent->pictures().count(), m_VideoAgent->pictures().capacity(), hasAudio(),
+        && readingWaits(m_VideoAgent->pictures().count(), m_VideoAgent->mark(), m_VideoAgent->pictures().capacity(), hasAudio(),
                         m_AudioQueue.count()))
         return false;
     if (m_Video->isDraining())

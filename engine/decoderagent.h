@@ -171,9 +171,10 @@ public:
     // The catch-up rule: true (no sleep after work) while the picture queue, or the audio queue
     // when sound is queued, holds fewer than catchUpBelow packets; never when catchUpBelow <= 0.
     static bool catchingUp(int catchUpBelow, int pictures, bool soundQueued, int audioBlocks);
-    // The reading rule: true when the worker waits (reads nothing). pictureLimit: the picture
-    // queue's hard limit; soundQueued: sound is decoded into the audio queue.
-    static bool readingWaits(int pictures, int pictureLimit, bool soundQueued, int audioBlocks);
+    // The reading rule: true when the worker waits (reads nothing). pictureMark: the pictures'
+    // mark (VideoAgent::mark()); pictureLimit: the picture queue's hard limit; soundQueued: sound
+    // is decoded into the audio queue.
+    static bool readingWaits(int pictures, int pictureMark, int pictureLimit, bool soundQueued, int audioBlocks);
 
 private:
     // Records the first reason an open failed and returns false.

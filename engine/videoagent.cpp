@@ -29,6 +29,13 @@ int VideoAgent::queueLimit(int64_t pictureBytes)
     return static_cast<int>(std::clamp<int64_t>(fit, queueCapacity, maxQueuedPictures));
 }
 
+int VideoAgent::markFor(int64_t pictureBytes)
+{
+    if (pictureBytes <= 0)
+        return queueCapacity;
+    return static_cast<int>(std::clamp<int64_t>(pictureMarkBudgetBytes / pictureBytes, markFloor, queueCapacity));
+}
+
 VideoAgent::VideoAgent(PlaybackClock *clock, int width, int height, int64_t durationUs,
                        const EngineOptions &options)
     : m_Pictures(options.queueChecks)
@@ -39,6 +46,7 @@ VideoAgent::VideoAgent(PlaybackClock *clock, int width, int height, int64_t dura
     , m_Options(options)
 {
     const int bufferBytes = PixelPacket::bufferSize(m_Width, m_Height) + pictureSlack;
+    m_QueuedBytes = PixelPacket::bufferSize(m_Width, m_Height);
     m_Pictures.init(bufferBytes, queueLimit(bufferBytes), pooledPictures);
 }
 
@@ -70,6 +78,7 @@ void VideoAgent::queuePicture(PixelPacket *picture)
 {
     if (!picture)
         return;
+    m_QueuedBytes = picture->m_Size;
     if (m_Pictures.isFull())
         VIDEO_LOG(LOG_DEBUG, "Video Packet queue full");
     m_Pictures.put(picture);
