@@ -201,7 +201,8 @@ echo "(seekmark's \"sound gaps\" line); |pic - clock| = |picture time - audio cl
 echo "peak resident MB; bound = what the queues can hold + 150 MB: seekmark's picture queue limit"
 echo "(31..600 pictures, 128 MiB of whole pictures) x the picture's size as queued x 1.5 (planar 4:2:0: cut"
 echo "to its rectangle in the window on the CPU path, whole on the shader path) + the sound queue (128 x"
-echo "288000 bytes); framewise two picture queues of 31. vs mpv = (CPU + X) / mpv --vo=x11's (CPU + X);"
+echo "288000 bytes); framewise two picture queues at their mark (31, or 16..31 when 31 take more than 24 MiB)"
+echo "and its second decoder's 16 reference pictures. vs mpv = (CPU + X) / mpv --vo=x11's (CPU + X);"
 echo "framewise, which plays the clip twice, against twice mpv's. Load average when the table began: $(cut -d' ' -f1-3 /proc/loadavg)."
 echo
 echo "| clip | window | player | CPU s | X s | CPU+X s | shown | dropped | sound gaps | pic-clock p50 | p95 | peak MB | bound MB | vs mpv |"
@@ -240,7 +241,10 @@ for clip in "$clips"/720p30.mp4 "$clips"/1080p30.mp4 "$clips"/1080p60.mp4; do
       case $who in
         seekmark) b=$(bound_of "$qw" "$qh") ;;
         seekmark-shader) b=$(bound_of "$w" "$h") ;;
-        framewise) b=$(awk -v qw="$qw" -v qh="$qh" 'BEGIN { printf "%.0f", 2 * 31 * qw * qh * 1.5 / 1048576 + 150 }'); n=2 ;;
+        # Two picture queues at their mark (31, fewer for large pictures: VideoAgent::markFor) and
+        # the second decoder's own pictures (16 references at the clip's size).
+        framewise) b=$(awk -v qw="$qw" -v qh="$qh" -v w="$w" -v h="$h" 'BEGIN { q = qw * qh * 1.5; m = int(25165824 / q)
+            m = m < 16 ? 16 : m > 31 ? 31 : m; printf "%.0f", (2 * m * q + 16 * w * h * 1.5) / 1048576 + 150 }'); n=2 ;;
         *) b=- ;;
       esac
       read -r c s d p50 p95 k x g <<< "$(medians < "$work/$who.txt")"
