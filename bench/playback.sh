@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Playback and seek benchmarks of seekmark and framewise against ffplay and mpv, on a virtual
-# display of its own with SDL's dummy audio driver (mpv: --ao=null, --vo=x11, its software output
-# to the same X server). Called by bench/run-all.sh:
+# display of its own with SDL's dummy audio driver (mpv: --ao=null; --vo=x11, its software output
+# to the same X server, and --vo=gpu, its GL output, which on a software GL needs --gpu-sw).
+# Called by bench/run-all.sh:
 #
 #   bench/playback.sh BIN_DIR CLIP_DIR REPS      (SEEKS=n seeks, default 50; ONLY_SEEKS=1 skips the table)
+#   WINDOWS="640x480 1280x720"   the window sizes, all players alike (ours are resized as they open)
+#   PLAYERS="seekmark seekmark-shader framewise ffplay mpv-x11 mpv-gpu"   the players (the default);
+#       seekmark-shader is seekmark with SEEKMARK_PICTURE_PATH=shader (the GPU path on this GL)
 #
-# Per clip and program: CPU seconds (user + sys of the process, from /usr/bin/time), pictures
+# Per clip, window and program: CPU seconds (user + sys of the process, from /usr/bin/time), pictures
 # shown and dropped, |picture time - clock| at upload (p50/p95), peak resident memory, and the
 # X server's CPU during the run. Ours count from their own debug lines: seekmark's
 # "shown <time> clock <clock> at <ms>" per uploaded picture, framewise's "PAcket V1 <time>" per
@@ -89,16 +93,24 @@ wait_for_end() { # errfile pattern field last duration
   done
 }
 
-run_seekmark() { # clip -> "cpu shown dropped p50 p95 kb xcpu gaps"
+# Sets our window (title pattern) to the size asked, as soon as it shows.
+size_window() { # pattern w h
+  local win
+  win=$(timeout 20 xdotool search --sync --onlyvisible --name "$1" | head -1)
+  [ -n "$win" ] && timeout 5 xdotool windowsize "$win" "$2" "$3"
+}
+
+run_seekmark() { # clip w h path -> "cpu shown dropped p50 p95 kb xcpu gaps"
   local clip=$1 frames last err=$work/seekmark.err tfile=$work/time.txt x0 x1
   frames=$(frames_of "$clip"); last=$(awk -v f="$frames" -v r="$(rate_of "$clip")" 'BEGIN { split(r, a, "/"); print (f - 1) * a[2] / a[1] - 0.001 }')
   : > "$err"; rm -f "$tfile"
   x0=$(cpu_of "$xvfb")
-  /usr/bin/time -f "%U %S %M" -o "$tfile" "$bin/seekmark" 2>"$err" >/dev/null &
+  SEEKMARK_PICTURE_PATH=$4 /usr/bin/time -f "%U %S %M" -o "$tfile" "$bin/seekmark" 2>"$err" >/dev/null &
   local timer=$!
   prog=$(child_of "$timer")
   seen_dialogs=" "
   answer_dialog "$clip" || echo "seekmark: no dialog" >&2
+  size_window '^seekmark - ' "$2" "$3"
   wait_for_end "$err" '^shown ' 2 "$last" 20 || echo "seekmark: did not reach the last picture of $(basename "$clip")" >&2
   x1=$(cpu_of "$xvfb")
   kill "$prog" 2>/dev/null; wait "$timer" 2>/dev/null; prog=
@@ -113,7 +125,7 @@ run_seekmark() { # clip -> "cpu shown dropped p50 p95 kb xcpu gaps"
   echo "$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }') $shown $dropped $p50 $p95 $kb $(awk -v a="$x0" -v b="$x1" 'BEGIN { print b - a }') ${gaps:-0}"
 }
 
-run_framewise() { # clip -> "cpu shown dropped - - kb xcpu -"
+run_framewise() { # clip w h -> "cpu shown dropped - - kb xcpu -"
   local clip=$1 frames last err=$work/framewise.err tfile=$work/time.txt x0 x1
   frames=$(frames_of "$clip"); last=$(awk -v f="$frames" -v r="$(rate_of "$clip")" 'BEGIN { split(r, a, "/"); print (f - 1) * a[2] / a[1] - 0.001 }')
   : > "$err"; rm -f "$tfile"
@@ -124,6 +136,7 @@ run_framewise() { # clip -> "cpu shown dropped - - kb xcpu -"
   seen_dialogs=" "
   answer_dialog "$clip" || echo "framewise: no first dialog" >&2
   answer_dialog "$clip" || echo "framewise: no second dialog" >&2
+  size_window '^framewise' "$2" "$3"
   # framewise shows every picture (it never drops); when two decoders cannot keep up, it falls
   # behind, and the pictures not reached within the clip's length + 25 s count as dropped.
   wait_for_end "$err" '^PAcket V1 ' 3 "$last" 20 || echo "framewise: did not reach the last picture of $(basename "$clip") in time" >&2
@@ -149,7 +162,7 @@ run_ffplay() { # clip w h -> "cpu shown dropped - - kb xcpu -"
   echo "$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }') $((frames - fd)) $fd - - $kb $(awk -v a="$x0" -v b="$x1" 'BEGIN { print b - a }') -"
 }
 
-run_mpv() { # clip w h -> "cpu shown dropped - - kb xcpu -"
+run_mpv() { # clip w h vo... -> "cpu shown dropped - - kb xcpu -"
   local clip=$1 frames err=$work/mpv.err tfile=$work/time.txt x0 x1
   frames=$(frames_of "$clip")
   : > "$err"; rm -f "$tfile"
@@ -160,7 +173,7 @@ mp.observe_property("decoder-frame-drop-count", "number", function(_, v) if v th
 mp.register_event("shutdown", function() io.stderr:write(string.format("mpv drops %d %d\n", vo, dec)) end)
 LUA
   x0=$(cpu_of "$xvfb")
-  timeout 60 /usr/bin/time -f "%U %S %M" -o "$tfile" mpv --no-config --vo=x11 --ao=null --geometry="$2x$3" \
+  timeout 60 /usr/bin/time -f "%U %S %M" -o "$tfile" mpv --no-config "${@:4}" --ao=null --geometry="$2x$3" \
     --script="$work/drops.lua" --really-quiet "$clip" 2>"$err" >/dev/null
   x1=$(cpu_of "$xvfb")
   local fd
@@ -168,21 +181,6 @@ LUA
   fd=${fd:-0}
   read -r u s kb < <(tail -1 "$tfile")
   echo "$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }') $((frames - fd)) $fd - - $kb $(awk -v a="$x0" -v b="$x1" 'BEGIN { print b - a }') -"
-}
-
-# Our window's size, for ffplay's: seekmark's player window as it opens.
-window_size() {
-  local clip=$1 err=$work/size.err w h
-  /usr/bin/time -o /dev/null "$bin/seekmark" 2>"$err" >/dev/null &
-  local timer=$!
-  prog=$(child_of "$timer")
-  seen_dialogs=" "
-  answer_dialog "$clip" >/dev/null
-  local win
-  win=$(timeout 20 xdotool search --sync --onlyvisible --name '^seekmark' | head -1)
-  eval "$(timeout 5 xdotool getwindowgeometry --shell "$win")"
-  kill "$prog" 2>/dev/null; wait "$timer" 2>/dev/null; prog=
-  echo "${WIDTH:-640} ${HEIGHT:-480}"
 }
 
 # Field medians of several runs: one line of fields per run on stdin.
@@ -194,44 +192,68 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b + 0 == 0) print "-"; else print
 mb() { awk -v k="$1" 'BEGIN { printf "%.0f", k / 1024 }'; }
 
 if [ -z "${ONLY_SEEKS:-}" ]; then
-first_clip=$(ls "$clips"/*.mp4 | head -1)
-read -r W H < <(window_size "$first_clip")
+windows=${WINDOWS:-"640x480 1280x720"}
+players=${PLAYERS:-"seekmark seekmark-shader framewise ffplay mpv-x11 mpv-gpu"}
 
-echo "Playback: median of $reps runs each (runs of the four players alternate); CPU = user + sys s of the"
-echo "player's process, X = the X server's CPU s meanwhile; sound gaps = times the sound ran dry while"
-echo "playing (seekmark's \"sound gaps\" line); |pic - clock| = |picture time - audio clock| at"
-echo "upload, ms; memory = peak resident MB; bound = picture queue limit (31..600 pictures, 128 MiB) x w x h x 1.5"
-echo "(planar 4:2:0) + audio queue 128 x 288000 + 150 MB (framewise: two picture queues of 31 + 150 MB). Window ${W}x${H}"
-echo "for all four (ffplay -x $W -y $H, mpv --geometry=${W}x${H}). vs mpv = (CPU + X) / mpv's (CPU + X); framewise,"
-echo "which plays the clip twice, against twice mpv's."
+echo "Playback: median of $reps runs each (the players' runs alternate); CPU = user + sys s of the player's"
+echo "process, X = the X server's CPU s meanwhile; sound gaps = times the sound ran dry while playing"
+echo "(seekmark's \"sound gaps\" line); |pic - clock| = |picture time - audio clock| at upload, ms; memory ="
+echo "peak resident MB; bound = what the queues can hold + 150 MB: seekmark's picture queue limit"
+echo "(31..600 pictures, 128 MiB of whole pictures) x the picture's size as queued x 1.5 (planar 4:2:0: cut"
+echo "to its rectangle in the window on the CPU path, whole on the shader path) + the sound queue (128 x"
+echo "288000 bytes); framewise two picture queues at their mark (31, or 16..31 when 31 take more than 24 MiB)"
+echo "and its second decoder's 16 reference pictures. vs mpv = (CPU + X) / mpv --vo=x11's (CPU + X);"
+echo "framewise, which plays the clip twice, against twice mpv's. Load average when the table began: $(cut -d' ' -f1-3 /proc/loadavg)."
 echo
-echo "| clip | player | CPU s | X s | CPU+X s | shown | dropped | sound gaps | pic-clock p50 | p95 | peak MB | bound MB | vs mpv |"
-echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+echo "| clip | window | player | CPU s | X s | CPU+X s | shown | dropped | sound gaps | pic-clock p50 | p95 | peak MB | bound MB | vs mpv |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 for clip in "$clips"/720p30.mp4 "$clips"/1080p30.mp4 "$clips"/1080p60.mp4; do
   [ -f "$clip" ] || continue
   name=$(basename "$clip" .mp4)
   read -r w h < <(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$clip" | tr , ' ')
-  # seekmark reads past its marks of 31 for the stream the clock needs (see VideoAgent::queueLimit()).
-  bound=$(awk -v w="$w" -v h="$h" 'BEGIN { b = w * h * 1.5 + 64; n = int(134217728 / b); n = n < 31 ? 31 : n > 600 ? 600 : n
-    printf "%.0f", (n * b + 128 * 288000) / 1048576 + 150 }')
-  # framewise: two picture queues, no sound decoded.
-  bound2=$(awk -v w="$w" -v h="$h" 'BEGIN { printf "%.0f", 2 * 31 * w * h * 1.5 / 1048576 + 150 }')
-  : > "$work/s.txt"; : > "$work/f.txt"; : > "$work/p.txt"; : > "$work/m.txt"
-  for _ in $(seq "$reps"); do
-    run_seekmark "$clip" >> "$work/s.txt"
-    run_ffplay "$clip" "$W" "$H" >> "$work/p.txt"
-    run_mpv "$clip" "$W" "$H" >> "$work/m.txt"
-    run_framewise "$clip" >> "$work/f.txt"
-  done
-  # mpv's CPU + X, the yardstick.
-  mc=$(medians < "$work/m.txt" | awk '{ print $1 + $7 }')
-  for who in seekmark framewise ffplay mpv; do
-    case $who in seekmark) f=s; b=$bound; n=1 ;; framewise) f=f; b=$bound2; n=2 ;; ffplay) f=p; b=-; n=1 ;; mpv) f=m; b=-; n=1 ;; esac
-    read -r c s d p50 p95 k x g <<< "$(medians < "$work/$f.txt")"
-    cx=$(awk -v c="$c" -v x="$x" 'BEGIN { print c + x }')
-    echo "| $name | $who | $c | $x | $cx | $s | $d | $g | $p50 | $p95 | $(mb "$k") | $b | $(ratio "$cx" "$(awk -v m="$mc" -v n="$n" 'BEGIN { print m * n }')") |"
+  for window in $windows; do
+    W=${window%x*} H=${window#*x}
+    # The picture as queued: cut to its rectangle in the window when that shrinks it.
+    read -r qw qh < <(awk -v w="$w" -v h="$h" -v W="$W" -v H="$H" 'BEGIN { s = W / w < H / h ? W / w : H / h; if (s > 1) s = 1
+      printf "%d %d\n", w * s + 0.5, h * s + 0.5 }')
+    bound_of() { # queued-w queued-h -> seekmark's bound, MB
+      awk -v w="$w" -v h="$h" -v qw="$1" -v qh="$2" 'BEGIN { b = w * h * 1.5 + 64; n = int(134217728 / b); n = n < 31 ? 31 : n > 600 ? 600 : n
+        printf "%.0f", (n * qw * qh * 1.5 + 128 * 288000) / 1048576 + 150 }'
+    }
+    : > "$work/mpv-x11.txt"
+    for who in $players; do : > "$work/$who.txt"; done
+    for _ in $(seq "$reps"); do
+      for who in $players; do
+        case $who in
+          seekmark) run_seekmark "$clip" "$W" "$H" "" ;;
+          seekmark-shader) run_seekmark "$clip" "$W" "$H" shader ;;
+          framewise) run_framewise "$clip" "$W" "$H" ;;
+          ffplay) run_ffplay "$clip" "$W" "$H" ;;
+          mpv-x11) run_mpv "$clip" "$W" "$H" --vo=x11 ;;
+          mpv-gpu) run_mpv "$clip" "$W" "$H" --vo=gpu --gpu-sw ;;
+        esac >> "$work/$who.txt"
+      done
+    done
+    # mpv --vo=x11's CPU + X, the yardstick.
+    mc=$(medians < "$work/mpv-x11.txt" | awk '{ print $1 + $7 }')
+    for who in $players; do
+      n=1
+      case $who in
+        seekmark) b=$(bound_of "$qw" "$qh") ;;
+        seekmark-shader) b=$(bound_of "$w" "$h") ;;
+        # Two picture queues at their mark (31, fewer for large pictures: VideoAgent::markFor) and
+        # the second decoder's own pictures (16 references at the clip's size).
+        framewise) b=$(awk -v qw="$qw" -v qh="$qh" -v w="$w" -v h="$h" 'BEGIN { q = qw * qh * 1.5; m = int(25165824 / q)
+            m = m < 16 ? 16 : m > 31 ? 31 : m; printf "%.0f", (2 * m * q + 16 * w * h * 1.5) / 1048576 + 150 }'); n=2 ;;
+        *) b=- ;;
+      esac
+      read -r c s d p50 p95 k x g <<< "$(medians < "$work/$who.txt")"
+      cx=$(awk -v c="$c" -v x="$x" 'BEGIN { print c + x }')
+      echo "| $name | $window | $who | $c | $x | $cx | $s | $d | $g | $p50 | $p95 | $(mb "$k") | $b | $(ratio "$cx" "$(awk -v m="$mc" -v n="$n" 'BEGIN { print m * n }')") |"
+    done
   done
 done
+echo "Load average when the table ended: $(cut -d' ' -f1-3 /proc/loadavg)."
 
 fi
 

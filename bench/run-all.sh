@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Every benchmark in one go: installs what is missing, builds a Release build in build-bench/,
 # makes the 20-second clips once (build-bench/bench-clips/), then prints the engine table, the
-# playback table, the seek latency and picture against sound as heard (bench/avsync.sh). About 17
-# minutes on 2 cores.
+# playback table (each clip in a 640x480 and a 1280x720 window: seekmark on both picture paths,
+# framewise, ffplay, mpv's X11 and GL outputs), the seek latency and picture against sound as heard
+# (bench/avsync.sh). About 75 minutes on 2 cores.
 #
-#   bash bench/run-all.sh            (REPS=3 runs per figure, SEEKS=50 seeks; both can be set)
+#   bash bench/run-all.sh            (REPS=3 runs per figure, SEEKS=50 seeks; both can be set, and
+#                                     WINDOWS and PLAYERS as bench/playback.sh takes them)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -27,13 +27,13 @@ void DataQueue::checkInit(int line)
         reportAssertion("m_Data", kSourceFile, line);
 }
 
-void DataQueue::init(int bufferSize, int capacity)
+void DataQueue::init(int bufferSize, int capacity, int poolCapacity)
 {
     QMutexLocker<QRecursiveMutex> lock(&m_Mutex);
     m_BufferSize = bufferSize < 0 ? 0 : bufferSize;
     m_Capacity = capacity < 0 ? 0 : capacity;
     m_Pooled = 0;
-    m_Data.assign(m_Capacity, nullptr);
+    m_Data.assign(poolCapacity < 0 ? m_Capacity : poolCapacity, nullptr);
     m_HasData = true;
 }
 
@@ -56,7 +56,7 @@ void DataQueue::releaseBuffer(uint8_t *buffer)
         return;
     QMutexLocker<QRecursiveMutex> lock(&m_Mutex);
     checkInit(__LINE__);
-    if (m_HasData && m_Pooled < m_Capacity)
+    if (m_HasData && m_Pooled < static_cast<int>(m_Data.size()))
         m_Data[m_Pooled++] = buffer;
     else
         delete[] buffer;

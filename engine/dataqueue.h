@@ -26,8 +26,11 @@ public:
     DataQueue(const DataQueue &) = delete;
     DataQueue &operator=(const DataQueue &) = delete;
 
-    // Called once by the owner right after construction.
-    void init(int bufferSize, int capacity);
+    // Called once by the owner right after construction. capacity: the most packets queued;
+    // poolCapacity: the most free buffers kept for reuse (default: as many as the capacity).
+    // Buffers given back beyond it are freed: a queue that went past its usual depth once (the
+    // reader's excursions past its mark) hands that memory back instead of keeping it for good.
+    void init(int bufferSize, int capacity, int poolCapacity = -1);
 
     // A buffer of bufferSize() bytes (uninitialised) for a payload of size bytes; null when size
     // exceeds bufferSize(). The most recently pooled buffer is reused first.
@@ -80,7 +83,7 @@ private:
     void dropStaleLocked(int serial);
 
     QList<DataPacket *> m_Packets;     // oldest first; owned
-    std::vector<uint8_t *> m_Data;     // the pool of free buffers, a stack; empty until init()
+    std::vector<uint8_t *> m_Data;     // the pool of free buffers, a stack of poolCapacity places; empty until init()
     bool m_HasData = false;            // init() has run
     int m_Capacity = 0;
     int m_BufferSize = 0;

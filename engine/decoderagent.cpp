@@ -39,7 +39,8 @@ DecoderAgent::DecoderAgent(ByteSource *source, const EngineOptions &options, QOb
     static_assert(audioQueueCapacity == SoundGate::soundMark, "the gate opens at the audio queue's mark");
     FfmpegLog::install();
     setSleeps(options.afterWorkMs, options.idleWaitMs, options.afterIdleMs, options.pausedMs);
-    m_AudioQueue.init(audioBufferSize, audioQueueLimit);
+    // Blocks read past the mark for starved pictures are freed as they come back.
+    m_AudioQueue.init(audioBufferSize, audioQueueLimit, audioQueueCapacity + 2);
     m_Clock.reset();
 }
 
@@ -163,6 +164,7 @@ bool DecoderAgent::openStreams()
             DECODER_LOG(LOG_INFO, QStringLiteral("audio time base :%1").arg(QString::number(timeBase)));
         } else if (type == AVMEDIA_TYPE_VIDEO && m_Demuxer.videoStream() < 0) {
             auto video = std::make_unique<VideoStage>(m_Options, &m_Clock, &m_SoundGate, this);
+            video->setTarget(m_PictureTarget);
             QString why;
             if (!video->open(stream, m_Demuxer.startTimeUs(), why))
                 return fail(why);
@@ -341,6 +343,13 @@ void DecoderAgent::setVolume(int volume)
         m_AudioAgent->setVolume(volume);
 }
 
+void DecoderAgent::setPictureTarget(const PictureTarget &target)
+{
+    m_PictureTarget = target;
+    if (m_Video)
+        m_Video->setTarget(target);
+}
+
 int DecoderAgent::volume() const
 {
     return m_AudioAgent ? m_AudioAgent->volume() : 0;
@@ -394,11 +403,12 @@ bool DecoderAgent::videoQueueFull()
     return m_VideoAgent && m_VideoAgent->pictures().isFull();
 }
 
-bool DecoderAgent::readingWaits(int pictures, int pictureLimit, bool soundQueued, int audioBlocks)
+bool DecoderAgent::readingWaits(int pictures, int pictureMark, int pictureLimit, bool soundQueued, int audioBlocks)
 {
+    static_assert(VideoAgent::markFloor >= starvedBelow, "pictures at their mark never count as running short");
     if (pictures >= pictureLimit || (soundQueued && audioBlocks >= audioQueueLimit))
         return true;
-    const bool picturesAtMark = pictures >= VideoAgent::queueCapacity;
+    const bool picturesAtMark = pictures >= pictureMark;
     const bool soundAtMark = soundQueued && audioBlocks >= audioQueueCapacity;
     // A queue at its mark waits only while the other stream has enough queued: stopping while it
     // has nothing would starve the clock of the stream it needs, which the reading alone brings.
@@ -437,7 +447,7 @@ bool DecoderAgent::step()
 
     // Back-pressure (see readingWaits()).
     if (m_VideoAgent
-        && readingWaits(m_VideoAgent->pictures().count(), m_VideoAgent->pictures().capacity(), hasAudio(),
+        && readingWaits(m_VideoAgent->pictures().count(), m_VideoAgent->mark(), m_VideoAgent->pictures().capacity(), hasAudio(),
                         m_AudioQueue.count()))
         return false;
     if (m_Video->isDraining())

@@ -119,6 +119,9 @@ public:
 
     void setVolume(int volume);
     int volume() const;
+    // What the display makes of each picture (see PictureTarget): pictures queued from now on,
+    // and those of every later open, are cut and scaled to it. GUI thread.
+    void setPictureTarget(const PictureTarget &target);
 
     // The clock in milliseconds; while the worker is stopped each call moves it on by 40 ms, up to
     // the duration.
@@ -192,9 +195,10 @@ public:
     // The catch-up rule: true (no sleep after work) while the picture queue, or the audio queue
     // when sound is queued, holds fewer than catchUpBelow packets; never when catchUpBelow <= 0.
     static bool catchingUp(int catchUpBelow, int pictures, bool soundQueued, int audioBlocks);
-    // The reading rule: true when the worker waits (reads nothing). pictureLimit: the picture
-    // queue's hard limit; soundQueued: sound is decoded into the audio queue.
-    static bool readingWaits(int pictures, int pictureLimit, bool soundQueued, int audioBlocks);
+    // The reading rule: true when the worker waits (reads nothing). pictureMark: the pictures'
+    // mark (VideoAgent::mark()); pictureLimit: the picture queue's hard limit; soundQueued: sound
+    // is decoded into the audio queue.
+    static bool readingWaits(int pictures, int pictureMark, int pictureLimit, bool soundQueued, int audioBlocks);
 
 private:
     // Records the first reason an open failed and returns false.
@@ -212,6 +216,7 @@ private:
 
     ByteSource *m_Source;   // not owned
     QString m_OpenError;    // GUI thread; set by open()
+    PictureTarget m_PictureTarget;   // GUI thread; handed to the video stage
     const EngineOptions m_Options;
 
     Demuxer m_Demuxer;

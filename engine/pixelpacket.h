@@ -3,6 +3,9 @@
 #include "datapacket.h"
 #include "picturecolour.h"
 
+#include <QRect>
+#include <QSize>
+
 // One decoded picture in planar 8-bit 4:2:0: the luma plane (width x height bytes), then Cb and
 // Cr (chromaWidth x chromaHeight bytes each), every row packed without padding, top row first.
 // This is the decoder's own layout for most streams, so the engine copies planes instead of
@@ -26,10 +29,18 @@ public:
     uint8_t *plane(int index) const;
     int lineSize(int index) const;
 
+    // The decoded picture's size, and the part of it these planes show (m_Width x m_Height of
+    // them): the whole of it, unless the decoder cut and scaled it for the display (see
+    // PictureTarget). Empty when the producer set nothing: then the planes are the whole picture.
+    QSize sourceSize() const { return m_SourceSize.isEmpty() ? QSize(m_Width, m_Height) : m_SourceSize; }
+    QRect sourceRegion() const { return m_SourceRegion.isEmpty() ? QRect(QPoint(0, 0), sourceSize()) : m_SourceRegion; }
+
     double m_Time = 0.0;   // presentation time in seconds, counted from the input's start
     bool m_KeyFrame = false;   // the decoder marked the picture as a keyframe (a seek can land on it)
-    int m_Width = 0;
+    int m_Width = 0;       // of the planes
     int m_Height = 0;
+    QSize m_SourceSize;
+    QRect m_SourceRegion;
     PictureColour m_Colour;    // how the shader turns the samples into RGB
     float m_Aspect = 0.0f;     // display aspect ratio; 0 when the pixels are square
 };

@@ -18,7 +18,7 @@ QString StreamDecoder::ffmpegError(int code)
     return QString::fromUtf8(text);
 }
 
-bool StreamDecoder::openCodec(AVStream *stream, bool video, QString &error)
+bool StreamDecoder::openCodec(AVStream *stream, bool video, QString &error, int threads)
 {
     const char *kind = video ? "video" : "audio";
     const AVCodec *decoder = avcodec_find_decoder(stream->codecpar->codec_id);
@@ -46,7 +46,7 @@ bool StreamDecoder::openCodec(AVStream *stream, bool video, QString &error)
     if (video) {
         // Frame threading delays pictures by a few packets; every picture carries its own time
         // stamp, so that does not matter.
-        context->thread_count = 0;
+        context->thread_count = threads > 0 ? threads : 0;
         context->thread_type = FF_THREAD_FRAME;
         context->max_pixels = VideoStage::maxPicturePixels;
     }

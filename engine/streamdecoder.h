@@ -15,8 +15,8 @@ public:
     virtual ~StreamDecoder() = default;
 
     // Opens the decoder of stream (video: frame threads and the picture size limit); false with
-    // the reason in error.
-    bool openCodec(AVStream *stream, bool video, QString &error);
+    // the reason in error. threads: the video decoder's frame threads, 0 for FFmpeg's choice.
+    bool openCodec(AVStream *stream, bool video, QString &error, int threads = 0);
     AVCodecContext *codec() const { return m_Codec.get(); }
     const AVStream *stream() const { return m_Stream; }
 

@@ -29,6 +29,13 @@ int VideoAgent::queueLimit(int64_t pictureBytes)
     return static_cast<int>(std::clamp<int64_t>(fit, queueCapacity, maxQueuedPictures));
 }
 
+int VideoAgent::markFor(int64_t pictureBytes)
+{
+    if (pictureBytes <= 0)
+        return queueCapacity;
+    return static_cast<int>(std::clamp<int64_t>(pictureMarkBudgetBytes / pictureBytes, markFloor, queueCapacity));
+}
+
 VideoAgent::VideoAgent(PlaybackClock *clock, int width, int height, int64_t durationUs,
                        const EngineOptions &options)
     : m_Pictures(options.queueChecks)
@@ -39,7 +46,8 @@ VideoAgent::VideoAgent(PlaybackClock *clock, int width, int height, int64_t dura
     , m_Options(options)
 {
     const int bufferBytes = PixelPacket::bufferSize(m_Width, m_Height) + pictureSlack;
-    m_Pictures.init(bufferBytes, queueLimit(bufferBytes));
+    m_QueuedBytes = PixelPacket::bufferSize(m_Width, m_Height);
+    m_Pictures.init(bufferBytes, queueLimit(bufferBytes), pooledPictures);
 }
 
 VideoAgent::~VideoAgent()
@@ -49,18 +57,20 @@ VideoAgent::~VideoAgent()
     m_Pictures.flush();
 }
 
-PixelPacket *VideoAgent::blankPicture()
+PixelPacket *VideoAgent::blankPicture(QSize size)
 {
-    const int size = PixelPacket::bufferSize(m_Width, m_Height);
-    if (size <= 0)
+    if (size.isEmpty())
+        size = QSize(m_Width, m_Height);
+    const int bytes = PixelPacket::bufferSize(size.width(), size.height());
+    if (bytes <= 0 || size.width() > m_Width || size.height() > m_Height)
         return nullptr;
-    auto *picture = new PixelPacket(&m_Pictures, nullptr, size, 0.0);
+    auto *picture = new PixelPacket(&m_Pictures, nullptr, bytes, 0.0);
     if (!picture->m_Buffer) {
         delete picture;
         return nullptr;
     }
-    picture->m_Width = m_Width;
-    picture->m_Height = m_Height;
+    picture->m_Width = size.width();
+    picture->m_Height = size.height();
     return picture;
 }
 
@@ -68,6 +78,7 @@ void VideoAgent::queuePicture(PixelPacket *picture)
 {
     if (!picture)
         return;
+    m_QueuedBytes = picture->m_Size;
     if (m_Pictures.isFull())
         VIDEO_LOG(LOG_DEBUG, "Video Packet queue full");
     m_Pictures.put(picture);

@@ -4,6 +4,7 @@
 #include "engineoptions.h"
 
 #include <QObject>
+#include <QSize>
 
 #include <atomic>
 #include <cstdint>
@@ -38,8 +39,18 @@ class VideoAgent : public QObject {
     Q_OBJECT
 public:
     // The reader's mark: it stops for the pictures once this many are queued, as long as the
-    // sound has enough queued too.
+    // sound has enough queued too. Large pictures lower it (see markFor()).
     static constexpr int queueCapacity = 31;
+    // The mark for pictures of the given size (bytes of one picture as queued): queueCapacity, or
+    // as many as fit in pictureMarkBudgetBytes when 31 would not, but never fewer than markFloor,
+    // where the reading rule counts a queue as running short: 31 pictures cut for a 640x480
+    // window, 18 of them at 1280x720 or of a whole 720p picture, 16 of a whole 1080p one (they
+    // took 96 MB), 16 of 4K (they took 384 MB).
+    static constexpr int64_t pictureMarkBudgetBytes = int64_t(24) << 20;
+    static constexpr int markFloor = 16;
+    static int markFor(int64_t pictureBytes);
+    // The mark for the pictures being queued now (worker thread).
+    int mark() const { return markFor(m_QueuedBytes); }
     // The bound on the picture memory. While the stream the clock needs has nothing queued
     // (sound muxed far ahead of or behind the pictures), the reader goes on past queueCapacity up
     // to queueLimit() pictures: as many as fit in pictureQueueBudgetBytes, at least
@@ -50,6 +61,9 @@ public:
     static constexpr int64_t pictureQueueBudgetBytes = int64_t(128) << 20;
     static constexpr int maxQueuedPictures = 600;
     static int queueLimit(int64_t pictureBytes);
+    // Free buffers the pool keeps: the highest mark's worth, the picture on screen and the one
+    // being filled. What the reader took beyond that is freed as it comes back.
+    static constexpr int pooledPictures = queueCapacity + 2;
 
     // clock: the decoder's playback clock; width, height: the opened picture size (the queue's
     // buffers hold one planar 4:2:0 picture, PixelPacket::bufferSize, 1.5 bytes a pixel); durationUs: the container's duration.
@@ -60,10 +74,12 @@ public:
     // packed row of a plane with some widths.
     static constexpr int pictureSlack = 64;
 
-    // A picture of the opened size whose buffer comes from the pool unwritten (planar 4:2:0,
-    // pictureSlack bytes of room after it), for the decoder to copy or scale the planes straight
-    // into. Null when the pool cannot supply one. The caller owns it until queuePicture().
-    PixelPacket *blankPicture();
+    // A picture of the opened size, or of a smaller one (a picture cut and scaled for the display),
+    // whose buffer comes from the pool unwritten (planar 4:2:0, at least pictureSlack bytes of
+    // room after it), for the decoder to copy or scale the planes straight into. Null when the
+    // size is larger than the opened one or the pool cannot supply one. The caller owns it until
+    // queuePicture().
+    PixelPacket *blankPicture(QSize size = QSize());
     // Queues a picture from blankPicture() (the queue destroys it when full).
     void queuePicture(PixelPacket *picture);
 
@@ -111,6 +127,7 @@ private:
     const int m_Height;
     const int64_t m_DurationUs;
     const EngineOptions m_Options;
+    int64_t m_QueuedBytes = 0;          // worker thread: the size of the last picture queued
     PixelPacket *m_Current = nullptr;   // owned; the picture handed out last
     std::atomic<int> m_Serial{0};       // set by the controlling thread, read by the GUI thread
     bool m_NoAudio = false;

@@ -49,7 +49,7 @@ bool VideoStage::open(AVStream *stream, int64_t startTimeUs, QString &error)
         error = tooLargeReason(stream->codecpar->width, stream->codecpar->height);
         return false;
     }
-    if (!openCodec(stream, true, error))
+    if (!openCodec(stream, true, error, m_Options.decoderThreads))
         return false;
     m_StartOffset = av_rescale_q(startTimeUs, AV_TIME_BASE_Q, stream->time_base);
     // Pictures stamped after the input's start by the sound's priming (5-21 ms in Matroska and
@@ -261,6 +261,46 @@ bool VideoStage::place(AVFrame *frame, double time)
     return convertAndPush(frame, time);
 }
 
+void VideoStage::setTarget(const PictureTarget &target)
+{
+    QMutexLocker lock(&m_TargetLock);
+    m_Target = target;
+}
+
+bool VideoStage::scale(const AVFrame *frame, QRect region, PixelPacket *picture, bool fullRange, bool fromRgb)
+{
+    const auto format = static_cast<AVPixelFormat>(frame->format);
+    // Cut for the display: averaging the pixels each output pixel covers does not alias when the
+    // picture shrinks, and costs half of bicubic; near 1:1 (the window's size, less the inset) it
+    // is bilinear. A whole picture converted to the opened size keeps bicubic.
+    const bool cut = region != QRect(0, 0, frame->width, frame->height);
+    SwsContext *converter = sws_getCachedContext(m_Converter.release(), region.width(), region.height(), format,
+                                                 picture->m_Width, picture->m_Height, AV_PIX_FMT_YUV420P,
+                                                 cut ? SWS_AREA : SWS_BICUBIC, nullptr, nullptr, nullptr);
+    m_Converter.reset(converter);
+    if (!converter)
+        return false;
+    if (!fromRgb) {
+        // YCbCr to YCbCr keeps the samples' range: the display is told which one it is.
+        int *inverse = nullptr, *table = nullptr, srcRange = 0, dstRange = 0, brightness = 0, contrast = 0,
+            saturation = 0;
+        if (sws_getColorspaceDetails(converter, &inverse, &srcRange, &table, &dstRange, &brightness, &contrast,
+                                     &saturation) >= 0
+            && (srcRange != int(fullRange) || dstRange != int(fullRange)))
+            sws_setColorspaceDetails(converter, inverse, fullRange ? 1 : 0, table, fullRange ? 1 : 0, brightness,
+                                     contrast, saturation);
+    }
+    // The region starts on even rows and columns (a PictureTarget's does), so in 4:2:0 the chroma
+    // planes start at half its offsets; the whole frame starts at 0.
+    const uint8_t *source[4] = {frame->data[0] + region.top() * frame->linesize[0] + region.left(),
+                                frame->data[1], frame->data[2], nullptr};
+    for (int i = 1; i < 3 && region.topLeft() != QPoint(0, 0); ++i)
+        source[i] += (region.top() / 2) * frame->linesize[i] + region.left() / 2;
+    uint8_t *planes[4] = {picture->plane(0), picture->plane(1), picture->plane(2), nullptr};
+    const int lineSizes[4] = {picture->lineSize(0), picture->lineSize(1), picture->lineSize(2), 0};
+    return sws_scale(converter, source, frame->linesize, 0, region.height(), planes, lineSizes) > 0;
+}
+
 bool VideoStage::convertAndPush(AVFrame *frame, double time)
 {
     if (frame->width <= 0 || frame->height <= 0 || !m_Agent)
@@ -269,45 +309,45 @@ bool VideoStage::convertAndPush(AVFrame *frame, double time)
     const AVPixFmtDescriptor *descriptor = av_pix_fmt_desc_get(format);
     if (!descriptor)
         return false;
-    PixelPacket *picture = m_Agent->blankPicture();
-    if (!picture)
-        return false;
-    uint8_t *planes[4] = {picture->plane(0), picture->plane(1), picture->plane(2), nullptr};
-    int lineSizes[4] = {picture->lineSize(0), picture->lineSize(1), picture->lineSize(2), 0};
     const bool fullRangeFormat = format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P
                                  || format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P
                                  || format == AV_PIX_FMT_YUVJ411P;
     const bool fullRange = fullRangeFormat || frame->color_range == AVCOL_RANGE_JPEG;
     // RGB and palette pictures become YCbCr in the scaler, which writes BT.601 limited range.
     const bool fromRgb = (descriptor->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) != 0;
-    if ((format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P) && frame->width == m_Width
-        && frame->height == m_Height) {
+    const bool planar420 = (format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P)
+                           && frame->width == m_Width && frame->height == m_Height;
+    PictureTarget target;
+    {
+        QMutexLocker lock(&m_TargetLock);
+        target = m_Target;
+    }
+    const bool cut = planar420 && target.appliesTo(QSize(m_Width, m_Height)) && target.region.left() % 2 == 0
+                     && target.region.top() % 2 == 0;
+    PixelPacket *picture = m_Agent->blankPicture(cut ? target.size : QSize());
+    if (!picture)
+        return false;
+    bool converted = true;
+    if (cut) {
+        // The part the display shows, at the size it shows it: the queue holds window-sized pictures.
+        converted = scale(frame, target.region, picture, fullRange, false);
+        picture->m_SourceSize = QSize(m_Width, m_Height);
+        picture->m_SourceRegion = target.region;
+    } else if (planar420) {
         // Most streams: the decoder's planes as they are, only their row padding left behind.
+        uint8_t *planes[4] = {picture->plane(0), picture->plane(1), picture->plane(2), nullptr};
+        int lineSizes[4] = {picture->lineSize(0), picture->lineSize(1), picture->lineSize(2), 0};
         av_image_copy(planes, lineSizes, const_cast<const uint8_t **>(frame->data), frame->linesize,
                       AV_PIX_FMT_YUV420P, m_Width, m_Height);
     } else {
         // Other sampling, depth or colour model, or a picture of another size (a resolution
         // change): scaled to 8-bit 4:2:0 of the opened size, so every buffer keeps the size the
         // queue was made for.
-        SwsContext *converter = sws_getCachedContext(m_Converter.release(), frame->width, frame->height, format,
-                                                     m_Width, m_Height, AV_PIX_FMT_YUV420P, SWS_BICUBIC,
-                                                     nullptr, nullptr, nullptr);
-        m_Converter.reset(converter);
-        if (!converter) {
-            delete picture;
-            return false;
-        }
-        if (!fromRgb) {
-            // YCbCr to YCbCr keeps the samples' range: the shader is told which one it is.
-            int *inverse = nullptr, *table = nullptr, srcRange = 0, dstRange = 0, brightness = 0, contrast = 0,
-                saturation = 0;
-            if (sws_getColorspaceDetails(converter, &inverse, &srcRange, &table, &dstRange, &brightness, &contrast,
-                                         &saturation) >= 0
-                && (srcRange != int(fullRange) || dstRange != int(fullRange)))
-                sws_setColorspaceDetails(converter, inverse, fullRange ? 1 : 0, table, fullRange ? 1 : 0,
-                                         brightness, contrast, saturation);
-        }
-        sws_scale(converter, frame->data, frame->linesize, 0, frame->height, planes, lineSizes);
+        converted = scale(frame, QRect(0, 0, frame->width, frame->height), picture, fullRange, fromRgb);
+    }
+    if (!converted) {
+        delete picture;
+        return false;
     }
     picture->m_Colour = fromRgb ? PictureColour{ColourMatrix::Bt601, false}
                                 : PictureColour::forTags(frame->colorspace, frame->color_range,

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "engineoptions.h"
+#include "picturetarget.h"
 #include "streamdecoder.h"
 
+#include <QMutex>
+#include <QRect>
 #include <QString>
 
 #include <atomic>
@@ -23,11 +26,17 @@ class VideoAgent;
 // not the picture that came out), counted from the input's start; see TimestampFallback for
 // pictures without one.
 //
+// A display that shows the pictures scaled down on the CPU names the part and size it shows
+// (setTarget()): 8-bit 4:2:0 pictures of the opened size are then cut and scaled to that on the
+// way into the queue (one pass of libswscale instead of copying the planes), and carry the part
+// of the decoded picture they show.
+//
 // Threads: opened on the GUI thread before the worker starts, released after it has ended;
 // decode(), the draining and flush() run on the worker or in a seek, under the decoder's lock.
 // The aspect and the B-frame flag are atomics (the GUI reads them while the worker runs); the
-// size and the frame rate are fixed at open. The picture queue, the clock and the gate guard
-// themselves; lock order as the decoder's (its lock, then a queue's).
+// size and the frame rate are fixed at open. m_Target is set from the GUI thread and read by the
+// worker under m_TargetLock, a leaf lock held only to copy it. The picture queue, the clock and
+// the gate guard themselves; lock order as the decoder's (its lock, then a queue's or the target's).
 class VideoStage : public StreamDecoder {
 public:
     // The largest pictures taken (see DecoderAgent::maxPictureSide).
@@ -43,6 +52,9 @@ public:
     bool open(AVStream *stream, int64_t startTimeUs, QString &error);
     // Where the pictures go (the decoder's scheduler, created once the size is known).
     void setAgent(VideoAgent *agent) { m_Agent = agent; }
+    // What the display makes of each picture from now on; an unset target queues them whole.
+    // Any thread.
+    void setTarget(const PictureTarget &target);
 
     // One packet; true when the decoder took it (picture or not).
     bool decode(AVPacket *packet);
@@ -83,6 +95,9 @@ private:
     void decodeAlone(AVPacket *packet);
     bool place(AVFrame *frame, double time);
     bool convertAndPush(AVFrame *frame, double time);
+    // Scales the region of the frame into the picture's planes (8-bit 4:2:0 of the picture's
+    // size); YCbCr keeps its range. False when libswscale refuses.
+    bool scale(const AVFrame *frame, QRect region, PixelPacket *picture, bool fullRange, bool fromRgb);
     void updateAspect();
 
     const EngineOptions m_Options;
@@ -112,6 +127,8 @@ private:
     bool m_DropRepeat = false;        // the decoder's second copy of it is still to come
     double m_AloneTime = 0.0;         // its time
     double m_LastTime = 0.0;          // of the picture timed last
+    QMutex m_TargetLock;
+    PictureTarget m_Target;
     std::atomic<float> m_Aspect{0.0f};
     std::atomic<bool> m_HasBFrames{false};
 };

@@ -17,12 +17,13 @@
 namespace {
 
 const char *const kUsage =
-    "Usage: framewise [--debug] [CLIP1 CLIP2]\n"
+    "Usage: framewise [--debug] [CLIP1 [CLIP2]]\n"
     "Decodes both clips at once, keeps them in step picture by picture and shows one at a time\n"
-    "(a left click switches; see the README). Without clips it asks for them in two dialogs.\n"
+    "(a left click switches; see the README). Without clips it asks for them in two dialogs,\n"
+    "with one (as a file manager opens it) for the second.\n"
     "  --debug   show the debug output on stderr (also SEEKMARK_DEBUG=1); warnings always show\n"
     "  --help    this text\n"
-    "Exit status 1: a clip cannot be opened. 2: a bad command line.\n";
+    "Exit status 1: a clip named here cannot be opened. 2: a bad command line.\n";
 
 } // namespace
 
@@ -37,8 +38,8 @@ int main(int argc, char **argv)
     QSurfaceFormat::setDefaultFormat(Player::surfaceFormat());
     QApplication app(argc, argv);
     const CommandLine line = CommandLine::parse(app.arguments().mid(1));
-    if (!line.error.isEmpty() || (line.clips.size() != 0 && line.clips.size() != 2))
-        return CommandLine::refuse("framewise", line.error.isEmpty() ? QStringLiteral("two clips or none") : line.error, kUsage);
+    if (!line.error.isEmpty() || line.clips.size() > 2)
+        return CommandLine::refuse("framewise", line.error.isEmpty() ? QStringLiteral("two clips at most") : line.error, kUsage);
 
     std::unique_ptr<Player> player;
     if (line.clips.isEmpty()) {
@@ -46,10 +47,13 @@ int main(int argc, char **argv)
     } else {
         Player::Clips clips;
         clips.first = QFileInfo(line.clips.at(0)).absoluteFilePath();
-        clips.second = QFileInfo(line.clips.at(1)).absoluteFilePath();
-        clips.fromCommandLine = true;
+        // One clip: the second comes from the dialog, and failures are told in message boxes as
+        // after the dialogs (a file manager shows no terminal).
+        if (line.clips.size() == 2)
+            clips.second = QFileInfo(line.clips.at(1)).absoluteFilePath();
+        clips.fromCommandLine = line.clips.size() == 2;
         player = std::make_unique<Player>(clips);
-        if (!player->openFailed())
+        if (!player->openFailed() && clips.fromCommandLine)
             ClipDialog::rememberClip(clips.second);
     }
     // A clip that cannot be opened has been reported (a message box after the dialogs, which is

@@ -85,6 +85,20 @@ void Player::construct(const Clips *clips)
     setFormat(surfaceFormat());
     m_Clock.start();
 
+    // The pictures on screen, for drawing them afresh (another window size, the clip switched):
+    // the schedulers'.
+    m_Renderer1.setPictureSource([this] { return m_Pictures1.current(); });
+    m_Renderer2.setPictureSource([this] { return m_Pictures2.current(); });
+    // What the window makes of each clip's pictures, for its decoder to queue them that way.
+    m_Renderer1.setTargetListener([this](const PictureTarget &target) {
+        if (m_Decoder1)
+            m_Decoder1->setPictureTarget(target);
+    });
+    m_Renderer2.setTargetListener([this](const PictureTarget &target) {
+        if (m_Decoder2)
+            m_Decoder2->setPictureTarget(target);
+    });
+
     m_RenderTimer = new QTimer(this);
     m_RenderTimer->setTimerType(Qt::PreciseTimer);
     connect(m_RenderTimer, &QTimer::timeout, this, &Player::timerEventCus);
@@ -100,6 +114,11 @@ void Player::construct(const Clips *clips)
     if (!openClip(*m_Decoder1, m_FileName1))
         return;
 
+    // The picture path, and what the decoders should make of the pictures for it, before the
+    // first picture is decoded.
+    const QSize view = size() * devicePixelRatioF();
+    m_Renderer1.prepare(view);
+    m_Renderer2.prepare(view);
     m_Primary = m_Decoder1.get();
     m_Pictures1.setDecoder(m_Primary);
     m_Pictures2.setDecoder(m_Decoder2.get());
@@ -108,7 +127,7 @@ void Player::construct(const Clips *clips)
 
 QString Player::chooseFile(const Clips *clips, bool first)
 {
-    if (clips)
+    if (clips && !(first ? clips->first : clips->second).isEmpty())
         return first ? clips->first : clips->second;
     return ClipDialog::ask(tr("Open Video"), tr("Video Files (*.mp4 *.mpg *.mkv)"),
                            paths::framewiseDialogFolder());
@@ -314,8 +333,9 @@ void Player::initializeGL()
 void Player::resizeGL(int width, int height)
 {
     const qreal ratio = devicePixelRatioF();
-    // Viewport and matrices are the context's: one renderer sets them for both.
+    // Viewport and matrices are the context's; each renderer also keeps the size it draws for.
     m_Renderer1.resize(int(width * ratio), int(height * ratio));
+    m_Renderer2.resize(int(width * ratio), int(height * ratio));
 }
 
 void Player::paintGL()

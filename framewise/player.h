@@ -44,7 +44,8 @@ class QTimer;
 class Player : public GlWindow {
     Q_OBJECT
 public:
-    // The two clips, given directly instead of through the open-file dialogs.
+    // The two clips, given directly instead of through the open-file dialogs (an empty one is
+    // asked for in the dialog).
     struct Clips {
         QString first;
         QString second;

@@ -52,13 +52,17 @@ inline QString framewiseDialogFolder()
 #endif
 }
 
-// Clip opened when the dialog is cancelled. Needs the application object.
+// Clip opened when the dialog is cancelled: the sample clip beside the program in a build folder,
+// or where an install puts it (PREFIX/share/seekmark beside PREFIX/bin). Needs the application
+// object.
 inline QString defaultClip()
 {
 #ifdef _WIN32
     return QStringLiteral("C:\\Encoding\\mp4\\kestal.mp4");
 #else
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/sample.mp4");
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/sample.mp4");
+    const QString installed = QCoreApplication::applicationDirPath() + QStringLiteral("/../share/seekmark/sample.mp4");
+    return QFileInfo::exists(beside) || !QFileInfo::exists(installed) ? beside : QDir::cleanPath(installed);
 #endif
 }
 

@@ -1,6 +1,7 @@
 #include "picturerenderer.h"
 
 #include "colourconversion.h"
+#include "glprobe.h"
 
 #include "engine/pixelpacket.h"
 
@@ -75,18 +76,91 @@ void PictureRenderer::initialize(QSize pictureSize)
     // Called again in the same context: replace the objects. Names from an earlier context (Qt
     // recreates a context when a window moves to another screen) went with it; here the same
     // numbers may name something else, and the shader object would delete in the wrong context.
-    if (m_Context == current)
+    if (m_Context == current) {
         deleteObjects();
+        m_Cpu.release();
+    } else {
+        m_Cpu.abandon();
+    }
     m_Shader.reset();   // one of a destroyed context: Qt has already let go of its GL object
     m_Context = current;
     m_Textures = {};
     m_PictureSize = pictureSize;
     m_AllocatedFor = QSize(-1, -1);
-    m_HasPicture = false;
+    m_TextureWidth = m_TextureHeight = -1;
+    m_HasPicture = m_PlanesHeld = m_CpuStale = false;
+
+    m_RendererName = reinterpret_cast<const char *>(glGetString(GL_RENDERER));
+    m_CanBlit = current->format().version() >= qMakePair(3, 0)
+                || current->hasExtension(QByteArrayLiteral("GL_ARB_framebuffer_object"));
+    m_DecodedSize = pictureSize;
+    choosePath();
+    m_PathChosen = true;
+    updateTarget();
 
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     glEnable(GL_TEXTURE_2D);
+    if (m_Path == PicturePathChoice::Path::Shader)
+        createShaderObjects();
+}
 
+void PictureRenderer::prepare(QSize viewSize)
+{
+    if (m_Context)
+        return;   // the window's own context has chosen
+    const GlProbe &gl = GlProbe::once();
+    if (!gl.ok)
+        return;
+    m_RendererName = gl.renderer;
+    m_CanBlit = gl.canBlit;
+    m_ViewSize = viewSize;
+    choosePath();
+    m_PathChosen = true;
+    updateTarget();
+}
+
+void PictureRenderer::choosePath()
+{
+    const PicturePathChoice choice = PicturePathChoice::choose(
+        m_RendererName, qgetenv("SEEKMARK_PICTURE_PATH"), m_View, m_CanBlit && m_Cpu.usable());
+    m_Path = choice.path;
+    if (choice.reason != m_PathReason)
+        qDebug().noquote() << "picture path:" << choice.reason;
+    m_PathReason = choice.reason;
+}
+
+void PictureRenderer::setView(PicturePathChoice::View view)
+{
+    m_View = view;
+    if (!m_PathChosen)
+        return;   // prepare() or initialize() chooses
+    const PicturePathChoice::Path before = m_Path;
+    choosePath();
+    if (m_Path != before) {
+        // The new path holds nothing yet: the paint draws the picture afresh from the source.
+        m_PlanesHeld = false;
+        m_Cpu.forget();
+        m_CpuStale = m_HasPicture;
+        updateTarget();
+    }
+}
+
+void PictureRenderer::updateTarget(bool always)
+{
+    PictureTarget target;
+    if (m_Path == PicturePathChoice::Path::Cpu && m_PathChosen)
+        target = CpuPicturePath::targetFor(m_DecodedSize, m_DecodedAspect, m_ViewSize);
+    if (target == m_Target && !always)
+        return;
+    m_Target = target;
+    if (m_TargetListener)
+        m_TargetListener(target);
+}
+
+void PictureRenderer::createShaderObjects()
+{
+    if (m_Textures[0] != 0)
+        return;
     auto shader = std::make_unique<QOpenGLShaderProgram>();
     if (shader->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader)
         && shader->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader) && shader->link()) {
@@ -121,8 +195,11 @@ void PictureRenderer::initialize(QSize pictureSize)
 
 void PictureRenderer::setPictureSize(QSize size)
 {
-    m_PictureSize = size;
-    m_HasPicture = false;
+    m_PictureSize = m_DecodedSize = size;
+    m_DecodedAspect = 0.0f;
+    m_HasPicture = m_PlanesHeld = m_CpuStale = false;
+    m_Cpu.forget();
+    updateTarget(true);
 }
 
 bool PictureRenderer::ensureAllocated()
@@ -173,12 +250,53 @@ bool PictureRenderer::upload(const PixelPacket &picture)
 {
     if (!picture.plane(0))
         return false;
-    if (m_Textures[0] == 0 || !m_Shader) {
-        qWarning("PictureRenderer::upload before initialize, or without a shader: ignored");
+    if (!m_Context) {
+        qWarning("PictureRenderer::upload before initialize: ignored");
         return false;
     }
     if (!contextCurrent("upload"))
         return false;
+    if (picture.sourceSize() != m_DecodedSize || picture.m_Aspect != m_DecodedAspect) {
+        m_DecodedSize = picture.sourceSize();
+        m_DecodedAspect = picture.m_Aspect;
+        updateTarget();
+    }
+    if (m_Path == PicturePathChoice::Path::Cpu && m_Source) {
+        // Converted at the paint, from the picture then on screen.
+        m_PictureSize = picture.sourceSize();
+        m_Colour = picture.m_Colour;
+        m_Aspect = picture.m_Aspect;
+        m_HasPicture = m_CpuStale = true;
+        return true;
+    }
+    return m_Path == PicturePathChoice::Path::Cpu ? convertForView(picture) : uploadPlanes(picture);
+}
+
+bool PictureRenderer::convertForView(const PixelPacket &picture)
+{
+    m_PictureSize = picture.sourceSize();
+    m_Colour = picture.m_Colour;
+    m_Aspect = picture.m_Aspect;
+    m_HasPicture = true;
+    m_CpuStale = false;
+    if (m_Cpu.show(picture, m_ViewSize))
+        return true;
+    if (!m_Cpu.usable()) {
+        qWarning("PictureRenderer: the CPU picture path does not work with this GL: drawing with the shader");
+        choosePath();
+        updateTarget();
+        return uploadPlanes(picture);
+    }
+    return false;
+}
+
+bool PictureRenderer::uploadPlanes(const PixelPacket &picture)
+{
+    createShaderObjects();
+    if (m_Textures[0] == 0 || !m_Shader) {
+        qWarning("PictureRenderer::upload without a shader: ignored");
+        return false;
+    }
     m_PictureSize = QSize(picture.m_Width, picture.m_Height);
     if (!ensureAllocated())
         return false;
@@ -195,14 +313,24 @@ bool PictureRenderer::upload(const PixelPacket &picture)
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
     m_Colour = picture.m_Colour;
     m_Aspect = picture.m_Aspect;
-    m_HasPicture = true;
+    m_HasPicture = m_PlanesHeld = true;
     return true;
+}
+
+bool PictureRenderer::refreshFromSource()
+{
+    const PixelPacket *picture = m_Source ? m_Source() : nullptr;
+    if (!picture || !picture->plane(0))
+        return false;
+    return m_Path == PicturePathChoice::Path::Cpu ? convertForView(*picture) : uploadPlanes(*picture);
 }
 
 void PictureRenderer::resize(int width, int height)
 {
     if (!contextCurrent("resize"))
         return;
+    m_ViewSize = QSize(width, height);
+    updateTarget();
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glViewport(0, 0, width, height);
@@ -214,8 +342,25 @@ void PictureRenderer::paint(int viewWidth, int viewHeight, Indicator indicator)
 {
     if (!contextCurrent("paint"))
         return;
+    if (m_ViewSize != QSize(viewWidth, viewHeight)) {
+        m_ViewSize = QSize(viewWidth, viewHeight);
+        updateTarget();
+    }
+    if (m_Path == PicturePathChoice::Path::Cpu) {
+        if (m_HasPicture && (m_CpuStale || !m_Cpu.madeFor(m_ViewSize)))
+            refreshFromSource();
+        if (m_Path == PicturePathChoice::Path::Cpu) {
+            // The copied picture covers the whole view, its bars included: nothing to clear.
+            m_Cpu.paint(m_ViewSize, m_HasPicture ? indicator : Indicator::None);
+            return;
+        }
+    }
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    if (!m_HasPicture || m_Textures[0] == 0 || !ensureAllocated())
+    if (!m_HasPicture)
+        return;
+    if (!m_PlanesHeld)
+        refreshFromSource();
+    if (!m_PlanesHeld || m_Textures[0] == 0 || !ensureAllocated())
         return;
     drawPicture(QuadGeometry::forView(m_PictureSize, viewWidth, viewHeight, m_Aspect), 1.0f, indicator);
 }
@@ -274,10 +419,11 @@ void PictureRenderer::deleteObjects()
 
 void PictureRenderer::release()
 {
-    if (m_Textures[0] == 0 || !contextCurrent("release"))
+    if (!m_Context || !contextCurrent("release"))
         return;
     deleteObjects();
+    m_Cpu.release();
     m_TexturesUsable = false;
-    m_HasPicture = false;
+    m_HasPicture = m_PlanesHeld = m_CpuStale = false;
     m_AllocatedFor = QSize(-1, -1);
 }

@@ -13,6 +13,8 @@ packages=(
   clang libclang-rt-14-dev llvm-14
   # run and test: a virtual display with software GL, window driving, screenshots, clip making
   xvfb xauth libgl1-mesa-dri qt6-qpa-plugins xdotool imagemagick ffmpeg
+  # the install test: desktop entries checked, manual pages rendered, the Debian package's libraries
+  desktop-file-utils groff-base shared-mime-info dpkg-dev
 )
 
 missing=()

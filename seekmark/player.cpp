@@ -3,6 +3,7 @@
 #include "access/ffmpegvideo.h"
 #include "access/filevideodriver.h"
 #include "engine/decoderagent.h"
+#include "engine/videoagent.h"
 #include "engine/pixelpacket.h"
 #include "platform/clipdialog.h"
 #include "platform/debugoutput.h"
@@ -87,6 +88,17 @@ void Player::construct(const Setup &setup)
     m_Report.setFileName(setup.reportFile.isEmpty() ? paths::reportFile() : setup.reportFile);
     setFormat(surfaceFormat());
     setWindowTitle(QStringLiteral("seekmark"));
+    // The picture on screen, for drawing it afresh at another window size: the scheduler's.
+    m_Renderer.setPictureSource([this]() -> const PixelPacket * {
+        const FFMpegVideo *video = ffmpegVideo();
+        const DecoderAgent *agent = video ? video->agent() : nullptr;
+        return agent && agent->videoAgent() ? agent->videoAgent()->current() : nullptr;
+    });
+    // What the window makes of each picture, for the decoder to queue them that way.
+    m_Renderer.setTargetListener([this](const PictureTarget &target) {
+        if (const FFMpegVideo *video = ffmpegVideo(); video && video->agent())
+            video->agent()->setPictureTarget(target);
+    });
 
     if (setup.askForClip) {
         m_FileName = ClipDialog::ask(tr("Open Video"), tr("Video Files (*.mp4 *.mpg *.mkv)"),
@@ -113,6 +125,9 @@ void Player::construct(const Setup &setup)
     openSeekRows();
 
     connect(this, &Player::endCheckFile, this, &Player::newFileToCheck);
+    // The picture path, and what the decoder should make of the pictures for it, before the first
+    // picture is decoded.
+    m_Renderer.prepare(size());
     newFileToCheck();
 }
 

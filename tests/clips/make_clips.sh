@@ -82,8 +82,9 @@ bands_10bit.mkv      $(v 25 1) -vf "$vf,format=yuv420p10le" -c:v libx264 -preset
 # A 16:9 picture stored 720x576 at a sample aspect of 64:45: the white box (141 x 200 stored
 # pixels) is square on a screen that honours the aspect.
 square_64x45.mkv     -f lavfi -i color=c=black:s=720x576:r=25:d=1 -vf "drawbox=x=290:y=188:w=141:h=200:color=white:t=fill,setsar=64/45,format=yuv420p" $(g 25) -f matroska "$t"
-# Red left of column 160, blue from it: chroma planes 161 samples wide, rows of odd length.
-redblue_321x241.mkv  -f lavfi -i color=c=blue:s=2x2:r=25:d=1 -vf "format=rgb24,scale=321:241:flags=neighbor,drawbox=x=0:y=0:w=160:h=241:color=red:t=fill,setsar=1,format=yuv420p" -c:v mpeg4 -q:v 2 -f matroska "$t"
+# Red above row 120 and left of column 160, blue elsewhere: chroma planes 161 samples wide, rows
+# of odd length, and a picture that is not the same upside down.
+redblue_321x241.mkv  -f lavfi -i color=c=blue:s=2x2:r=25:d=1 -vf "format=rgb24,scale=321:241:flags=neighbor,drawbox=x=0:y=0:w=160:h=120:color=red:t=fill,setsar=1,format=yuv420p" -c:v mpeg4 -q:v 2 -f matroska "$t"
 TABLE
 
 ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }

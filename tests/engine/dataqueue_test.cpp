@@ -22,6 +22,12 @@ TEST(DataQueue, BoundsThePacketsThePoolAndThePayloadsAndReportsUseBeforeInit)
     delete first;
     queue.flush();
     EXPECT_TRUE(queue.isEmpty() && queue.pooled() == 31);   // at most one buffer pooled per place
+    DataQueue handsBack;
+    handsBack.init(sizeof(int), 31, 2);   // a pool smaller than the queue frees the rest
+    for (int i = 0; i < 5; ++i)
+        handsBack.put(new AudioPacket(&handsBack, reinterpret_cast<const uint8_t *>(&i), sizeof(i), i));
+    handsBack.flush();
+    EXPECT_EQ(handsBack.pooled(), 2);
 
     // A payload larger than the pool's buffers leaves the packet empty, never overrun.
     const uint8_t samples[8] = {1, 2, 3, 4, 5, 6, 7, 8};

@@ -176,15 +176,19 @@ TEST(DecoderControl, TheWorkerReadsOnForTheStarvedStreamAndSkipsItsRestWhileAQue
     };
     for (const auto &r : catching)
         EXPECT_EQ(DecoderAgent::catchingUp(r[0], r[1], r[2], r[3]), bool(r[4])) << r[0] << " " << r[1] << " " << r[3];
-    // Reading waits for a queue at its mark of 31 only while the other has 16 or more queued (a few
-    // pictures ran dry behind sound waiting for its time), and always at the hard limits (here 100
-    // pictures, 128 blocks). Pictures, sound queued, audio blocks, waits.
+    // Reading waits for a queue at its mark (31 pictures, 18 of 1280x720 ones) only while the other
+    // has 16 or more queued (a few pictures ran dry behind sound waiting for its time), and always
+    // at the hard limits (here 100 pictures, 128 blocks). Pictures, sound queued, audio blocks,
+    // waits; then the mark for pictures of a size.
     const int reading[][4] = {
         {31, 1, 16, 1}, {31, 1, 15, 0}, {99, 1, 0, 0},  {100, 1, 0, 1}, {16, 1, 31, 1}, {15, 1, 31, 0},
         {0, 1, 127, 0}, {0, 1, 128, 1}, {30, 1, 30, 0}, {31, 0, 0, 1},  {30, 0, 0, 0},
     };
     for (const auto &r : reading)
-        EXPECT_EQ(DecoderAgent::readingWaits(r[0], 100, r[1], r[2]), bool(r[3])) << r[0] << " " << r[2];
+        EXPECT_EQ(DecoderAgent::readingWaits(r[0], 31, 100, r[1], r[2]), bool(r[3])) << r[0] << " " << r[2];
+    EXPECT_TRUE(DecoderAgent::readingWaits(18, VideoAgent::markFor(1280 * 720 * 3 / 2), 100, true, 16));
+    for (const auto &[w, h, mark] : {std::tuple{640, 360, 31}, {1280, 720, 18}, {1920, 1080, 16}, {3840, 2160, 16}})
+        EXPECT_EQ(VideoAgent::markFor(int64_t(w) * h * 3 / 2), mark) << w << "x" << h;
 }
 
 // Formats whose index or search works by decoding time get the search moved back for B-frames;

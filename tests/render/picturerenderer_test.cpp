@@ -1,9 +1,11 @@
 // The picture path end to end on real GL (Xvfb, xcb): clips decoded by the engine, their planes
-// uploaded by the renderer into a window, the window read back. Colours against ffmpeg's own
-// conversion of the same frame, frame numbers through the converted formats, the display aspect,
-// an odd chroma size; and the choice of matrix and range by table.
+// uploaded by the renderer into a window, the window read back, in both paths (the shader, and
+// the CPU conversion a software GL gets). Colours against ffmpeg's own conversion of the same
+// frame, frame numbers through the converted formats, the display aspect, an odd chroma size; and
+// the choice of matrix and range, and of the path, by table.
 #include "engine/picturecolour.h"
 #include "render/glwindow.h"
+#include "render/picturepathchoice.h"
 #include "render/picturerenderer.h"
 #include "tests/common/enginerun.h"
 #include "tests/common/screenpicture.h"
@@ -46,13 +48,16 @@ QRgb ffmpegPixel(const QString &clip, QSize size, int x, int y)
                                                                     : qRgb(uchar(rgb[at]), uchar(rgb[at + 1]), uchar(rgb[at + 2]));
 }
 
-// Pixels brighter than mid-grey along the row or the column through (x, y): the box is the only bright part.
-int brightRun(const QImage &image, int x, int y, bool alongX)
+// The first and last pixel brighter than mid-grey along the row or the column through (x, y): the
+// box is the only bright part.
+std::pair<int, int> brightSpan(const QImage &image, int x, int y, bool alongX)
 {
-    int n = 0;
-    for (int i = 0; i < (alongX ? image.width() : image.height()); ++i)
-        n += qGreen(alongX ? image.pixel(i, y) : image.pixel(x, i)) > 128;
-    return n;
+    std::pair<int, int> span{-1, -1};
+    for (int i = 0; i < (alongX ? image.width() : image.height()); ++i) {
+        if (qGreen(alongX ? image.pixel(i, y) : image.pixel(x, i)) > 128)
+            span = {span.first < 0 ? i : span.first, i};
+    }
+    return span;
 }
 
 enum class Check { Colour, FrameNumber, Square, Straight };
@@ -76,17 +81,32 @@ TEST(PicturePathTest, ClipsShowTheirColoursNumbersAndShapes)
         {"square_64x45.mkv", Check::Square, {ColourMatrix::Bt601, false}},
         {"redblue_321x241.mkv", Check::Straight, {ColourMatrix::Bt601, false}},
     };
+    constexpr int W = 640, H = 480;
+    for (const auto path : {PicturePathChoice::Path::Shader, PicturePathChoice::Path::Cpu}) {
+    const bool cpu = path == PicturePathChoice::Path::Cpu;
+    SCOPED_TRACE(cpu ? "cpu path" : "shader path");
+    qputenv("SEEKMARK_PICTURE_PATH", cpu ? "cpu" : "shader");
     RenderView view;
-    view.resize(800, 600);
+    view.resize(W, H);
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view, 20000));
-    EXPECT_EQ(view.grabFramebuffer().pixel(400, 300), qRgb(0, 0, 0)) << "black before the first picture";
+    qunsetenv("SEEKMARK_PICTURE_PATH");
+    ASSERT_EQ(view.renderer.path(), path);
+    EXPECT_EQ(view.grabFramebuffer().pixel(W / 2, H / 2), qRgb(0, 0, 0)) << "black before the first picture";
 
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.clip);
-        const QString clip = clipPath(QString::fromLatin1(row.clip));
+    SCOPED_TRACE(row.clip);
+    const QString clip = clipPath(QString::fromLatin1(row.clip));
+    // The CPU path shows each clip twice: from whole pictures, then, where the view shrinks them,
+    // from pictures the decoder cut and scaled for the view (the target the renderer asks for).
+    for (int pass = 0; pass < (cpu ? 2 : 1); ++pass) {
+        const PictureTarget target = pass == 0 ? PictureTarget() : view.renderer.pictureTarget();
+        if (pass == 1 && target == PictureTarget())
+            break;
+        SCOPED_TRACE(pass == 0 ? "whole pictures" : "cut by the decoder");
         DecoderAgent decoder(nullptr, fastFramewise());
         ASSERT_TRUE(decoder.open(clip));
+        decoder.setPictureTarget(target);
         ASSERT_TRUE(decoder.start());
         // The sixth picture: frame number 5 sets two bands, a number a broken path rarely fakes.
         const int wanted = row.check == Check::FrameNumber ? 5 : 0;
@@ -96,7 +116,8 @@ TEST(PicturePathTest, ClipsShowTheirColoursNumbersAndShapes)
             picture = decoder.nextPicture();
         ASSERT_NE(picture, nullptr);
         EXPECT_EQ(picture->m_Colour, row.colour);
-        const QSize size(picture->m_Width, picture->m_Height);
+        EXPECT_EQ(QSize(picture->m_Width, picture->m_Height), pass == 0 ? picture->sourceSize() : target.size);
+        const QSize size = picture->sourceSize();
 
         view.makeCurrent();
         ASSERT_TRUE(view.renderer.upload(*picture));
@@ -107,7 +128,7 @@ TEST(PicturePathTest, ClipsShowTheirColoursNumbersAndShapes)
         switch (row.check) {
         case Check::Colour: {
             const QRgb want = ffmpegPixel(clip, size, size.width() / 2, size.height() / 2);
-            const QRgb got = image.pixel(400, 300);
+            const QRgb got = image.pixel(W / 2, H / 2);
             EXPECT_LE(std::max({std::abs(qRed(got) - qRed(want)), std::abs(qGreen(got) - qGreen(want)),
                                 std::abs(qBlue(got) - qBlue(want))}), 3) << std::hex << got << " want " << want;
             break;
@@ -116,30 +137,39 @@ TEST(PicturePathTest, ClipsShowTheirColoursNumbersAndShapes)
             EXPECT_EQ(frameNumberOn(image, size), 5);
             break;
         case Check::Square: {
-            // 16:9 in 800 x 600: 800 x 450 with bars above and below, the box in the middle.
+            // 16:9 in 640 x 480: 640 x 360 with bars above and below, the box square in the middle.
             EXPECT_NEAR(picture->m_Aspect, 16.0 / 9.0, 0.01);
-            const int across = brightRun(image, 400, 300, true), down = brightRun(image, 400, 300, false);
+            const auto [left, right] = brightSpan(image, W / 2, H / 2, true);
+            const auto [top, bottom] = brightSpan(image, W / 2, H / 2, false);
+            const int across = right - left + 1, down = bottom - top + 1;
             EXPECT_NEAR(double(across) / down, 1.0, 0.02) << across << " x " << down;
-            // 450 rows on screen show the picture less the inset: 200 stored rows are that much taller.
-            const QuadGeometry g = QuadGeometry::forView(size, 800, 600, picture->m_Aspect);
-            EXPECT_NEAR(g.pixelCorner(QuadGeometry::BottomLeft).y() - g.pixelCorner(QuadGeometry::TopLeft).y(), 450, 1);
-            EXPECT_NEAR(down, 200.0 * 450 / ((g.t1() - g.t0()) * g.textureHeight()), 3) << "not fitted to the width";
+            EXPECT_NEAR((left + right) / 2.0, W / 2.0, 1.5) << "off centre";
+            // 360 rows on screen show the picture less the inset: 200 stored rows are that much taller.
+            const QuadGeometry g = QuadGeometry::forView(size, W, H, picture->m_Aspect);
+            EXPECT_NEAR(g.pixelCorner(QuadGeometry::BottomLeft).y() - g.pixelCorner(QuadGeometry::TopLeft).y(), 360, 1);
+            EXPECT_NEAR(down, 200.0 * 360 / ((g.t1() - g.t0()) * g.textureHeight()), 3) << "not fitted to the width";
             break;
         }
         case Check::Straight: {
-            // Red left of column 160 of 321, blue from it: the border at the same place on every row.
-            for (int y : {int(shown.top()) + 5, 300, int(shown.bottom()) - 5}) {
-                SCOPED_TRACE(y);
-                int border = int(shown.left()) + 5;
-                while (border < image.width() && qBlue(image.pixel(border, y)) <= 128)
-                    ++border;
-                EXPECT_NEAR(border, shown.left() + shown.width() * 160 / 321, 2);
-                EXPECT_EQ(image.pixel(border - 20, y) & 0xc0c0c0, 0xc00000u) << "red left";
-                EXPECT_EQ(image.pixel(border + 20, y) & 0xc0c0c0, 0x0000c0u) << "blue right";
-            }
+            // Red in the top-left quarter (160 of 321 columns, 120 of 241 rows), blue elsewhere:
+            // its edges at the same place on every row and column, and the right way up.
+            const QPointF corner(shown.left() + shown.width() * 160 / 321, shown.top() + shown.height() * 120 / 241);
+            auto edge = [&](QPoint from, QPoint step) {
+                while (image.rect().contains(from) && qBlue(image.pixel(from)) <= 128)
+                    from += step;
+                return from;
+            };
+            for (int y : {int(shown.top()) + 5, int(corner.y()) - 5})
+                EXPECT_NEAR(edge(QPoint(int(shown.left()) + 5, y), QPoint(1, 0)).x(), corner.x(), 2) << "row " << y;
+            for (int x : {int(shown.left()) + 5, int(corner.x()) - 5})
+                EXPECT_NEAR(edge(QPoint(x, int(shown.top()) + 5), QPoint(0, 1)).y(), corner.y(), 2) << "column " << x;
+            EXPECT_EQ(image.pixel(int(shown.left()) + 20, int(shown.top()) + 20) & 0xc0c0c0, 0xc00000u) << "red top left";
+            EXPECT_EQ(image.pixel(int(shown.right()) - 20, int(shown.bottom()) - 20) & 0xc0c0c0, 0x0000c0u) << "blue";
             break;
         }
         }
+    }
+    }
     }
 }
 
@@ -163,6 +193,34 @@ TEST(PictureColourTest, MatrixAndRangeFollowTheTagsOrThePictureHeight)
     for (const auto &r : rows)
         EXPECT_EQ(PictureColour::forTags(r.matrixCode, r.rangeCode, r.fullRangeFormat, r.height), r.want)
             << r.matrixCode << " " << r.rangeCode << " " << r.fullRangeFormat << " " << r.height;
+}
+
+TEST(PicturePathChoiceTest, SoftwareGlConvertsOnTheCpuUnlessForcedOrTheViewNeedsTheShader)
+{
+    using P = PicturePathChoice;
+    const struct {
+        const char *renderer, *forced;
+        P::View view;
+        bool canBlit;
+        P::Path want;
+    } rows[] = {
+        {"llvmpipe (LLVM 15.0.6, 256 bits)", "", P::View::Fitted, true, P::Path::Cpu},
+        {"softpipe", "", P::View::Fitted, true, P::Path::Cpu},
+        {"Software Rasterizer", "", P::View::Fitted, true, P::Path::Cpu},
+        {"GDI Generic", "", P::View::Fitted, true, P::Path::Cpu},
+        {"Mesa Intel(R) UHD Graphics 620 (KBL GT2)", "", P::View::Fitted, true, P::Path::Shader},
+        {"", "", P::View::Fitted, true, P::Path::Shader},
+        {"llvmpipe", "", P::View::Fitted, false, P::Path::Shader},          // no framebuffer copy
+        {"llvmpipe", "", P::View::ShaderOnly, true, P::Path::Shader},       // zoom, difference, split
+        {"llvmpipe", "shader", P::View::Fitted, true, P::Path::Shader},
+        {"llvmpipe", "fast", P::View::Fitted, true, P::Path::Cpu},          // unknown value: ignored
+        {"NVIDIA GeForce RTX 3060/PCIe/SSE2", "cpu", P::View::Fitted, true, P::Path::Cpu},
+        {"NVIDIA GeForce RTX 3060/PCIe/SSE2", "cpu", P::View::ShaderOnly, true, P::Path::Shader},
+        {"NVIDIA GeForce RTX 3060/PCIe/SSE2", "cpu", P::View::Fitted, false, P::Path::Shader},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(P::choose(r.renderer, r.forced, r.view, r.canBlit).path, r.want)
+            << r.renderer << " forced '" << r.forced << "' view " << int(r.view) << " blit " << r.canBlit;
 }
 
 // The picture quad's arithmetic. (What the texture shows is checked on screen.)
