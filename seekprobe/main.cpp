@@ -4,7 +4,7 @@
 #include "seekprobe/clipsummary.h"
 #include "seekprobe/probebatch.h"
 #include "seekprobe/seekprobe.h"
-#include "seekprobe/svgplot.h"
+#include "seekprobe/seekchart.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -77,7 +77,7 @@ int main(int argc, char **argv)
 
     if (!options.summaryFile.isEmpty() && !writeFile(options.summaryFile, ClipSummary::csv(summaries, options.gates), err))
         code = SeekProbe::CannotRun;
-    if (!options.plotFile.isEmpty() && !writeFile(options.plotFile, SvgPlot::svg(results), err))
+    if (!options.plotFile.isEmpty() && !writeFile(options.plotFile, SeekChart::svg(results), err))
         code = SeekProbe::CannotRun;
     if (code != SeekProbe::CannotRun && crossed)
         code = SeekProbe::GateCrossed;
