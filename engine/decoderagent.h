@@ -119,6 +119,9 @@ public:
     int videoWidth() const { return m_Video ? m_Video->width() : 0; }
     int videoHeight() const { return m_Video ? m_Video->height() : 0; }
     double frameRate() const { return m_Video ? m_Video->frameRate() : 0.0; }
+    // The first picture's time after the input's start (its stamp), in seconds: seek targets
+    // count from it.
+    double leadSeconds() const { return m_Video ? m_Video->leadUs() / 1e6 : 0.0; }
     // The video decoder reorders pictures (B-frames).
     bool hasBFrames() const { return m_Video && m_Video->hasBFrames(); }
 

@@ -35,18 +35,18 @@ struct FlagGuard {
 
 } // namespace
 
-Player::Player(const QString &name, QWindow *parent)
+Player::Player(const QString &name, QWindow *parent, int offset)
     : GlWindow(parent)
 {
     Q_UNUSED(name);
-    construct(nullptr);
+    construct(nullptr, offset);
 }
 
 Player::Player(const Clips &clips, QWindow *parent)
     : GlWindow(parent)
     , m_NoMessageBox(clips.fromCommandLine)
 {
-    construct(&clips);
+    construct(&clips, clips.offset);
 }
 
 Player::~Player()
@@ -79,8 +79,9 @@ QSurfaceFormat Player::surfaceFormat()
     return format;
 }
 
-void Player::construct(const Clips *clips)
+void Player::construct(const Clips *clips, int offset)
 {
+    m_Pairing.setOffset(offset);
     setWindowTitle(PairingReadout::programName());
     setFormat(surfaceFormat());
     m_Clock.start();
@@ -143,7 +144,7 @@ void Player::newFileToCheck()
     // Used as the clip reports it; a rate of 0 (none usable) paces at 25 pictures a second.
     const double rate = m_Primary->frameRate();
     qDebug() << "FPS" << rate;
-    const int interval = m_Pairing.setFrameRate(rate);
+    const int interval = m_Pairing.setFrameRate(rate, m_Decoder2->frameRate());
     qDebug() << "FPS DELAY" << interval;
     qDebug() << "FileAccessView::OPENED";
 

@@ -51,10 +51,12 @@ public:
         // Named on the command line: a clip that cannot be opened is named on stderr, with no
         // message box, and the program ends with status 1.
         bool fromCommandLine = false;
+        int offset = 0;   // the second clip moved by pictures (see PairTiming)
     };
 
-    // The program's window: asks for the two clips in open-file dialogs. name is not used.
-    explicit Player(const QString &name = QString(), QWindow *parent = nullptr);
+    // The program's window: asks for the two clips in open-file dialogs. name is not used; offset:
+    // the second clip moved by pictures from the start.
+    explicit Player(const QString &name = QString(), QWindow *parent = nullptr, int offset = 0);
     // The same window on clips chosen elsewhere (no dialogs).
     explicit Player(const Clips &clips, QWindow *parent = nullptr);
     ~Player() override;
@@ -91,7 +93,7 @@ protected:
     void paintGL() override;
 
 private:
-    void construct(const Clips *clips);
+    void construct(const Clips *clips, int offset);
     QString chooseFile(const Clips *clips, bool first);
     bool openClip(DecoderAgent &decoder, const QString &fileName);
     void upload(PictureRenderer &renderer, const PixelPacket &picture);

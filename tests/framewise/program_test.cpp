@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 
+#include <cmath>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -124,6 +126,85 @@ TEST(FramewiseProgram, KeepsClipsOfTwoRatesInStepThroughClicksAndKeys)
     EXPECT_TRUE(both.first >= target - 50 && both.first < 20 * 25 - 1) << "not merely both at the end" << log;
     EXPECT_TRUE(run.output().contains(QStringLiteral("vado sono su  12")) && run.output().contains(QStringLiteral("DIVERSI")));
     EXPECT_TRUE(run.running()) << run.outputTail();
+}
+
+// What a tool prints on standard output when run without a display or sound driver; its exit
+// status in code.
+QStringList runTool(const QString &program, const QStringList &args, int *code)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "QT_QPA_PLATFORM", "SDL_AUDIODRIVER"})
+        env.remove(QString::fromLatin1(name));
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    const bool done = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
+    *code = done ? p.exitCode() : -1;
+    return QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// One figure per frame from ffmpeg's metadata printout: the values of key, in order.
+QList<double> printed(const QString &path, const QString &key)
+{
+    QList<double> values;
+    for (const QString &line : ProgramRun::readText(path).split(QLatin1Char('\n')))
+        if (line.startsWith(key + QLatin1Char('=')))
+            values << (line.endsWith(QLatin1String("inf")) ? INFINITY : line.section(QLatin1Char('='), 1).toDouble());
+    return values;
+}
+
+// --compare against ffmpeg's own psnr and ssim filters on the same two encodes of one source
+// (ffmpeg pairs by time stamp: each clip counted from its first picture, as framewise does; the
+// offset as a trim of the second clip), the gate's exit status and the files.
+TEST(FramewiseProgram, CompareGivesFfmpegsFiguresPairByPair)
+{
+    struct Row {
+        const char *name;
+        QStringList args;
+        const char *secondTrim;   // for ffmpeg
+        int pairs;                // ffmpeg pairs the first clip's last picture with the second's last
+        int exitCode;             // however far before it that one ends: framewise leaves it out
+    };
+    const Row rows[] = {
+        {"in step, a gate every pair reaches", {"--min-psnr", "40"}, "", 200, 0},
+        {"the second clip a picture earlier", {"--offset", "-1"}, "trim=start_frame=1,", 199, 0},
+        {"a gate some pairs miss", {"--min-psnr", "50"}, "", 200, 4},
+    };
+    const QString first = clipPath(QStringLiteral("h264_aac.mp4")), second = clipPath(QStringLiteral("h264_nobframes.mkv"));
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir dir;
+        const QString csv = dir.filePath(QStringLiteral("rows.csv")), plot = dir.filePath(QStringLiteral("chart.svg"));
+        int code = -1;
+        const QStringList out = runTool(binDir() + QStringLiteral("/framewise"),
+                                        QStringList{"--compare", first, second, "--csv", csv, "--plot", plot} + row.args, &code);
+        EXPECT_EQ(code, row.exitCode) << out.join('\n').toStdString();
+        const QString filters = QStringLiteral("[0:v]setpts=PTS-STARTPTS,split[a1][a2];[1:v]%1setpts=PTS-STARTPTS,split[b1][b2];"
+                                               "[a1][b1]psnr,metadata=print:file=%2/psnr.txt[p];[a2][b2]ssim,metadata=print:file=%2/ssim.txt[s]")
+                                    .arg(QLatin1String(row.secondTrim), dir.path());
+        int ffmpegCode = -1;
+        runTool(QStringLiteral("ffmpeg"), {"-v", "error", "-i", first, "-i", second, "-filter_complex", filters,
+                                              "-map", "[p]", "-f", "null", "-", "-map", "[s]", "-f", "null", "-"}, &ffmpegCode);
+        ASSERT_EQ(ffmpegCode, 0);
+        const QList<double> psnrY = printed(dir.filePath("psnr.txt"), "lavfi.psnr.psnr.y");
+        const QList<double> psnrAll = printed(dir.filePath("psnr.txt"), "lavfi.psnr.psnr_avg");
+        const QList<double> ssimY = printed(dir.filePath("ssim.txt"), "lavfi.ssim.Y");
+        const QStringList lines = ProgramRun::readText(csv).split('\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), row.pairs + 1);
+        ASSERT_GE(psnrY.size(), row.pairs);
+        EXPECT_EQ(lines, out.mid(0, lines.size())) << "the file holds the rows printed";
+        for (int i = 1; i < lines.size(); ++i) {
+            const QStringList f = lines.at(i).split(QLatin1Char(','));
+            const auto value = [&f](int k) { return f.at(k) == QLatin1String("inf") ? INFINITY : f.at(k).toDouble(); };
+            ASSERT_EQ(f.size(), 7);
+            EXPECT_EQ(f.at(2).toInt(), i - 1);
+            EXPECT_EQ(f.at(3).toInt(), i - (QLatin1String(row.secondTrim).isEmpty() ? 1 : 0)) << "row " << i;
+            for (auto [ours, theirs, tolerance] : {std::tuple{value(4), psnrY.at(i - 1), 0.01}, {value(5), psnrAll.at(i - 1), 0.01},
+                                                   {value(6), ssimY.at(i - 1), 1e-5}})
+                EXPECT_TRUE(ours == theirs || std::abs(ours - theirs) <= tolerance) << "row " << i << ": " << ours << " against " << theirs;
+        }
+        EXPECT_TRUE(ProgramRun::readText(plot).contains(QLatin1String("<polyline")));
+    }
 }
 
 // Clips named on the command line need no dialogs; --debug shows the debug lines.
