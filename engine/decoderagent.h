@@ -105,6 +105,11 @@ public:
     void setVolume(int volume);
     int volume() const;
 
+    // The worker reads no further while this many pictures are queued (0: the queue's own rule
+    // alone). framewise's steps take pictures one at a time and seek back often: what the worker
+    // decoded ahead of them would mostly be thrown away, at the cost of the steps' own decoding.
+    void setReadAhead(int pictures) { m_ReadAhead.store(pictures); }
+
     // The clock in milliseconds; while the worker is stopped each call moves it on by 40 ms, up to
     // the duration.
     qint64 positionMs();
@@ -208,4 +213,5 @@ private:
 
     PacketPtr m_Packet;
     std::atomic<qint64> m_LastSeek{0};
+    std::atomic<int> m_ReadAhead{0};
 };

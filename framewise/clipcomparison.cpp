@@ -128,3 +128,51 @@ ClipComparison::Outcome ClipComparison::run(const Options &options)
         return Outcome::Cancelled;
     return stalled ? Outcome::Stalled : Outcome::Done;
 }
+
+std::optional<OffsetSearch::Result> ClipComparison::searchOffset(const PairTiming &timing, double firstStamp,
+                                                                 const std::atomic<bool> *cancel)
+{
+    DecoderFeed first(m_Decoder1.get()), second(m_Decoder2.get());
+    bool stalled = false;
+    first.seek(firstStamp);
+    m_Decoder1->start();
+    std::vector<std::unique_ptr<PixelPacket>> pictures;
+    std::vector<double> stamps;
+    const qint64 from = PairTiming::microseconds(firstStamp);
+    while (pictures.size() < size_t(OffsetSearch::Pictures) && nextTime(first, cancel, stalled)) {
+        std::unique_ptr<PixelPacket> picture = first.take();
+        if (!picture || PairTiming::microseconds(picture->m_Time) < from)
+            continue;   // decoded from the keyframe before the picture shown
+        stamps.push_back(picture->m_Time);
+        pictures.push_back(std::move(picture));
+    }
+    m_Decoder1->stop();
+    if (pictures.empty())
+        return std::nullopt;
+
+    OffsetSearch search(timing, stamps);
+    second.seek(search.from());
+    m_Decoder2->start();
+    PictureMetrics luma(PictureMetrics::Kind::LumaPsnr);
+    std::unique_ptr<PixelPacket> previous;
+    auto score = [&](const std::vector<OffsetSearch::Pair> &pairs) {
+        for (const OffsetSearch::Pair &pair : pairs) {
+            const std::optional<PairScores> scores = luma.measure(*pictures[size_t(pair.first)], *previous);
+            if (!scores)
+                return false;
+            search.score(pair, scores->psnrY);
+        }
+        return true;
+    };
+    while (!search.complete() && nextTime(second, cancel, stalled)) {
+        std::unique_ptr<PixelPacket> picture = second.take();
+        if (!picture)
+            continue;
+        if (!score(search.offer(picture->m_Time)))
+            return std::nullopt;
+        previous = std::move(picture);
+    }
+    if (stalled || (cancel && cancel->load()) || !score(search.finish()))
+        return std::nullopt;
+    return search.best();
+}

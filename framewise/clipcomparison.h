@@ -1,6 +1,7 @@
 #pragma once
 
 #include "comparereport.h"
+#include "offsetsearch.h"
 #include "picturemetrics.h"
 
 #include <QString>
@@ -12,7 +13,7 @@
 class DecoderAgent;
 struct EngineOptions;
 
-// Compares two clips pair by pair without a window: decodes both at machine speed with a
+// Compares two clips pair by pair without a window (or finds the offset that pairs them best): decodes both at machine speed with a
 // decoder each (the engine's framewise form with its sleeps taken out, stopping at the end of
 // its input), pairs every picture of the first clip with the second clip's picture that the
 // window would show beside it (PairTiming, with the offset) and measures each pair
@@ -23,7 +24,7 @@ struct EngineOptions;
 // little more than the slower of decoding and measuring. run() may be stopped from another
 // thread through the cancel flag (framewise's background pass for the worst pairs).
 //
-// Threads: construction, open() and run() on one thread (the calling one), which controls the
+// Threads: construction, open(), run() and searchOffset() on one thread (the calling one), which controls the
 // decoders and owns the pictures it takes; they go before the decoders.
 class ClipComparison {
 public:
@@ -55,6 +56,11 @@ public:
     // The metric filters' complaint after MetricFailed.
     QString metricError() const { return m_Metrics.error(); }
     Outcome run(const Options &options);
+    // The offset search (OffsetSearch) from the first clip's picture stamped firstStamp, with the
+    // window's timing (each clip's start); none when it could not be made (a clip stalled, the
+    // filters failed, cancelled).
+    std::optional<OffsetSearch::Result> searchOffset(const PairTiming &timing, double firstStamp,
+                                                     const std::atomic<bool> *cancel);
 
 private:
     const QString m_First;

@@ -13,6 +13,17 @@ ClipCursor::ClipCursor(PictureFeed *feed, qint64 budgetBytes)
 
 ClipCursor::~ClipCursor() = default;
 
+std::unique_ptr<PixelPacket> ClipCursor::copyOf(const PixelPacket &picture)
+{
+    auto copy = std::make_unique<PixelPacket>(picture.m_Queue, picture.m_Buffer, picture.m_Size, picture.m_Time,
+                                              picture.m_KeyFrame);
+    copy->m_Width = picture.m_Width;
+    copy->m_Height = picture.m_Height;
+    copy->m_Colour = picture.m_Colour;
+    copy->m_Aspect = picture.m_Aspect;
+    return copy;
+}
+
 qint64 ClipCursor::bytesOf(const PixelPacket &picture)
 {
     return PixelPacket::bufferSize(picture.m_Width, picture.m_Height);
@@ -73,6 +84,8 @@ void ClipCursor::requestNext()
 {
     cancel();
     m_Kind = Kind::Next;
+    m_StartPosition = m_Position;
+    m_Repositioned = false;
 }
 
 void ClipCursor::requestLatest(Before before, double target)
@@ -83,10 +96,18 @@ void ClipCursor::requestLatest(Before before, double target)
     m_Target = target;
     m_Retries = 0;
     m_Jumped = false;
+    m_StartPosition = m_Position;
+    m_Repositioned = false;
 }
 
 bool ClipCursor::poll()
 {
+    if (m_Kind == Kind::None) {
+        // Nothing asked: nothing moved.
+        m_StartPosition = m_Position;
+        m_Repositioned = false;
+        return true;
+    }
     bool done = true;
     if (m_Kind == Kind::Next)
         done = pollNext();
@@ -140,6 +161,7 @@ void ClipCursor::trim()
         m_Bytes -= bytesOf(*m_Run.front());
         m_Run.pop_front();
         --m_Position;
+        --m_StartPosition;
     }
 }
 
@@ -148,6 +170,7 @@ void ClipCursor::dropRun()
     m_Run.clear();
     m_Position = -1;
     m_Bytes = 0;
+    m_Repositioned = true;
 }
 
 bool ClipCursor::pollNext()
@@ -281,6 +304,7 @@ void ClipCursor::finishRefill()
     m_Bytes += m_IncomingBytes;
     m_IncomingBytes = 0;
     m_Position = m_Position < 0 ? int(m_Run.size()) - 1 : m_Position + added;
+    m_StartPosition += added;
     // The feed goes on at the old first picture: everything through the run's last is kept.
     m_Continues = true;
     m_SkipThrough = joined ? m_Run.back()->m_Time : -std::numeric_limits<double>::infinity();

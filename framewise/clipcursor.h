@@ -64,6 +64,14 @@ public:
     void cancel();
 
     const PixelPacket *current() const;
+    // The picture shown is the last kept.
+    bool atLast() const { return m_Position >= 0 && m_Position + 1 == int(m_Run.size()); }
+    // How many pictures the last request moved (negative: back); when it had to seek far ahead
+    // the distance is unknown and repositioned() says so.
+    int moved() const { return m_Position - m_StartPosition; }
+    bool repositioned() const { return m_Repositioned; }
+    // A copy of a picture that draws on the same buffer pool (the decoder's queue's).
+    static std::unique_ptr<PixelPacket> copyOf(const PixelPacket &picture);
     int kept() const { return int(m_Run.size()); }
     qint64 bytes() const { return m_Bytes; }
     int seeks() const { return m_Seeks; }
@@ -94,6 +102,8 @@ private:
     qint64 m_Budget;
     std::deque<Picture> m_Run;
     int m_Position = -1;
+    int m_StartPosition = -1;     // where the request began, in the run's present numbering
+    bool m_Repositioned = false;
     qint64 m_Bytes = 0;
     bool m_Continues = false;     // the feed's next new picture follows the run's last
     double m_SkipThrough = 0.0;   // feed pictures stamped at or before this are kept already

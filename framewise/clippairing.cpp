@@ -3,7 +3,16 @@
 int ClipPairing::setFrameRate(double rate, double secondRate)
 {
     m_Timing.setRates(rate, secondRate);
+    m_Rate = rate;
     return m_Pacer.setFrameRate(rate);
+}
+
+void ClipPairing::resumedAt(double time2)
+{
+    m_Pacer = FramePacer(PacerOptions::framewise());
+    m_Pacer.setFrameRate(m_Rate);
+    m_Time2 = time2;
+    m_SecondShown = true;
 }
 
 void ClipPairing::seeked(int second)

@@ -57,6 +57,9 @@ public:
     void seeked(int second);
     // Only the second clip was repositioned: its next picture is taken whatever its time.
     void secondSeeked() { m_SecondShown = false; }
+    // Playback resumes after steps: the pacer starts afresh (the next picture may carry the time
+    // of one shown before the steps), the second clip shows its picture stamped time2.
+    void resumedAt(double time2);
 
     const PairTiming &timing() const { return m_Timing; }
 
@@ -64,6 +67,7 @@ public:
 
 private:
     FramePacer m_Pacer{PacerOptions::framewise()};
+    double m_Rate = 0.0;
     PairTiming m_Timing;
     PairingReadout m_Readout;
     bool m_FirstShown = false;        // the first clip has shown a picture

@@ -157,3 +157,20 @@ void ComparisonDrawer::draw(const PictureRenderer &first, const PictureRenderer 
     glEnd();
     m_Shader->release();
 }
+
+void ComparisonDrawer::drawIndicator(const QuadGeometry &plain, bool second)
+{
+    glLoadIdentity();
+    glScalef(plain.z(), plain.z(), plain.z());
+    glTranslatef(plain.translateX(), plain.translateY(), 0.0f);
+    if (second)
+        glColor3f(0.0f, 0.0f, 1.0f);
+    else
+        glColor3f(1.0f, 0.0f, 0.0f);
+    glDisable(GL_TEXTURE_2D);
+    glBegin(GL_QUADS);
+    for (const QPointF &p : plain.indicator())
+        glVertex4f(float(p.x()), float(p.y()), 0.0f, 1.0f);
+    glEnd();
+    glEnable(GL_TEXTURE_2D);
+}

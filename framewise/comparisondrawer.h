@@ -7,6 +7,7 @@
 #include <memory>
 
 class PictureRenderer;
+class QuadGeometry;
 class QOpenGLShaderProgram;
 
 // framewise's views that a single clip's paint cannot draw: a zoomed and panned picture (nearest
@@ -39,6 +40,9 @@ public:
     // is sampled at the same fraction of its own picture.
     void draw(const PictureRenderer &first, const PictureRenderer &second, Mode mode, const QRectF &region,
               const QRectF &shown, QSize viewSize, bool squares, double splitX);
+    // framewise's red (first clip) or blue (second) square where the plain view has it: the
+    // corner of the unzoomed picture, so it stays in sight however the view is zoomed.
+    void drawIndicator(const QuadGeometry &plain, bool second);
 
 private:
     std::unique_ptr<QOpenGLShaderProgram> m_Shader;

@@ -20,7 +20,11 @@ std::optional<double> DecoderFeed::headTime()
 std::unique_ptr<PixelPacket> DecoderFeed::take()
 {
     VideoAgent *agent = m_Decoder->videoAgent();
-    return std::unique_ptr<PixelPacket>(agent ? static_cast<PixelPacket *>(agent->pictures().take()) : nullptr);
+    std::unique_ptr<PixelPacket> picture(agent ? static_cast<PixelPacket *>(agent->pictures().take()) : nullptr);
+    // A worker held back by its read-ahead may be resting: there is room again.
+    if (picture)
+        m_Decoder->wake();
+    return picture;
 }
 
 void DecoderFeed::seek(double stamp)

@@ -10,16 +10,28 @@ void DecoderPictures::setDecoder(DecoderAgent *decoder)
     m_Current = nullptr;
 }
 
+void DecoderPictures::skipThrough(double stamp)
+{
+    m_Skipping = true;
+    m_SkipThrough = stamp;
+}
+
 std::optional<double> DecoderPictures::nextTime()
 {
     if (!m_Decoder || !m_Decoder->videoAgent())
         return std::nullopt;
-    double time = 0.0;
-    // Under the queue's lock: the worker may flush it for a seek at any moment.
-    if (!m_Decoder->videoAgent()->pictures().withHead(
-            [&time](DataPacket *head) { time = static_cast<PixelPacket *>(head)->m_Time; }))
-        return std::nullopt;
-    return time;
+    DataQueue &queue = m_Decoder->videoAgent()->pictures();
+    for (;;) {
+        double time = 0.0;
+        // Under the queue's lock: the worker may flush it for a seek at any moment.
+        if (!queue.withHead([&time](DataPacket *head) { time = static_cast<PixelPacket *>(head)->m_Time; }))
+            return std::nullopt;
+        if (!m_Skipping || time > m_SkipThrough) {
+            m_Skipping = false;
+            return time;
+        }
+        delete queue.take();
+    }
 }
 
 std::optional<double> DecoderPictures::take()

@@ -2,6 +2,7 @@
 
 #include "engine/pixelpacket.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -24,6 +25,15 @@ void PairingReadout::picture(Clip clip, double time)
     }
     c.lastTime = time;
     changed(false);
+}
+
+void PairingReadout::stepped(Clip clip, double time, std::optional<int> pictures)
+{
+    ClipState &c = m_Clips[clip];
+    c.lastNumber = pictures && c.handedOut ? std::max(0, c.lastNumber + *pictures) : 0;
+    c.handedOut = true;
+    c.lastTime = time;
+    shown(clip);
 }
 
 void PairingReadout::shown(Clip clip)

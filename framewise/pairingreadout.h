@@ -54,6 +54,9 @@ public:
     void shown(Clip clip);
     // The two clips' pictures were paired; skipped: the second clip's pictures passed over.
     void paired(Pairing pairing, int skipped = 0);
+    // A step moved the clip's shown picture by so many pictures (none: it was repositioned, the
+    // number starts again).
+    void stepped(Clip clip, double time, std::optional<int> pictures);
     // The first clip showed a picture while the second had none to compare with.
     void unpaired();
     // Both clips were sought to the given second: the numbers start again.

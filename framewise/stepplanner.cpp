@@ -27,6 +27,7 @@ void StepPlanner::stop()
 {
     m_Commands.clear();
     m_Issued = false;
+    m_Moves = Moves();
     m_First.clear();
     m_Second.clear();
     m_Active = false;
@@ -38,6 +39,13 @@ void StepPlanner::cancel()
     m_Issued = false;
     m_First.cancel();
     m_Second.cancel();
+}
+
+StepPlanner::Moves StepPlanner::takeMoves()
+{
+    const Moves moves = m_Moves;
+    m_Moves = Moves();
+    return moves;
 }
 
 void StepPlanner::forward()
@@ -58,6 +66,12 @@ void StepPlanner::repair()
 void StepPlanner::jumpTo(double firstStamp)
 {
     m_Commands.push_back({Kind::JumpTo, firstStamp});
+}
+
+void StepPlanner::count(int clip, const ClipCursor &cursor)
+{
+    std::optional<int> &moved = m_Moves.clip[clip];
+    moved = moved && !cursor.repositioned() ? std::optional<int>(*moved + cursor.moved()) : std::nullopt;
 }
 
 void StepPlanner::issueFirst(Command &command)
@@ -111,11 +125,13 @@ bool StepPlanner::poll()
         if (!command.secondIssued) {
             if (!m_First.poll())
                 return completed;
+            count(0, m_First);
             issueSecond();
             command.secondIssued = true;
         }
         if (!m_Second.poll())
             return completed;
+        count(1, m_Second);
         m_Commands.pop_front();
         m_Issued = false;
         completed = true;

@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <memory>
+#include <optional>
 
 class PairTiming;
 class PixelPacket;
@@ -43,6 +44,11 @@ public:
     int queued() const { return int(m_Commands.size()); }
     // Drops the commands not done yet (the pair shown stays as it is).
     void cancel();
+    // How far each clip moved (pictures) since the last call; none when it was repositioned.
+    struct Moves {
+        std::optional<int> clip[2] = {0, 0};
+    };
+    Moves takeMoves();
 
     const PixelPacket *first() const { return m_First.current(); }
     const PixelPacket *second() const { return m_Second.current(); }
@@ -58,11 +64,13 @@ private:
 
     void issueFirst(Command &command);
     void issueSecond();
+    void count(int clip, const ClipCursor &cursor);
 
     const PairTiming *m_Timing;
     ClipCursor m_First;
     ClipCursor m_Second;
     std::deque<Command> m_Commands;
     bool m_Issued = false;   // the front command's first request went out
+    Moves m_Moves;
     bool m_Active = false;
 };
