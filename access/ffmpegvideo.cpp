@@ -117,6 +117,12 @@ void FFMpegVideo::seek(int seconds)
         m_Agent->seek(seconds);
 }
 
+void FFMpegVideo::seekTo(double seconds, SeekMode mode)
+{
+    if (ready())
+        m_Agent->seekTo(seconds, mode);
+}
+
 qint64 FFMpegVideo::durationMs()
 {
     return ready() ? m_Agent->durationMs() : 0;

@@ -3,6 +3,7 @@
 #include "video.h"
 
 #include "engine/engineoptions.h"
+#include "engine/pendingseek.h"
 
 #include <QString>
 
@@ -47,6 +48,8 @@ public:
     qint64 positionMs() override;
     qint64 position() override;
     void seek(int seconds) override;
+    // See DecoderAgent::seekTo(); nothing unless opened.
+    void seekTo(double seconds, SeekMode mode = SeekMode::Keyframe);
     qint64 durationMs() override;
     // Whole seconds, truncated.
     qint64 duration() override;

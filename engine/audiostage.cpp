@@ -9,6 +9,9 @@
 
 #include "log/logcategory.h"
 
+#include <algorithm>
+#include <cmath>
+
 AudioStage::AudioStage(const EngineOptions &options, PlaybackClock *clock, DataQueue *queue, SoundGate *gate,
                        std::function<void()> blockQueued)
     : m_Options(options)
@@ -43,6 +46,15 @@ void AudioStage::flush()
 {
     avcodec_flush_buffers(m_Codec.get());
     m_NextPts = AV_NOPTS_VALUE;
+}
+
+void AudioStage::startPosition(int serial, double exactFrom)
+{
+    m_Serial = serial;
+    m_From = std::isfinite(exactFrom) && m_Stream
+                 ? m_StartOffset + av_rescale_q(static_cast<int64_t>(exactFrom * AV_TIME_BASE), AV_TIME_BASE_Q,
+                                                m_Stream->time_base)
+                 : AV_NOPTS_VALUE;
 }
 
 void AudioStage::decode(AVPacket *packet)
@@ -120,13 +132,26 @@ void AudioStage::queueFrame(AVFrame *frame)
         return;
 
     const AVStream *stream = m_Stream;
-    const int64_t stamp = TimestampFallback::sound(frame->best_effort_timestamp, m_NextPts, m_StartOffset);
+    int64_t stamp = TimestampFallback::sound(frame->best_effort_timestamp, m_NextPts, m_StartOffset);
     if (frame->sample_rate > 0)
         m_NextPts = stamp + av_rescale_q(frame->nb_samples, AVRational{1, frame->sample_rate},
                                               stream->time_base);
 
-    auto *block = new AudioPacket(m_Queue, m_Buffer.data(), samples * bytesPerSample, stamp - m_StartOffset);
+    int skip = 0;   // samples before an exact seek's target
+    if (m_From != AV_NOPTS_VALUE && stamp < m_From) {
+        const int outRate = m_DeviceRate > 0 ? m_DeviceRate : frame->sample_rate;
+        skip = static_cast<int>(std::min<int64_t>(
+            av_rescale_q(m_From - stamp, stream->time_base, AVRational{1, std::max(outRate, 1)}), samples));
+        if (skip >= samples)
+            return;
+        stamp = m_From;
+    }
+    m_From = AV_NOPTS_VALUE;
+
+    auto *block = new AudioPacket(m_Queue, m_Buffer.data() + skip * bytesPerSample,
+                                  (samples - skip) * bytesPerSample, stamp - m_StartOffset);
     block->m_Generation = m_Clock->generation();
+    block->m_Serial = m_Serial;
     m_Queue->put(block);
     m_Gate->update(0, m_Queue->count(), false);
     m_BlockQueued();

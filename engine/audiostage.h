@@ -35,6 +35,10 @@ public:
     void decode(AVPacket *packet);
     // A new position: the decoder forgets the old one.
     void flush();
+    // The blocks from now on belong to the seek with this serial. exactFrom (seconds from the
+    // input's start, as the pictures' times): sound before it is dropped, the block across it cut
+    // there; -infinity keeps it all.
+    void startPosition(int serial, double exactFrom);
 
 private:
     void queueFrame(AVFrame *frame);
@@ -54,4 +58,6 @@ private:
     int m_DeviceRate = 0;
     int64_t m_StartOffset = 0;   // the input's start in stream units
     int64_t m_NextPts = AV_NOPTS_VALUE;
+    int m_Serial = 0;                  // of the seek the blocks belong to
+    int64_t m_From = AV_NOPTS_VALUE;   // an exact seek's target in stream units, until reached
 };

@@ -20,6 +20,9 @@ public:
     DataQueue *m_Queue = nullptr;   // supplies and takes back m_Buffer; not owned
     uint8_t *m_Buffer = nullptr;    // the payload; null when the pool refused the size
     int m_Size = 0;                 // payload length in bytes (0 when m_Buffer is null)
+    // The seek it belongs to (DecoderAgent::seekSerial()): a packet of an older serial is of a
+    // position left behind and is never handed out (see DataQueue::takeCurrent()).
+    int m_Serial = 0;
 
 protected:
     // Takes a buffer for size bytes from the queue's pool and copies the source into it.

@@ -81,6 +81,21 @@ DataPacket *DataQueue::take()
     return m_Packets.isEmpty() ? nullptr : m_Packets.takeFirst();
 }
 
+DataPacket *DataQueue::takeCurrent(int serial)
+{
+    QMutexLocker<QRecursiveMutex> lock(&m_Mutex);
+    checkInit(__LINE__);
+    dropStaleLocked(serial);
+    return m_Packets.isEmpty() ? nullptr : m_Packets.takeFirst();
+}
+
+void DataQueue::dropStaleLocked(int serial)
+{
+    // Serials only grow and the producer tags in order, so the stale packets are the oldest.
+    while (!m_Packets.isEmpty() && m_Packets.first()->m_Serial < serial)
+        delete m_Packets.takeFirst();
+}
+
 void DataQueue::flush()
 {
     QMutexLocker<QRecursiveMutex> lock(&m_Mutex);

@@ -50,6 +50,20 @@ public:
         f(m_Packets.first());
         return true;
     }
+    // The same for consumers that know the current seek serial: packets of an older serial at the
+    // head are destroyed first (they belong to a position left behind), all under the lock, so a
+    // stale packet is never handed out or read.
+    DataPacket *takeCurrent(int serial);
+    template <typename F>
+    bool withCurrentHead(int serial, F f)
+    {
+        QMutexLocker<QRecursiveMutex> lock(&m_Mutex);
+        dropStaleLocked(serial);
+        if (m_Packets.isEmpty())
+            return false;
+        f(m_Packets.first());
+        return true;
+    }
     // Destroys every queued packet, oldest first.
     void flush();
 
@@ -63,6 +77,7 @@ public:
 private:
     // Reports a queue that init() never set up; the operation then carries on.
     void checkInit(int line);
+    void dropStaleLocked(int serial);
 
     QList<DataPacket *> m_Packets;     // oldest first; owned
     std::vector<uint8_t *> m_Data;     // the pool of free buffers, a stack; empty until init()

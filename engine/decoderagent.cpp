@@ -17,6 +17,7 @@ extern "C" {
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -96,6 +97,8 @@ bool DecoderAgent::openRest(const QString &declaredTooLarge)
     if (av_image_get_buffer_size(AV_PIX_FMT_YUV420P, width, height, 1) <= 0)
         return fail(QStringLiteral("the picture size %1x%2 is not supported").arg(width).arg(height));
 
+    // Each packet of a stream nobody plays cost a pass, a rest and a log line.
+    m_Demuxer.discardUnplayed(m_Audio != nullptr);
     m_Demuxer.readFirstPacket();
     DECODER_LOG(LOG_INFO, QStringLiteral("video opened firstPacket :%1 duration:%2 bitrate:%3")
                               .arg(m_Demuxer.dataOffset())
@@ -104,6 +107,12 @@ bool DecoderAgent::openRest(const QString &declaredTooLarge)
     DECODER_LOG(LOG_INFO, QStringLiteral("video opened width :%1 height:%2").arg(width).arg(height));
 
     m_VideoAgent->setNoAudio(m_Options.noAudioClock);
+    // Pictures and sound from the start count as the position of the last seek asked for.
+    m_Serial = seekSerial();
+    m_VideoAgent->setSerial(m_Serial);
+    m_Video->startPosition(m_Serial, -std::numeric_limits<double>::infinity());
+    if (m_Audio)
+        m_Audio->startPosition(m_Serial, -std::numeric_limits<double>::infinity());
     m_Clock.reset();
     if (m_Video->frameRate() > 0.0)
         m_Clock.setPictureInterval(1.0 / m_Video->frameRate());
@@ -184,7 +193,9 @@ void DecoderAgent::close()
     m_Video.reset();
     m_Audio.reset();
     m_Demuxer.close();
-    m_SeekFailed.store(false);
+    m_PendingSeek.clear();
+    m_AwaitedSerial.store(0);
+    m_FailedSerial.store(0);
 }
 
 bool DecoderAgent::start()
@@ -230,40 +241,64 @@ void DecoderAgent::stop()
     seek(0);
 }
 
-void DecoderAgent::seek(int seconds)
+void DecoderAgent::seekTo(double seconds, SeekMode mode)
 {
-    {
-        QMutexLocker lock(&m_Mutex);
-        seekLocked(seconds);
+    // Clamped to the clip: before its start there is nothing to land on (AVI's and FLV's
+    // searches refuse such a time outright), past its end the last keyframe or picture stands.
+    if (!(seconds > 0.0))
+        seconds = 0.0;
+    const qint64 end = durationMs();
+    if (end > 0 && seconds * 1000.0 > static_cast<double>(end))
+        seconds = static_cast<double>(end) / 1000.0;
+    m_LastSeek = static_cast<qint64>(seconds);
+    const int serial = m_PendingSeek.post(seconds, mode);
+    // Everything queued so far is of the old position: it is neither shown nor played from now on
+    // (what the worker still queues before it takes the request carries the old serial too).
+    m_AwaitedSerial.store(isOpen() ? serial : 0);
+    if (m_VideoAgent) {
+        m_VideoAgent->setSerial(serial);
+        m_VideoAgent->flush();
     }
+    m_AudioQueue.flush();
+    // Sound of the old position, also the block being played, no longer plays or sets the clock.
+    m_Clock.restart();
+    m_SoundGate.close();
     wake();
 }
 
-void DecoderAgent::seekLocked(int seconds)
+void DecoderAgent::carryOut(const SeekRequest &request)
 {
+    m_Serial = request.serial;
     m_AudioQueue.flush();
-    m_LastSeek = seconds;
     // The input is read afresh from the new position. Left set, the end of the input read before
     // the seek would stop a running worker as soon as the flushed queues looked drained: a seek in
     // the clip's last seconds would end playback instead of moving it.
     m_Eof.store(false);
     if (m_VideoAgent)
         m_VideoAgent->flush();
-    // Sound of the old position, also the block being played, no longer plays or sets the clock.
+    // Nothing queued since the request may anchor the clock or the sound's start.
     m_Clock.restart();
-    if (!isOpen())
+    m_SoundGate.close();
+    const double exactFrom = request.mode == SeekMode::Exact
+                                 ? request.seconds + static_cast<double>(m_Video->leadUs()) / AV_TIME_BASE
+                                 : -std::numeric_limits<double>::infinity();
+    m_Video->startPosition(request.serial, exactFrom);
+    if (m_Audio)
+        m_Audio->startPosition(request.serial, exactFrom);
+    const int sought = m_Demuxer.seek(request.seconds, frameRate(), m_Video->leadUs(), m_Video->reorders());
+    if (sought >= 0) {
+        m_Video->expectLanding(m_Demuxer.landingLimitSeconds());
         return;
-    const int sought = m_Demuxer.seek(seconds, frameRate(), m_Video ? m_Video->leadUs() : 0,
-                                      m_Video && m_Video->reorders());
-    m_SeekFailed.store(sought < 0);
+    }
     // Reading goes on from where it stood (an input without time stamps or index cannot seek):
     // say so, and acknowledge nothing, so the seek is measured as failed, not as a landing.
-    if (sought < 0)
-        DECODER_LOG(LOG_WARN, QStringLiteral("seek to %1 s failed (%2)")
-                                  .arg(seconds)
-                                  .arg(StreamDecoder::ffmpegError(sought)));
-    m_SoundGate.close();
-    m_SeekPending.store(sought >= 0);
+    DECODER_LOG(LOG_WARN, QStringLiteral("seek to %1 s failed (%2)")
+                              .arg(request.seconds)
+                              .arg(StreamDecoder::ffmpegError(sought)));
+    int awaited = request.serial;
+    m_AwaitedSerial.compare_exchange_strong(awaited, 0);
+    m_FailedSerial.store(request.serial);
+    emit seekFailed();
 }
 
 void DecoderAgent::repositioned()
@@ -276,17 +311,17 @@ void DecoderAgent::repositioned()
 
 void DecoderAgent::blockQueued()
 {
-    if (m_SeekPending.load()) {
-        m_SeekPending.store(false);
+    // Only sound of the position the awaited seek reached acknowledges it.
+    int awaited = m_Serial;
+    if (awaited != 0 && m_AwaitedSerial.compare_exchange_strong(awaited, 0))
         emit seekDone();
-    }
 }
 
 AudioPacket *DecoderAgent::nextAudioPacket()
 {
     if (isStopped() || !m_SoundGate.isOpen())
         return nullptr;
-    auto *block = static_cast<AudioPacket *>(m_AudioQueue.take());
+    auto *block = static_cast<AudioPacket *>(m_AudioQueue.takeCurrent(seekSerial()));
     if (!block && !m_Eof.load() && !isPaused())
         m_SoundGaps.fetch_add(1);
     return block;
@@ -392,6 +427,10 @@ bool DecoderAgent::step()
     QMutexLocker lock(&m_Mutex);
     if (!isOpen())
         return false;
+    if (const std::optional<SeekRequest> request = m_PendingSeek.take()) {
+        carryOut(*request);
+        return true;
+    }
     if (m_Eof.load())
         return endOfInput();
 
@@ -424,8 +463,20 @@ bool DecoderAgent::step()
             m_Audio->decode(packet);
         return true;
     }
-    if (packet->stream_index == m_Demuxer.videoStream())
-        return m_Video->decode(packet);
+    if (packet->stream_index == m_Demuxer.videoStream()) {
+        const bool took = m_Video->decode(packet);
+        // The landing's picture is presented past the target: search again earlier, with the
+        // sound decoded since then, or let it stand when no earlier search is left.
+        if (m_Video->landedLate()) {
+            if (m_Demuxer.retryEarlier())
+                m_AudioQueue.flush();
+            else
+                m_Video->acceptLanding();
+        }
+        return took;
+    }
+    // A stream that appeared after the open (MPEG-TS, -PS): not read from here on.
+    m_Demuxer.discard(packet->stream_index);
     DECODER_LOG(LOG_WARN, "bad free packet");
     return false;
 }
@@ -452,8 +503,8 @@ bool DecoderAgent::endOfInput()
             return true;
     }
     DataQueue &drained = m_VideoAgent ? m_VideoAgent->pictures() : m_AudioQueue;
-    if (drained.isEmpty()) {
-        requestStop();
+    // A seek asked for meanwhile keeps the worker reading.
+    if (drained.isEmpty() && m_PendingSeek.unlessPosted([this] { requestStop(); })) {
         // The clip is over: the clock stays at its end rather than run on with the pictures'.
         m_Clock.pause();
     }

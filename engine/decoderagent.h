@@ -6,6 +6,7 @@
 #include "engineoptions.h"
 #include "ffmpegptr.h"
 #include "jobthread.h"
+#include "pendingseek.h"
 #include "playbackclock.h"
 #include "soundgate.h"
 #include "videostage.h"
@@ -38,14 +39,19 @@ class VideoAgent;
 // pictures is still reached. See readingWaits().
 //
 // Threads and locks:
-// - GUI (controlling) thread: construction, open, start/pause/stop, seek, the queries, close and
-//   destruction; nextPicture() through the scheduler.
+// - GUI (controlling) thread: construction, open, start/pause/stop, seekTo (which only posts the
+//   request), the queries, close and destruction; nextPicture() through the scheduler.
 // - Worker thread: step(), which emits videoEnd() and seekDone().
 // - SDL's audio thread: nextAudioPacket() and the sound's calls of m_Clock.
-// m_Mutex (non-recursive) is held by step() and seek() for their whole run and guards the demuxer,
-// the stages' decoding state and the packet. Lock order: SDL's device lock (held while the audio
-// output is stopped), then m_Mutex, then a queue's own lock; no queue operation takes m_Mutex.
-// m_Clock and m_SoundGate guard themselves; m_Eof, m_SeekPending, m_SeekFailed, m_LastSeek and
+// m_Mutex (non-recursive) is held by step() for its whole run (seeks are carried out inside it)
+// and guards the demuxer, the stages' decoding state and the packet. Lock order: SDL's device
+// lock (held while the audio output is stopped), then m_Mutex, then m_PendingSeek's or a queue's
+// own lock; no queue operation takes m_Mutex, and posting a seek takes no other lock.
+// Seeks: the GUI thread posts the request to m_PendingSeek (its own lock) and marks everything
+// queued so far as left behind (the queues' packets carry their seek's serial, and the consumers
+// skip older ones); the worker takes the request at the top of a pass, under m_Mutex, and tags
+// what it queues from then on with m_Serial, which only it touches.
+// m_Clock and m_SoundGate guard themselves; m_Eof, the seek serials, m_LastSeek and
 // the values the GUI reads while the worker runs (aspect, B-frame flag) are atomics; the size and
 // frame rate are taken once at open, so the GUI never looks into the stream array the worker may
 // grow. The demuxer and the stages are set up by open() before the worker starts and released by
@@ -91,10 +97,19 @@ public:
     bool start() override;
     void pause() override;
     void stop() override;
-    // Repositions to the keyframe at or before the given second; the first audio block queued
-    // afterwards is acknowledged with seekDone(). A running worker reads on from there, also when
-    // it had already read to the end of the input; a stopped one stays stopped.
-    void seek(int seconds);
+    // Asks for a new position, seconds from the first picture (fractions allowed), clamped to the
+    // clip; see SeekMode. Returns at once: the worker carries the seek out at the top of its next
+    // pass (woken if it rests), and a request it has not started yet is replaced by a newer one.
+    // From the call on, no picture or sound of the old position is handed out. The first audio
+    // block queued at the new position is acknowledged with seekDone(); a seek libavformat
+    // refuses emits seekFailed() instead. A running worker reads on from there, also when it had
+    // already read to the end of the input; a stopped one carries it out when started again.
+    void seekTo(double seconds, SeekMode mode = SeekMode::Keyframe);
+    // seekTo() the keyframe at or before the given second.
+    void seek(int seconds) { seekTo(seconds, SeekMode::Keyframe); }
+    // The serial of the last seek asked for (0 before any). Every queued picture and sound block
+    // carries the serial of the seek whose position it belongs to.
+    int seekSerial() const { return m_PendingSeek.serial(); }
 
     // For the audio output (SDL's thread): the oldest block, or null when none or stopped.
     AudioPacket *nextAudioPacket();
@@ -145,10 +160,15 @@ public:
     // plays sound).
     bool hasAudio() const { return m_AudioAgent != nullptr; }
     bool isEof() const { return m_Eof.load(); }
-    bool isSeekPending() const { return m_SeekPending.load(); }
-    // The last seek could not be made (libavformat refused it): reading went on from where it
-    // stood, and no seekDone() follows.
-    bool lastSeekFailed() const { return m_SeekFailed.load(); }
+    // The last seek asked for has not been acknowledged with seekDone() yet (nor has it failed).
+    bool isSeekPending() const { return m_AwaitedSerial.load() != 0; }
+    // The last seek asked for could not be made (libavformat refused it): reading went on from
+    // where it stood, and no seekDone() follows. False while it waits to be carried out.
+    bool lastSeekFailed() const
+    {
+        const int failed = m_FailedSerial.load();
+        return failed != 0 && failed == seekSerial();
+    }
     int audioStreamIndex() const { return m_Demuxer.audioStream(); }
     int videoStreamIndex() const { return m_Demuxer.videoStream(); }
     // The input's start time in microseconds (0 when unknown), subtracted from every time stamp.
@@ -166,6 +186,8 @@ public:
 signals:
     void videoEnd();
     void seekDone();
+    // The seek just carried out could not be made (see lastSeekFailed()).
+    void seekFailed();
 
 protected:
     bool step() override;
@@ -185,7 +207,8 @@ private:
     bool fail(const QString &reason);
     bool openRest(const QString &declaredTooLarge);
     bool openStreams();
-    void seekLocked(int seconds);
+    // Worker: carries out the request (under m_Mutex).
+    void carryOut(const SeekRequest &request);
     // The demuxer searched the input: the stages forget the old position.
     void repositioned();
     void blockQueued();
@@ -205,10 +228,12 @@ private:
     VideoAgent *m_VideoAgent = nullptr;     // owned; released with dispose()
 
     std::atomic<bool> m_Eof{false};
-    std::atomic<bool> m_SeekPending{false};
     SoundGate m_SoundGate;
     std::atomic<int> m_SoundGaps{0};
-    std::atomic<bool> m_SeekFailed{false};
+    PendingSeek m_PendingSeek;
+    int m_Serial = 0;                      // worker: the serial of the position being read
+    std::atomic<int> m_AwaitedSerial{0};   // the seek whose first sound acknowledges it; 0 none
+    std::atomic<int> m_FailedSerial{0};    // the last seek that could not be made
     QMutex m_Mutex;
 
     PacketPtr m_Packet;

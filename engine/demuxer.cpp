@@ -6,6 +6,9 @@
 #include "timestampfallback.h"
 #include "videostage.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <vector>
 
 Demuxer::Demuxer(std::function<void()> repositioned)
@@ -90,11 +93,39 @@ bool Demuxer::openInput(AVFormatContext *context, const char *url, QString &erro
     return true;
 }
 
+void Demuxer::discardUnplayed(bool audioPlayed)
+{
+    for (unsigned i = 0; i < m_FormatContext->nb_streams; ++i)
+        if (static_cast<int>(i) != m_VideoStream && !(audioPlayed && static_cast<int>(i) == m_AudioStream))
+            discard(static_cast<int>(i));
+}
+
+void Demuxer::discard(int streamIndex)
+{
+    if (streamIndex >= 0 && static_cast<unsigned>(streamIndex) < m_FormatContext->nb_streams)
+        m_FormatContext->streams[streamIndex]->discard = AVDISCARD_ALL;
+}
+
+bool Demuxer::readPlayed(AVPacket *packet)
+{
+    // Packets the stream probing buffered before the unplayed streams were discarded still come:
+    // they go here, without a pass of their own.
+    for (;;) {
+        if (av_read_frame(m_FormatContext.get(), packet) < 0)
+            return false;
+        const int index = packet->stream_index;
+        if (index < 0 || static_cast<unsigned>(index) >= m_FormatContext->nb_streams
+            || m_FormatContext->streams[index]->discard != AVDISCARD_ALL)
+            return true;
+        av_packet_unref(packet);
+    }
+}
+
 void Demuxer::readFirstPacket()
 {
     // The packet is normally still buffered from the stream probing.
     m_DataOffset = 0;
-    if (av_read_frame(m_FormatContext.get(), m_PendingPacket.get()) >= 0) {
+    if (readPlayed(m_PendingPacket.get())) {
         m_HasPending = true;
         if (m_PendingPacket->pos >= 0)
             m_DataOffset = m_PendingPacket->pos;
@@ -106,6 +137,7 @@ void Demuxer::close()
     m_PendingPacket.reset();
     m_HasPending = false;
     m_LandingHeld.clear();
+    m_LandingHeldBytes = 0;
     m_Replay.clear();
     m_VideoStream = -1;
     m_AudioStream = -1;
@@ -128,7 +160,7 @@ Demuxer::Read Demuxer::read(AVPacket *packet)
         m_HasPending = false;
         return Read::Packet;
     }
-    if (av_read_frame(m_FormatContext.get(), packet) < 0) {
+    if (!readPlayed(packet)) {
         if (m_CheckLanding && !m_LandingHeld.empty()) {
             releaseLanding();   // the end came first: decode what was held
             return Read::Taken;
@@ -138,10 +170,44 @@ Demuxer::Read Demuxer::read(AVPacket *packet)
     return m_CheckLanding ? checkLanding(packet) : Read::Packet;
 }
 
-int Demuxer::seek(int seconds, double frameRate, int64_t leadUs, bool videoReorders)
+bool Demuxer::searchesByDecodingTime(const AVInputFormat *format)
+{
+    // Matroska's cues and block times are presentation times, although the demuxer does not say so.
+    return format && !(format->flags & AVFMT_SEEK_TO_PTS) && std::strncmp(format->name, "matroska", 8) != 0;
+}
+
+int64_t Demuxer::floorUs() const
+{
+    // AVI's and FLV's searches refuse a time before their first index entry, and there is
+    // nothing earlier to land on anyway.
+    return m_FormatContext->start_time != AV_NOPTS_VALUE ? m_FormatContext->start_time : 0;
+}
+
+int Demuxer::searchEarlier()
+{
+    ++m_LandingRetries;
+    if (m_SeekTimestampUs > floorUs())
+        return seekInput(m_SeekTimestampUs - ((AV_TIME_BASE / 2) << (m_LandingRetries - 1)));
+    // A search by time ended past the target although asked for the input's start (MPEG-TS and
+    // -PS search coarsely): the first packet's byte is the start.
+    m_AtStart = true;
+    const int sought = av_seek_frame(m_FormatContext.get(), -1, m_DataOffset, AVSEEK_FLAG_BYTE);
+    m_Repositioned();
+    m_LandingHeld.clear();
+    m_LandingHeldBytes = 0;
+    m_Replay.clear();
+    return sought;
+}
+
+bool Demuxer::canSearchEarlier() const
+{
+    return m_LandingRetries < maxLandingRetries && !m_AtStart;
+}
+
+int Demuxer::seek(double seconds, double frameRate, int64_t leadUs, bool videoReorders)
 {
     // libavformat seeks in absolute time: an input that starts later than 0 needs its start added.
-    const int64_t target = static_cast<int64_t>(seconds) * AV_TIME_BASE + m_StartTime;
+    const int64_t target = std::llround(seconds * AV_TIME_BASE) + m_StartTime;
     // A picture stamped less than half an interval after the target (counted from the first
     // picture, see VideoStage::leadUs()) is the one at the target.
     const int64_t halfInterval = frameRate > 0.0 ? static_cast<int64_t>(AV_TIME_BASE / (2 * frameRate)) : 20000;
@@ -150,19 +216,42 @@ int Demuxer::seek(int seconds, double frameRate, int64_t leadUs, bool videoReord
     // Inputs searched by decoding time find a keyframe's packet by a decoding time before its
     // presentation time: moved back by the decoding delay, as the ffmpeg tool does, the search
     // no longer ends one keyframe late.
-    if (!(m_FormatContext->iformat->flags & AVFMT_SEEK_TO_PTS) && m_VideoStream >= 0 && videoReorders)
+    if (searchesByDecodingTime(m_FormatContext->iformat) && m_VideoStream >= 0 && videoReorders)
         timestamp -= 3 * AV_TIME_BASE / 23;
-    const int sought = seekInput(timestamp);
+    m_LateKeyUs = AV_NOPTS_VALUE;
+    m_LandedKeyUs = AV_NOPTS_VALUE;
+    m_LandingRetries = 0;
+    m_AtStart = false;
+    int sought = seekInput(timestamp);
+    // The very start, refused by a search that knows no earlier entry: its first byte.
+    if (sought < 0 && m_SeekTimestampUs <= floorUs())
+        sought = searchEarlier();
     m_LandingRetries = 0;
     m_LandingDropped = 0;
     m_CheckLanding = sought >= 0 && m_VideoStream >= 0;
     return sought;
 }
 
+bool Demuxer::retryEarlier()
+{
+    // From the input's start nothing earlier exists: its first picture stands, whatever its stamp.
+    if (m_LandedKeyUs == AV_NOPTS_VALUE || !canSearchEarlier() || m_SeekTimestampUs <= floorUs())
+        return false;
+    // That keyframe's picture is presented past the target although its packet's stamp is not
+    // (packets with decoding stamps only): it and every later one are past it.
+    m_LateKeyUs = m_LandedKeyUs;
+    m_LandedKeyUs = AV_NOPTS_VALUE;
+    if (searchEarlier() < 0)
+        return false;
+    m_LandingDropped = 0;
+    m_CheckLanding = true;
+    return true;
+}
+
 int Demuxer::seekInput(int64_t timestampUs)
 {
-    m_SeekTimestampUs = timestampUs;
-    const int sought = av_seek_frame(m_FormatContext.get(), -1, timestampUs, AVSEEK_FLAG_BACKWARD);
+    m_SeekTimestampUs = std::max(timestampUs, floorUs());
+    const int sought = av_seek_frame(m_FormatContext.get(), -1, m_SeekTimestampUs, AVSEEK_FLAG_BACKWARD);
     // The decoders still hold pictures and sound of the old position.
     m_Repositioned();
     if (m_HasPending) {
@@ -170,6 +259,7 @@ int Demuxer::seekInput(int64_t timestampUs)
         m_HasPending = false;
     }
     m_LandingHeld.clear();
+    m_LandingHeldBytes = 0;
     m_Replay.clear();
     return sought;
 }
@@ -188,6 +278,8 @@ Demuxer::Read Demuxer::checkLanding(AVPacket *packet)
     const bool video = packet->stream_index == m_VideoStream;
     const bool keyframe = video && (packet->flags & AV_PKT_FLAG_KEY);
     const int64_t keyTime = keyframe ? videoStampUs(packet, false) : AV_NOPTS_VALUE;
+    // A keyframe at or after one whose picture came out past the target is past it too.
+    const bool knownLate = keyTime != AV_NOPTS_VALUE && m_LateKeyUs != AV_NOPTS_VALUE && keyTime >= m_LateKeyUs;
     if (m_LandingHeld.empty()) {
         if (!keyframe) {
             // Nothing before the first keyframe decodes into a picture of the new position, and
@@ -196,33 +288,32 @@ Demuxer::Read Demuxer::checkLanding(AVPacket *packet)
                 m_CheckLanding = false;
             return m_CheckLanding ? Read::Taken : Read::Packet;
         }
-        if (keyTime != AV_NOPTS_VALUE && keyTime > m_LandingLimitUs && m_LandingRetries < maxLandingRetries) {
+        if (keyTime != AV_NOPTS_VALUE && (keyTime > m_LandingLimitUs || knownLate) && canSearchEarlier()) {
             // Past the target (MPEG-PS carries time stamps on few packs, so its search is coarse):
             // the keyframe before it was missed. Ask again earlier, further back each time.
-            ++m_LandingRetries;
-            const int64_t back = (AV_TIME_BASE / 2) << (m_LandingRetries - 1);
-            if (seekInput(m_SeekTimestampUs - back) < 0) {
+            if (searchEarlier() < 0) {
                 m_CheckLanding = false;
                 return Read::Packet;
             }
             m_LandingDropped = 0;
             return Read::SoughtAgain;
         }
-    } else if (keyframe && keyTime != AV_NOPTS_VALUE && keyTime <= m_LandingLimitUs) {
+    } else if (keyframe && keyTime != AV_NOPTS_VALUE && keyTime <= m_LandingLimitUs && !knownLate) {
         // A later keyframe still at or before the target: the landing moves up to it.
         m_LandingHeld.clear();
+        m_LandingHeldBytes = 0;
     }
     // Held back until it is certain that no later keyframe lies at or before the target: once the
-    // video's decoding time has passed it, or the holding grows too long, the held packets are
-    // decoded from the last such keyframe on.
+    // video's decoding time has passed it, or the held packets grow too large, the held packets
+    // are decoded from the last such keyframe on.
     PacketPtr held(av_packet_alloc());
     if (!held)
         return Read::Packet;
     av_packet_move_ref(held.get(), packet);
+    m_LandingHeldBytes += held->size;
     m_LandingHeld.push_back(std::move(held));
     const int64_t decodedAt = video ? videoStampUs(m_LandingHeld.back().get(), true) : AV_NOPTS_VALUE;
-    if ((decodedAt != AV_NOPTS_VALUE && decodedAt > m_LandingLimitUs)
-        || static_cast<int>(m_LandingHeld.size()) > landingPacketLimit)
+    if ((decodedAt != AV_NOPTS_VALUE && decodedAt > m_LandingLimitUs) || m_LandingHeldBytes > landingHoldBytes)
         releaseLanding();
     return Read::Taken;
 }
@@ -230,9 +321,11 @@ Demuxer::Read Demuxer::checkLanding(AVPacket *packet)
 void Demuxer::releaseLanding()
 {
     m_CheckLanding = false;
+    // Decoding starts at the held keyframe: remembered in case its picture turns out late.
+    m_LandedKeyUs = m_LandingHeld.empty() ? AV_NOPTS_VALUE : videoStampUs(m_LandingHeld.front().get(), false);
     while (!m_LandingHeld.empty()) {
         m_Replay.push_back(std::move(m_LandingHeld.front()));
         m_LandingHeld.pop_front();
     }
+    m_LandingHeldBytes = 0;
 }
-

@@ -30,7 +30,14 @@ class FfdiskIo;
 class Demuxer {
 public:
     static constexpr int maxLandingRetries = 4;
+    // Packets dropped before the first keyframe of a landing (none of them is held).
     static constexpr int landingPacketLimit = 2000;
+    // The packets held from a landing's keyframe on: at most this many bytes (a 10-second keyframe
+    // interval of 50 Mb/s video), counted in bytes because packets of high-rate video are large.
+    static constexpr int64_t landingHoldBytes = int64_t(64) << 20;
+    // Whether libavformat searches the format's index by decoding time (the search then ends a
+    // keyframe late for streams with B-frames unless the target is moved back).
+    static bool searchesByDecodingTime(const AVInputFormat *format);
 
     // repositioned: called after every search of the input (the decoders forget the old position).
     explicit Demuxer(std::function<void()> repositioned);
@@ -54,11 +61,19 @@ public:
     };
     Read read(AVPacket *packet);
 
-    // Searches for the keyframe at or before the given second; the libavformat result (negative:
+    // Searches for the keyframe at or before the given time (seconds from the first picture); the libavformat result (negative:
     // the search failed and reading goes on from where it stood). frameRate: the video's (0 when
     // unknown); leadUs: the first picture's time after the start; videoReorders: the video stream
     // delays its pictures.
-    int seek(int seconds, double frameRate, int64_t leadUs, bool videoReorders);
+    int seek(double seconds, double frameRate, int64_t leadUs, bool videoReorders);
+    // The last landing's limit: a picture stamped later (seconds from the input's start) is past
+    // the target.
+    double landingLimitSeconds() const { return static_cast<double>(m_LandingLimitUs - m_StartTime) / AV_TIME_BASE; }
+    // The first picture decoded after the landing is past the target, although its keyframe's
+    // packet stamp was not (packets that carry decoding stamps only): searches again earlier,
+    // taking that keyframe and the later ones as past the target. False when no earlier search is
+    // left (the picture then stands).
+    bool retryEarlier();
 
     bool isOpen() const { return m_FormatContext != nullptr; }
     AVFormatContext *context() const { return m_FormatContext.get(); }
@@ -66,6 +81,11 @@ public:
     int audioStream() const { return m_AudioStream; }
     void setVideoStream(int index) { m_VideoStream = index; }
     void setAudioStream(int index) { m_AudioStream = index; }
+    // Only the played streams are read: libavformat skips every other stream's packets itself
+    // (one that appears later, in MPEG-TS or -PS, once discard() is called for it). audioPlayed:
+    // the audio stream's sound is decoded and played.
+    void discardUnplayed(bool audioPlayed);
+    void discard(int streamIndex);
     int64_t startTimeUs() const { return m_StartTime; }
     // An input that does not know its length (a program stream without time stamps) says
     // AV_NOPTS_VALUE there: that is "unknown", 0, not minus 292 thousand years.
@@ -80,6 +100,14 @@ public:
 private:
     bool openInput(AVFormatContext *context, const char *url, QString &error, QString &declaredTooLarge);
     int seekInput(int64_t timestampUs);
+    // av_read_frame() of the next packet of a stream that is not discarded; false at the end.
+    bool readPlayed(AVPacket *packet);
+    // The earliest time worth searching for (absolute µs): the input's start.
+    int64_t floorUs() const;
+    // Searches earlier than the last search (further back each time), or, from the input's start,
+    // at its first byte.
+    int searchEarlier();
+    bool canSearchEarlier() const;
     Read checkLanding(AVPacket *packet);
     void releaseLanding();
     // A video packet's presentation (or decoding) time in µs, absolute; AV_NOPTS_VALUE if unknown.
@@ -97,9 +125,13 @@ private:
     // The landing check of the last seek.
     bool m_CheckLanding = false;
     int m_LandingRetries = 0;
+    bool m_AtStart = false;            // the last search went to the input's first byte
     int m_LandingDropped = 0;          // packets dropped before the first keyframe
     int64_t m_LandingLimitUs = 0;      // a first keyframe stamped later than this landed late
     int64_t m_SeekTimestampUs = 0;     // what libavformat was last asked for
+    int64_t m_LateKeyUs = AV_NOPTS_VALUE;     // keyframes stamped this or later land late
+    int64_t m_LandedKeyUs = AV_NOPTS_VALUE;   // the keyframe decoding started at
     std::deque<PacketPtr> m_LandingHeld;   // from the last keyframe at or before the target
+    int64_t m_LandingHeldBytes = 0;
     std::deque<PacketPtr> m_Replay;        // released by the check, decoded before reading on
 };

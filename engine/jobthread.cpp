@@ -4,12 +4,7 @@ JobThread::JobThread(QObject *parent) : QThread(parent) {}
 
 JobThread::~JobThread()
 {
-    m_Stopped.store(true);
-    while (QThread::isRunning()) {
-        m_Stopped.store(true);
-        sleepFor(1);
-    }
-    QThread::wait();
+    JobThread::stop();
 }
 
 void JobThread::setSleeps(int afterWorkMs, int idleWaitMs, int afterIdleMs, int pausedMs)
@@ -38,10 +33,8 @@ bool JobThread::start()
 void JobThread::stop()
 {
     m_Stopped.store(true);
-    while (QThread::isRunning()) {
-        m_Stopped.store(true);
-        sleepFor(1);
-    }
+    // A resting worker (up to a paused pass's 100 ms) ends its rest at once.
+    wake();
     QThread::wait();
 }
 
@@ -92,7 +85,7 @@ void JobThread::run()
         if (step()) {
             const int ms = m_AfterWorkMs.load();
             if (ms > 0 && restAfterWork())
-                QThread::msleep(static_cast<unsigned long>(ms));
+                sleepFor(ms);
         } else {
             sleepFor(m_IdleWaitMs.load());
             sleepFor(m_AfterIdleMs.load());

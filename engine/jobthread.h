@@ -12,7 +12,8 @@
 // Threads: start(), pause(), stop() and the destructor run on the controlling (GUI) thread; run()
 // and step() on the worker. m_Stopped and m_Paused are atomics written by both sides (the worker
 // sets m_Stopped itself at the end of its input) and read without a lock; a change is seen at the
-// next pass. m_Mutex guards the timed wait on m_Idle and m_Woken; only wake() signals m_Idle.
+// next pass. m_Mutex guards the timed wait on m_Idle and m_Woken; only wake() signals m_Idle, and
+// every rest of the worker is such a wait, so wake() (a seek, stop()) ends any of them.
 //
 // Subclasses must stop the thread in their own destructor: by the time ~JobThread runs, step() is
 // already gone.
@@ -25,7 +26,8 @@ public:
     // Starts a stopped thread (returns true; a pause left set stays set), or clears the pause of a
     // thread that is already wanted running (returns false).
     virtual bool start();
-    // Asks the thread to end and waits until it has. Never call it from the worker itself.
+    // Asks the thread to end, wakes it from any rest and waits until it has ended. Never call it
+    // from the worker itself.
     virtual void stop();
     virtual void pause();
     virtual bool isRunning() const;

@@ -78,6 +78,17 @@ void VideoAgent::flush()
     m_Pictures.flush();
 }
 
+PixelPacket *VideoAgent::takePicture()
+{
+    return static_cast<PixelPacket *>(m_Pictures.takeCurrent(m_Serial.load()));
+}
+
+bool VideoAgent::nextTime(double *time)
+{
+    return m_Pictures.withCurrentHead(m_Serial.load(),
+                                      [time](DataPacket *head) { *time = static_cast<PixelPacket *>(head)->m_Time; });
+}
+
 void VideoAgent::dispose()
 {
     if (m_Inside) {
@@ -109,13 +120,14 @@ PixelPacket *VideoAgent::choose()
         qDebug() << this << m_Pictures.count();
 
     double headTime = 0.0;
-    const bool hasHead = m_Pictures.withHead(
-        [&headTime](DataPacket *head) { headTime = static_cast<PixelPacket *>(head)->m_Time; });
-    if (!hasHead) {
+    if (!nextTime(&headTime)) {
         if (m_Options.pictureDebugLines)
             qDebug() << "EMPTY VIDEO QUEUE";
         VIDEO_LOG(LOG_DEBUG, "EMPTY VIDEO QUEUE");
-        return m_Current;
+        // The picture of a position left behind is not handed out again: the display keeps it
+        // on screen anyway, and a null answer makes a pacer ask again at its next tick instead of
+        // waiting a whole interval for the new position's first picture.
+        return m_Current && m_Current->m_Serial < m_Serial.load() ? nullptr : m_Current;
     }
 
     if (m_NoAudio) {
@@ -140,9 +152,9 @@ PixelPacket *VideoAgent::advance()
 {
     // A flush on another thread may have emptied the queue since the head was looked at: then the
     // shown picture simply stays.
-    auto *next = static_cast<PixelPacket *>(m_Pictures.take());
+    auto *next = takePicture();
     if (!next)
-        return m_Current;
+        return m_Current && m_Current->m_Serial < m_Serial.load() ? nullptr : m_Current;
     delete m_Current;
     m_Current = next;
     return m_Current;
@@ -155,7 +167,7 @@ void VideoAgent::dropLoop(int diff)
         VIDEO_LOG(LOG_DEBUG, QStringLiteral("Dropping frames Count %1 ccdiff:%2").arg(dropped).arg(diff));
         const DataPacket *head = nullptr;
         double headTime = 0.0;
-        m_Pictures.withHead([&](DataPacket *p) {
+        m_Pictures.withCurrentHead(m_Serial.load(), [&](DataPacket *p) {
             head = p;
             headTime = static_cast<PixelPacket *>(p)->m_Time;
         });
@@ -169,10 +181,10 @@ void VideoAgent::dropLoop(int diff)
 
         diff = SchedulerDecision::clockDifferenceMs(headTime, m_Clock->load());
         bool sameHead = false;
-        m_Pictures.withHead([&](DataPacket *p) { sameHead = (p == head); });
+        m_Pictures.withCurrentHead(m_Serial.load(), [&](DataPacket *p) { sameHead = (p == head); });
         if (!sameHead)
             break;   // flushed meanwhile (a seek): the pictures judged here are gone
-        delete m_Pictures.take();
+        delete takePicture();
         ++dropped;
         if (diff >= SchedulerDecision::lateThresholdMs)
             break;

@@ -5,6 +5,7 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <cstdint>
 
 class PixelPacket;
@@ -18,9 +19,9 @@ class PlaybackClock;
 // to it instead.
 //
 // Threads: blankPicture() and queuePicture() run on the decoder thread (under the decoder's lock); nextPicture(),
-// flush() from the controlling side, dispose() and destruction on the GUI thread. m_Pictures has
-// its own lock; m_Current, m_Inside and m_DisposePending are the GUI thread's alone. The clock is
-// the decoder's and guards itself.
+// flush() and setSerial() from the controlling side, dispose() and destruction on the GUI thread.
+// m_Pictures has its own lock; m_Current, m_Inside and m_DisposePending are the GUI thread's
+// alone; m_Serial is an atomic. The clock is the decoder's and guards itself.
 //
 // Re-entrancy: the drop loop lets the GUI thread process its events between drops. Two things
 // must not happen from those events:
@@ -74,6 +75,18 @@ public:
     // Destroys every queued picture; the shown one stays.
     virtual void flush();
 
+    // The seek serial whose pictures may be handed out (DecoderAgent::seekSerial()): pictures of an
+    // older one are destroyed unseen, and a shown picture of an older one is not handed out again
+    // (the request returns null until a picture of the new position is queued).
+    void setSerial(int serial) { m_Serial.store(serial); }
+    int serial() const { return m_Serial.load(); }
+    // For consumers that bypass the scheduling (tools, tests): the oldest queued picture of the
+    // current serial, owned by the caller; null when none.
+    PixelPacket *takePicture();
+    // The time of the picture the next request would consider; false when none of the current
+    // serial is queued.
+    bool nextTime(double *time);
+
     // Every request advances by one picture and sets the clock to it (framewise, seekprobe).
     void setNoAudio(bool noAudio) { m_NoAudio = noAudio; }
     bool noAudio() const { return m_NoAudio; }
@@ -99,6 +112,7 @@ private:
     const int64_t m_DurationUs;
     const EngineOptions m_Options;
     PixelPacket *m_Current = nullptr;   // owned; the picture handed out last
+    std::atomic<int> m_Serial{0};       // set by the controlling thread, read by the GUI thread
     bool m_NoAudio = false;
     bool m_Inside = false;              // a nextPicture() call is running
     bool m_DisposePending = false;      // dispose() came while a call was running

@@ -16,6 +16,7 @@ extern "C" {
 #include <QtDebug>
 
 #include <algorithm>
+#include <limits>
 
 bool VideoStage::tooLarge(int width, int height)
 {
@@ -36,6 +37,9 @@ VideoStage::VideoStage(const EngineOptions &options, PlaybackClock *clock, Sound
     , m_Clock(clock)
     , m_Gate(gate)
     , m_Owner(owner)
+    , m_ExactFrom(-std::numeric_limits<double>::infinity())
+    , m_Held(av_frame_alloc())
+    , m_Late(av_frame_alloc())
 {
 }
 
@@ -73,6 +77,38 @@ void VideoStage::flush()
     m_Draining = false;
     m_Drained = false;
     m_LastTs = AV_NOPTS_VALUE;
+    if (m_Held)
+        av_frame_unref(m_Held.get());
+    // A search again keeps checking the landing.
+    m_LandedLate = false;
+    if (m_Late)
+        av_frame_unref(m_Late.get());
+}
+
+void VideoStage::startPosition(int serial, double exactFrom)
+{
+    m_Serial = serial;
+    m_ExactFrom = exactFrom;
+    m_CheckingLanding = false;
+    m_LandedLate = false;
+    if (m_Held)
+        av_frame_unref(m_Held.get());
+}
+
+void VideoStage::expectLanding(double limitSeconds)
+{
+    m_CheckingLanding = m_Late != nullptr;
+    m_LandingLimit = limitSeconds;
+}
+
+void VideoStage::acceptLanding()
+{
+    m_CheckingLanding = false;
+    if (!m_LandedLate)
+        return;
+    m_LandedLate = false;
+    place(m_Late.get(), m_LateTime);
+    av_frame_unref(m_Late.get());
 }
 
 void VideoStage::startDraining()
@@ -88,10 +124,19 @@ bool VideoStage::drainOne()
 {
     if (avcodec_receive_frame(m_Codec.get(), m_Frame.get()) < 0) {
         m_Draining = false;
+        // An exact seek past the last picture shows the last picture.
+        if (m_Held && m_Held->buf[0]) {
+            m_ExactFrom = -std::numeric_limits<double>::infinity();
+            convertAndPush(m_Held.get(), m_HeldTime);
+            av_frame_unref(m_Held.get());
+            return true;
+        }
         return false;
     }
-    convertAndPush(m_Frame.get());
+    takeFrame(m_Frame.get());
     av_frame_unref(m_Frame.get());
+    // The input ended: no earlier search is made now.
+    acceptLanding();
     return true;
 }
 
@@ -119,14 +164,58 @@ int VideoStage::receivePictures()
 {
     int count = 0;
     while (avcodec_receive_frame(m_Codec.get(), m_Frame.get()) >= 0) {
-        if (convertAndPush(m_Frame.get()))
+        if (takeFrame(m_Frame.get()))
             ++count;
         av_frame_unref(m_Frame.get());
     }
     return count;
 }
 
-bool VideoStage::convertAndPush(AVFrame *frame)
+bool VideoStage::takeFrame(AVFrame *frame)
+{
+    // Each picture carries its own presentation time (with frame threading and reordering the
+    // packet just sent is not the picture that came out).
+    const AVStream *stream = m_Stream;
+    const int64_t frameStep = stream->r_frame_rate.num > 0
+                                  ? av_rescale_q(1, av_inv_q(stream->r_frame_rate), stream->time_base)
+                                  : TimestampFallback::none;
+    const int64_t stamp = TimestampFallback::picture(frame->best_effort_timestamp, frame->pts, m_LastTs,
+                                                     frameStep, m_StartOffset);
+    m_LastTs = stamp;
+    return place(frame, static_cast<double>(stamp - m_StartOffset) * av_q2d(stream->time_base));
+}
+
+bool VideoStage::place(AVFrame *frame, double time)
+{
+    if (m_CheckingLanding) {
+        if (time > m_LandingLimit + 1e-6) {
+            // Past the target: the first such picture is kept in case no earlier search is left;
+            // the ones after it go.
+            if (!m_LandedLate) {
+                m_LandedLate = true;
+                av_frame_unref(m_Late.get());
+                av_frame_move_ref(m_Late.get(), frame);
+                m_LateTime = time;
+            }
+            return true;
+        }
+        m_CheckingLanding = false;
+    }
+    const double halfInterval = m_FrameRate > 0.0 ? 0.5 / m_FrameRate : 0.02;
+    if (time < m_ExactFrom - halfInterval && m_Held) {
+        // Before an exact seek's target: kept only in case no later picture comes.
+        av_frame_unref(m_Held.get());
+        av_frame_move_ref(m_Held.get(), frame);
+        m_HeldTime = time;
+        return true;
+    }
+    m_ExactFrom = -std::numeric_limits<double>::infinity();
+    if (m_Held)
+        av_frame_unref(m_Held.get());
+    return convertAndPush(frame, time);
+}
+
+bool VideoStage::convertAndPush(AVFrame *frame, double time)
 {
     if (frame->width <= 0 || frame->height <= 0 || !m_Agent)
         return false;
@@ -181,20 +270,11 @@ bool VideoStage::convertAndPush(AVFrame *frame)
     updateAspect();
     picture->m_Aspect = m_Aspect.load();
 
-    // Each picture carries its own presentation time (with frame threading and reordering the
-    // packet just sent is not the picture that came out).
-    const AVStream *stream = m_Stream;
-    const int64_t frameStep = stream->r_frame_rate.num > 0
-                                  ? av_rescale_q(1, av_inv_q(stream->r_frame_rate), stream->time_base)
-                                  : TimestampFallback::none;
-    const int64_t stamp = TimestampFallback::picture(frame->best_effort_timestamp, frame->pts, m_LastTs,
-                                                     frameStep, m_StartOffset);
-    m_LastTs = stamp;
-
     if (m_Options.pictureDebugLines)
         qDebug() << m_Owner << frame->pts << frame->pkt_dts;
-    picture->m_Time = static_cast<double>(stamp - m_StartOffset) * av_q2d(stream->time_base);
+    picture->m_Time = time;
     picture->m_KeyFrame = frame->key_frame != 0;
+    picture->m_Serial = m_Serial;
     m_Clock->pictureQueued(picture->m_Time);
     m_Agent->queuePicture(picture);
     m_Gate->update(m_Agent->pictures().count(), 0, false);

@@ -53,6 +53,17 @@ public:
     bool drainOne();
     // A new position: the decoder forgets the old one.
     void flush();
+    // The pictures from now on belong to the seek with this serial. exactFrom (seconds, counted
+    // as the pictures' times): pictures more than half an interval before it are decoded but not
+    // queued, except the last one of the input when none reaches it; -infinity queues them all.
+    void startPosition(int serial, double exactFrom);
+    // After a seek's search: the first picture decoded is checked against the landing's limit
+    // (seconds, as the pictures' times). One stamped later is held back and landedLate() says so:
+    // the demuxer then searches again earlier (the decoder is flushed), or acceptLanding() queues
+    // it after all.
+    void expectLanding(double limitSeconds);
+    bool landedLate() const { return m_LandedLate; }
+    void acceptLanding();
 
     int width() const { return m_Width; }
     int height() const { return m_Height; }
@@ -66,7 +77,11 @@ public:
 
 private:
     int receivePictures();
-    bool convertAndPush(AVFrame *frame);
+    // Times the decoded picture and queues it, or holds it back for an exact seek; true when it
+    // was either.
+    bool takeFrame(AVFrame *frame);
+    bool place(AVFrame *frame, double time);
+    bool convertAndPush(AVFrame *frame, double time);
     void updateAspect();
 
     const EngineOptions m_Options;
@@ -83,6 +98,15 @@ private:
     int64_t m_LastTs = AV_NOPTS_VALUE;
     bool m_Draining = false;   // a null packet went to the decoder; pictures still to collect
     bool m_Drained = false;    // the decoder has been drained since the last flush
+    int m_Serial = 0;          // of the seek the pictures belong to
+    double m_ExactFrom;        // an exact seek's target; -infinity once reached or for other seeks
+    FramePtr m_Held;           // an exact seek's latest picture before its target
+    double m_HeldTime = 0.0;
+    bool m_CheckingLanding = false;   // the first picture after a seek's search is still to come
+    double m_LandingLimit = 0.0;
+    bool m_LandedLate = false;        // it came, stamped past the limit
+    FramePtr m_Late;                  // that picture
+    double m_LateTime = 0.0;
     std::atomic<float> m_Aspect{0.0f};
     std::atomic<bool> m_HasBFrames{false};
 };

@@ -264,7 +264,7 @@ bool ClipCursor::pollRefill()
             finishRefill();
             return true;
         }
-        if (!m_Before(*head) && !m_Incoming.empty()) {
+        if (!m_Before(*head) && !m_Incoming.empty() && m_RefillUntil - *head > ReadOnSeconds) {
             // The answer came well before the run (a jump back): the refill becomes the run, and
             // the feed goes on right after it.
             dropRun();

@@ -4,15 +4,12 @@
 #include "engine/pixelpacket.h"
 #include "engine/videoagent.h"
 
-#include <algorithm>
-#include <cmath>
-
 std::optional<double> DecoderFeed::headTime()
 {
     VideoAgent *agent = m_Decoder->videoAgent();
     double time = 0.0;
-    // Under the queue's lock: the worker may flush it for a seek at any moment.
-    if (!agent || !agent->pictures().withHead([&time](DataPacket *head) { time = static_cast<PixelPacket *>(head)->m_Time; }))
+    // Under the queue's lock, and never a picture of a position before the last seek.
+    if (!agent || !agent->nextTime(&time))
         return std::nullopt;
     return time;
 }
@@ -20,7 +17,7 @@ std::optional<double> DecoderFeed::headTime()
 std::unique_ptr<PixelPacket> DecoderFeed::take()
 {
     VideoAgent *agent = m_Decoder->videoAgent();
-    std::unique_ptr<PixelPacket> picture(agent ? static_cast<PixelPacket *>(agent->pictures().take()) : nullptr);
+    std::unique_ptr<PixelPacket> picture(agent ? agent->takePicture() : nullptr);
     // A worker held back by its read-ahead may be resting: there is room again.
     if (picture)
         m_Decoder->wake();
@@ -29,14 +26,18 @@ std::unique_ptr<PixelPacket> DecoderFeed::take()
 
 void DecoderFeed::seek(double stamp)
 {
-    // Whole seconds from the first picture, rounded down: the keyframe at or before that second
-    // lies at or before the stamp.
-    const double fromFirst = stamp - m_Decoder->leadSeconds();
-    m_Decoder->seek(int(std::max(0.0, std::floor(fromFirst))));
+    seekTo(stamp, SeekMode::Keyframe);
+}
+
+void DecoderFeed::seekTo(double stamp, SeekMode mode)
+{
+    // The decoder counts seconds from the clip's first picture.
+    m_Decoder->seekTo(stamp - m_Decoder->leadSeconds(), mode);
 }
 
 bool DecoderFeed::ended()
 {
     VideoAgent *agent = m_Decoder->videoAgent();
-    return m_Decoder->isStopped() && (!agent || agent->pictures().isEmpty());
+    double time = 0.0;
+    return m_Decoder->isStopped() && (!agent || !agent->nextTime(&time));
 }

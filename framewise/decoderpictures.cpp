@@ -20,17 +20,18 @@ std::optional<double> DecoderPictures::nextTime()
 {
     if (!m_Decoder || !m_Decoder->videoAgent())
         return std::nullopt;
-    DataQueue &queue = m_Decoder->videoAgent()->pictures();
+    VideoAgent *agent = m_Decoder->videoAgent();
     for (;;) {
         double time = 0.0;
-        // Under the queue's lock: the worker may flush it for a seek at any moment.
-        if (!queue.withHead([&time](DataPacket *head) { time = static_cast<PixelPacket *>(head)->m_Time; }))
+        // Under the queue's lock (the worker may flush it for a seek at any moment), and never a
+        // picture of the position before the last seek.
+        if (!agent->nextTime(&time))
             return std::nullopt;
         if (!m_Skipping || time > m_SkipThrough) {
             m_Skipping = false;
             return time;
         }
-        delete queue.take();
+        delete agent->takePicture();
     }
 }
 

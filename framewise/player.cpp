@@ -479,7 +479,7 @@ void Player::stopStepping()
         if (!shown)
             continue;
         if (!cursor.continuesIntoFeed() || !cursor.atLast())
-            feeds[clip]->seek(shown->m_Time);
+            feeds[clip]->seekTo(shown->m_Time, SeekMode::Exact);
         pictures[clip]->skipThrough(shown->m_Time);
     }
     if (const PixelPacket *second = m_Steps->second())
@@ -577,7 +577,7 @@ void Player::setOffset(int offset)
         // catches up from there. (Earlier, the pairing passes over the pictures between.)
         const PairTiming &t = m_Pairing.timing();
         const qint64 limit = t.limitUs(first->m_Time);
-        m_Feed2->seek(t.stamped(StartAlignment::Second, limit / 1e6) - 1.5 * t.secondInterval());
+        m_Feed2->seekTo(t.stamped(StartAlignment::Second, limit / 1e6) - t.secondInterval(), SeekMode::Exact);
         m_Pictures2.skipThrough(-INFINITY);
         m_Pairing.secondSeeked();
     }

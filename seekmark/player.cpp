@@ -195,6 +195,14 @@ void Player::newFileToCheck()
     }
 
     connect(video, &Video::seekDone, this, &Player::slotSeekDone);
+    if (video->agent()) {
+        // A seek the decoder could not make lands nowhere: it is counted as failed, never as a
+        // landing (unless a newer seek has been asked for meanwhile).
+        connect(video->agent(), &DecoderAgent::seekFailed, this, [this] {
+            if (seekFailed(ffmpegVideo()))
+                carryOut(m_Session.seekFailed(m_TickClock.elapsed()));
+        });
+    }
     connect(video, &Video::videoEnd, this, &Player::slotVideoEnd);
     m_TimerId = startTimer(kTickMs, Qt::PreciseTimer);
     video->play();
@@ -336,9 +344,6 @@ void Player::seekVideo(qint64 seconds, bool click)
         m_Video->play();
     }
     m_Session.seekStarted(m_TickClock.elapsed(), clockMs());
-    // A seek the decoder could not make lands nowhere: it is counted as failed, never as a landing.
-    if (seekFailed(ffmpegVideo()))
-        carryOut(m_Session.seekFailed(m_TickClock.elapsed()));
     if (click) {
         m_AccessView.setRequestTime(seconds);
         m_AccessView.clearDistances();

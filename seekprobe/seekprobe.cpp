@@ -279,12 +279,10 @@ int SeekProbe::run(QTextStream &out, QTextStream &err)
 
     QStringList reportLines;
     // Rows and report lines of what the session answers; seeks go to the decoder.
-    bool seekFailed = false;   // the last SeekTo's: the decoder could not make it
     auto carryOut = [&](const SeekSession::Actions &actions) {
         for (const SeekSession::Action &a : actions) {
             if (a.kind == SeekSession::Action::Kind::SeekTo) {
                 m_Video->seek(static_cast<int>(a.seconds));
-                seekFailed = m_Video->agent() && m_Video->agent()->lastSeekFailed();
                 session.seekStarted(elapsed(), clockMs());
             } else if (a.kind == SeekSession::Action::Kind::Row) {
                 m_Result.rows << a.row;
@@ -305,9 +303,11 @@ int SeekProbe::run(QTextStream &out, QTextStream &err)
         const qint64 requestedAt = elapsed();
         const qsizetype rowsBefore = m_Result.rows.size();
         carryOut(session.seekTo(requestedAt, seconds.at(i)));
-        // The seek emptied the picture queue, so the first picture that is not the one taken last
-        // is the seek's. A seek the decoder could not make left reading where it stood: no landing.
-        PixelPacket *picture = seekFailed ? nullptr : nextNewPicture(*m_Video, m_LastPicture, PictureTimeoutMs);
+        // The scheduler hands out no picture of the old position once the seek is asked for, so
+        // the first picture that is not the one taken last is the seek's. A seek the decoder could
+        // not make left reading where it stood: no landing.
+        PixelPacket *picture = nextNewPicture(*m_Video, m_LastPicture, PictureTimeoutMs);
+        const bool seekFailed = !picture && m_Video->agent() && m_Video->agent()->lastSeekFailed();
         if (!picture) {
             ++failed;
             if (seekFailed)
@@ -359,6 +359,8 @@ PixelPacket *SeekProbe::nextNewPicture(FFMpegVideo &video, const PixelPacket *&l
             last = next;
             return next;
         }
+        if (video.agent() && video.agent()->lastSeekFailed())
+            return nullptr;
         QCoreApplication::processEvents();
         QThread::msleep(1);
     } while (clock.elapsed() < timeoutMs);

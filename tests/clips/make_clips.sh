@@ -56,6 +56,21 @@ sound_hole.mkv       $(v 25 6) $(a 6) -vf "$vf" -af "aselect='not(between(t\,2\,
 sound_coarse.mp4     $(v 60 4) $(a 4) -vf "$vf" $(g 120) $B $A -movflags +frag_keyframe+empty_moov -f mp4 "$t"
 mpeg2_gop12.mpg      $(v 25 6) $(a 6) -vf "$vf,format=yuv420p" $(m2 12) -f vob "$t"
 no_audio_decoder.mkv $(v 25 8) $(a 8) -vf "$vf" $(g 25) -bf 0 $A -f matroska "$t" && rename "$t" A_AAC A_XXX
+# Seeks from the start on every container, with and without B-frames (or VP9's hidden alt-ref
+# pictures): AVI packets carry only decoding stamps, FLV and AVI refuse a search before their first
+# index entry, MPEG-TS and -PS are searched by decoding time. The TS with two sound tracks (AAC and
+# MP2) plays the first; the second must cost nothing.
+avi_b.avi            $(v 25 4) $(a 4) -vf "$vf,format=yuv420p" -c:v mpeg4 -q:v 4 -g 25 -bf 2 -sc_threshold 1000000000 $L -f avi "$t"
+avi.avi              $(v 25 4) $(a 4) -vf "$vf,format=yuv420p" -c:v mpeg4 -q:v 4 -g 25 -bf 0 -sc_threshold 1000000000 $L -f avi "$t"
+flv_b.flv            $(v 25 4) $(a 4) -vf "$vf" $(g 25) $B $A -f flv "$t"
+flv.flv              $(v 25 4) $(a 4) -vf "$vf" $(g 25) -bf 0 $A -f flv "$t"
+mov_b.mov            $(v 25 4) $(a 4) -vf "$vf" $(g 25) $B $A -f mov "$t"
+mov.mov              $(v 25 4) $(a 4) -vf "$vf" $(g 25) -bf 0 $A -f mov "$t"
+mp4.mp4              $(v 25 4) $(a 4) -vf "$vf" $(g 25) -bf 0 $A $M "$t"
+webm_altref.webm     $(v 25 4) $(a 4) -vf "$vf,format=yuv420p" -c:v libvpx-vp9 -deadline realtime -cpu-used 8 -b:v 300k -g 25 -keyint_min 25 -lag-in-frames 10 -auto-alt-ref 1 $O -f webm "$t"
+ts.ts                $(v 25 4) $(a 4) -vf "$vf" $(g 25) -bf 0 $A -f mpegts "$t"
+ts_two_tracks.ts     $(v 25 4) $(a 4) $(a 4) -map 0:v -map 1:a -map 2:a -vf "$vf" $(g 25) $B -c:a:0 aac -b:a:0 96k -c:a:1 mp2 -b:a:1 128k -ac 2 -ar 48000 -f mpegts "$t"
+ps.mpg               $(v 25 4) $(a 4) -vf "$vf,format=yuv420p" $(m2 25) -bf 0 -f vob "$t"
 colour_bt601_576.mkv $(c 720x576) -vf "scale=out_color_matrix=bt601:out_range=tv,format=yuv420p" -colorspace bt470bg -color_range tv $(g 25) -f matroska "$t"
 colour_bt709_720.mkv $(c 1280x720) -vf "scale=out_color_matrix=bt709:out_range=tv,format=yuv420p" -colorspace bt709 -color_range tv $(g 25) -f matroska "$t"
 colour_full_480.mkv  $(c 640x480) -vf "scale=out_color_matrix=bt601:out_range=pc,format=yuvj420p" -colorspace smpte170m -color_range pc -c:v libx264 -preset veryfast -pix_fmt yuvj420p -f matroska "$t"
@@ -91,6 +106,7 @@ assert d.count(o) == 1, 'expected one %r' % o; open(p, 'wb').write(d.replace(o, 
 B="-bf 3 -x264-params b-adapt=0"
 A="-c:a aac -b:a 96k -ac 2 -ar 48000"
 O="-c:a libopus -b:a 64k -ac 2 -ar 48000"
+L="-c:a libmp3lame -b:a 96k -ac 2 -ar 48000"
 M="-movflags +faststart -f mp4"
 vf=$(framenumber_filter 320 240)
 clips=$(grep -v '^#' <<<"$table" | cut -d' ' -f1)

@@ -83,7 +83,7 @@ inline int takeQueued(DecoderAgent &agent, std::vector<Picture> *pictures = null
 {
     int taken = 0;
     VideoAgent *scheduler = agent.videoAgent();
-    for (PixelPacket *picture; scheduler && (picture = static_cast<PixelPacket *>(scheduler->pictures().take())); ++taken) {
+    for (PixelPacket *picture; scheduler && (picture = scheduler->takePicture()); ++taken) {
         if (pictures)
             pictures->push_back({readFrameNumber(picture->m_Buffer, scheduler->width(), scheduler->height()), picture->m_Time});
         delete picture;

@@ -12,7 +12,10 @@
 #include "tests/common/messagelog.h"
 #include "tests/common/testclips.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 
 #include <atomic>
 
@@ -50,6 +53,20 @@ inline EngineOptions fast(EngineOptions options)
     return options;
 }
 
+// A clip the corpus does not need (too long for the hostile cuts of every corpus clip), made once
+// with the ffmpeg tool into the build folder: ffmpegArgs (shell words; the generators'
+// framenumber_filter is at hand) write it to %1.
+inline QString cachedClip(const QString &name, const QString &ffmpegArgs)
+{
+    const QString dir = QCoreApplication::applicationDirPath() + "/engine-clips", path = dir + "/" + name;
+    QDir().mkpath(dir);
+    if (!QFileInfo::exists(path))
+        QProcess::execute("bash", {"-c", QString("source '%1/clips/framenumber_filter.sh' && ffmpeg -nostdin -loglevel error -y %2"
+                                                 " && mv -f '%3.partial' '%3'")
+                                             .arg(testsupport::testsSourceDir(), ffmpegArgs.arg("'" + path + ".partial'"), path)});
+    return path;
+}
+
 // Lets queued events and the worker run for a while, for checks that something does NOT happen.
 inline void settle(int ms)
 {
@@ -60,10 +77,9 @@ inline void settle(int ms)
 // the reading up, and takes it: its frame number, -3 on timeout.
 inline int nextNumber(DecoderAgent &decoder, double *time = nullptr)
 {
-    auto &pictures = decoder.videoAgent()->pictures();
-    if (!waitFor([&] { return decoder.audioQueue().flush(), !pictures.isEmpty(); }))
+    PixelPacket *picture = nullptr;
+    if (!waitFor([&] { return decoder.audioQueue().flush(), (picture = decoder.videoAgent()->takePicture()) != nullptr; }))
         return -3;
-    auto *picture = static_cast<PixelPacket *>(pictures.take());
     const int number = testsupport::readFrameNumber(picture->m_Buffer, decoder.videoWidth(), decoder.videoHeight());
     if (time)
         *time = picture->m_Time;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 namespace {
 
@@ -53,6 +54,16 @@ TEST(JobThread, StartStopAndRestartAfterStoppingItself)
         // Counted from before the start: the worker may take its steps before a count taken after.
         ASSERT_TRUE(testsupport::waitFor([&] { return worker.steps.load() >= worker.stopAfter.load(); }, 10000)) << round;
     }
+    // A worker in a minute-long paused rest is woken by stop(): it ends well before the rest would.
+    ASSERT_TRUE(testsupport::waitFor([&] { return !worker.isRunning(); }, 10000));
+    worker.setSleeps(1, 0, 1, 60000);
+    worker.pause();
+    worker.start();
+    testsupport::waitFor([] { return false; }, 50);
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] { worker.stop(), stopped = true; });
+    EXPECT_TRUE(testsupport::waitFor([&] { return stopped.load(); }, 10000));
+    stopper.join();
 }
 
 } // namespace

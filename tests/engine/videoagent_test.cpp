@@ -29,12 +29,13 @@ EngineOptions quiet()
     return options.logChannels = false, options;
 }
 
-// Pushes a picture whose bytes are all its index, at the given time.
-void push(VideoAgent &agent, int index, double time)
+// Pushes a picture whose bytes are all its index, at the given time, of the given seek.
+void push(VideoAgent &agent, int index, double time, int serial = 0)
 {
     PixelPacket *picture = agent.blankPicture();
     picture->plane(0)[0] = static_cast<uint8_t>(index);
     picture->m_Time = time;
+    picture->m_Serial = serial;
     agent.queuePicture(picture);
 }
 
@@ -90,6 +91,26 @@ TEST(VideoAgent, ANestedRequestFromTheDropLoopsEventsDropsNothing)
     EXPECT_EQ(agent.nextPicture(), nullptr);
     EXPECT_TRUE(nested == shown && droppedByNested == 0);
     EXPECT_EQ(agent.current(), shown);
+}
+
+// Once a seek is asked for, nothing of the old position comes out, neither a picture the worker
+// queued before it took the request nor the shown one again (null: ask again next tick); the new
+// position's first picture does, at once.
+TEST(VideoAgent, HandsOutNoPictureOfAPositionLeftBehind)
+{
+    SoundClock clock;
+    VideoAgent agent(&clock, W, H, tenSeconds, quiet());
+    push(agent, 0, 0.0);
+    ASSERT_NE(agent.nextPicture(), nullptr);
+    agent.setSerial(1);
+    push(agent, 1, 0.04);
+    EXPECT_EQ(agent.nextPicture(), nullptr);
+    double time = 0.0;
+    EXPECT_FALSE(agent.nextTime(&time));
+    push(agent, 2, 0.04, 1);
+    PixelPacket *landed = agent.nextPicture();
+    ASSERT_NE(landed, nullptr);
+    EXPECT_EQ(landed->plane(0)[0], 2);
 }
 
 } // namespace
