@@ -79,13 +79,13 @@ ClipComparison::Outcome ClipComparison::run(const Options &options)
     m_Decoder2->start();
     const double duration = std::max(1e-3, m_Decoder1->durationMs() / 1000.0);
 
-    std::unique_ptr<PixelPacket> partner;   // the second clip's latest picture taken
+    std::shared_ptr<PixelPacket> partner;   // the second clip's latest picture taken
     int firstIndex = -1, secondIndex = -1;
     bool stalled = false;
     QElapsedTimer progressClock;
     progressClock.start();
     while (const std::optional<double> time1 = nextTime(first, options.cancel, stalled)) {
-        const std::unique_ptr<PixelPacket> picture = first.take();
+        const std::shared_ptr<PixelPacket> picture = first.take();
         if (!picture)
             continue;   // a seek emptied the queue meanwhile (never here)
         ++firstIndex;
@@ -108,7 +108,8 @@ ClipComparison::Outcome ClipComparison::run(const Options &options)
             break;
         if (!partner)
             continue;
-        const std::optional<PairScores> scores = m_Metrics.measure(*picture, *partner);
+        // The pictures go to the filters as they are; the filters let go of them by the next pair.
+        const std::optional<PairScores> scores = m_Metrics.measure(PictureMetrics::frame(picture), PictureMetrics::frame(partner));
         if (!scores)
             return Outcome::MetricFailed;
         PairRow row;

@@ -67,6 +67,8 @@ private:
     const QString m_Second;
     std::unique_ptr<DecoderAgent> m_Decoder1;
     std::unique_ptr<DecoderAgent> m_Decoder2;
+    // After the decoders: it goes first, and with it the pictures its filters still hold, which
+    // belong to the decoders' pools.
     PictureMetrics m_Metrics;
     QString m_Error;
 };

@@ -3,6 +3,7 @@
 #include "engine/pixelpacket.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 ClipCursor::ClipCursor(PictureFeed *feed, qint64 budgetBytes)
@@ -45,6 +46,7 @@ void ClipCursor::start(std::unique_ptr<PixelPacket> current)
 void ClipCursor::clear()
 {
     cancel();
+    abandonRefill();
     m_Run.clear();
     m_Position = -1;
     m_Bytes = 0;
@@ -54,15 +56,55 @@ void ClipCursor::clear()
 
 void ClipCursor::cancel()
 {
+    // A refill under way goes on by itself: it only adds pictures before the run.
     m_Kind = Kind::None;
     m_Before = nullptr;
-    if (m_Refilling) {
-        // What the refill decoded cannot be joined to the run any more: the feed stands before it.
-        m_Refilling = false;
-        m_Incoming.clear();
-        m_IncomingBytes = 0;
-        m_Continues = false;
+}
+
+void ClipCursor::abandonRefill()
+{
+    if (!m_Refilling)
+        return;
+    // What the refill decoded cannot be joined to the run any more: the feed stands before it.
+    m_Refilling = false;
+    m_Incoming.clear();
+    m_IncomingBytes = 0;
+    m_Continues = false;
+}
+
+void ClipCursor::prefetchAfter()
+{
+    if (m_Refilling || m_Continues || m_Run.empty() || pending())
+        return;
+    seek(m_Run.back()->m_Time);
+    m_SkipThrough = m_Run.back()->m_Time;
+    m_Skipping = true;
+    m_Continues = true;
+    m_DropAhead = true;
+}
+
+void ClipCursor::dropKept()
+{
+    // The feed re-reads what the run holds: those pictures go as they come, so the decoder gets
+    // to the new ones.
+    while (const std::optional<double> head = m_Feed->headTime()) {
+        if (!m_Skipping || *head > m_SkipThrough) {
+            m_Skipping = m_DropAhead = false;
+            return;
+        }
+        m_Feed->take();
     }
+}
+
+void ClipCursor::prefetchBefore(double target)
+{
+    if (m_Refilling || m_Run.empty() || pending())
+        return;
+    const qint64 front = qint64(std::llround(m_Run.front()->m_Time * 1e6));
+    m_RefillBefore = [front](double stamp) { return std::llround(stamp * 1e6) < front; };
+    m_Target = target;
+    m_Retries = 0;
+    startRefill();
 }
 
 const PixelPacket *ClipCursor::current() const
@@ -103,7 +145,11 @@ void ClipCursor::requestLatest(Before before, double target)
 bool ClipCursor::poll()
 {
     if (m_Kind == Kind::None) {
-        // Nothing asked: nothing moved.
+        // Nothing asked: nothing moved (a refill may read on meanwhile).
+        if (m_Refilling)
+            pollRefill();
+        else if (m_DropAhead)
+            dropKept();
         m_StartPosition = m_Position;
         m_Repositioned = false;
         return true;
@@ -122,6 +168,7 @@ bool ClipCursor::poll()
 
 void ClipCursor::seek(double stamp)
 {
+    m_DropAhead = false;
     m_Feed->seek(std::max(0.0, stamp));
     ++m_Seeks;
 }
@@ -179,6 +226,7 @@ bool ClipCursor::pollNext()
         ++m_Position;
         return true;
     }
+    abandonRefill();   // the feed is wanted after the run, not before it
     if (!fetch())
         return false;
     ++m_Position;
@@ -198,8 +246,17 @@ int ClipCursor::lastBefore() const
 bool ClipCursor::pollLatest()
 {
     for (;;) {
-        if (m_Refilling && !pollRefill())
-            return false;
+        if (m_Refilling) {
+            // The run may hold the answer already; otherwise it comes with the refill.
+            const int kept = lastBefore();
+            if (kept >= 0 && kept + 1 < int(m_Run.size())) {
+                m_Position = kept;
+                return true;
+            }
+            if (kept < 0 && !pollRefill())
+                return false;
+            abandonRefill();   // past the run: the feed is wanted after it
+        }
         if (m_Run.empty()) {
             // A new run after a seek far ahead: it starts with the feed's first picture.
             if (!fetch())
@@ -213,6 +270,7 @@ bool ClipCursor::pollLatest()
                 m_Position = 0;
                 return true;
             }
+            m_RefillBefore = m_Before;
             startRefill();
             continue;
         }
@@ -264,7 +322,7 @@ bool ClipCursor::pollRefill()
             finishRefill();
             return true;
         }
-        if (!m_Before(*head) && !m_Incoming.empty() && m_RefillUntil - *head > ReadOnSeconds) {
+        if (!m_RefillBefore(*head) && !m_Incoming.empty() && m_RefillUntil - *head > ReadOnSeconds) {
             // The answer came well before the run (a jump back): the refill becomes the run, and
             // the feed goes on right after it.
             dropRun();
@@ -278,14 +336,13 @@ bool ClipCursor::pollRefill()
             return false;
         m_IncomingBytes += bytesOf(*picture);
         m_Incoming.push_back(std::move(picture));
-        // Over the budget: the run's far end goes first, then the refill's earliest pictures
-        // (the answer lies at the refill's end).
-        while (m_Bytes + m_IncomingBytes > m_Budget && !m_Run.empty()) {
+        // Over the budget: the run's far end goes first, as far as the picture shown, then the
+        // refill's earliest pictures (the answer lies at the refill's end).
+        while (m_Bytes + m_IncomingBytes > m_Budget && int(m_Run.size()) > std::max(m_Position + 1, 0)) {
             m_Bytes -= bytesOf(*m_Run.back());
             m_Run.pop_back();
-            m_Position = std::min(m_Position, int(m_Run.size()) - 1);
         }
-        while (m_IncomingBytes > m_Budget && m_Incoming.size() > 1) {
+        while (m_Bytes + m_IncomingBytes > m_Budget && m_Incoming.size() > 1) {
             m_IncomingBytes -= bytesOf(*m_Incoming.front());
             m_Incoming.pop_front();
         }

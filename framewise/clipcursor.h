@@ -30,7 +30,9 @@ class PixelPacket;
 // again when a step needs what follows.
 //
 // Requests are carried out by poll() as far as the feed allows, so the window never waits for
-// the decoder: it polls from a timer until the request is done.
+// the decoder: it polls from a timer until the request is done. Stepping back, the planner asks
+// for the pictures before the run before they are needed (prefetchBefore()), so that most steps
+// back find their picture kept.
 //
 // Threads: the GUI thread (the feed's). The kept pictures are owned here and go back to their
 // decoder's pool when dropped: clear() them before the decoder closes.
@@ -62,6 +64,16 @@ public:
     bool pending() const { return m_Kind != Kind::None; }
     // Drops a pending request (the picture shown stays).
     void cancel();
+    // Starts reading the pictures before the run while nothing is asked, for the steps back to
+    // come (target: where the seek goes); poll() carries it on, and a request the run can answer
+    // does not wait for it.
+    void prefetchBefore(double target);
+    // Stepping forward: a run that no longer continues into the feed has the feed read on after
+    // it, so the next steps find their pictures queued.
+    void prefetchAfter();
+    // A refill or a read-ahead is under way: poll() carries it on.
+    bool readingAhead() const { return m_Refilling || m_DropAhead; }
+    int position() const { return m_Position; }
 
     const PixelPacket *current() const;
     // The picture shown is the last kept.
@@ -76,7 +88,9 @@ public:
     qint64 bytes() const { return m_Bytes; }
     int seeks() const { return m_Seeks; }
     bool continuesIntoFeed() const { return m_Continues; }
-    // The stamp of the last picture kept (the feed goes on after it when continuesIntoFeed()).
+    // The stamps of the first and the last picture kept (the feed goes on after the last when
+    // continuesIntoFeed()).
+    double firstStamp() const { return m_Run.empty() ? 0.0 : stampAt(0); }
     double lastStamp() const;
 
     static qint64 bytesOf(const PixelPacket &picture);
@@ -89,6 +103,8 @@ private:
     bool pollLatest();
     bool pollRefill();
     void startRefill();
+    void abandonRefill();
+    void dropKept();
     void finishRefill();
     // Takes the feed's next new picture onto the run's end; false while none is queued.
     bool fetch();
@@ -108,12 +124,14 @@ private:
     bool m_Continues = false;     // the feed's next new picture follows the run's last
     double m_SkipThrough = 0.0;   // feed pictures stamped at or before this are kept already
     bool m_Skipping = false;
+    bool m_DropAhead = false;     // prefetchAfter(): the kept pictures the feed re-reads go unasked
 
     Kind m_Kind = Kind::None;
     Before m_Before;
     double m_Target = 0.0;
 
     bool m_Refilling = false;
+    Before m_RefillBefore;            // what the refill looks for
     std::deque<Picture> m_Incoming;   // the refill's pictures, before the run's first
     qint64 m_IncomingBytes = 0;
     double m_RefillUntil = 0.0;       // the run's first picture when the refill began

@@ -60,6 +60,32 @@ FramePtr PictureMetrics::frame(const PixelPacket &picture)
     return frame;
 }
 
+FramePtr PictureMetrics::frame(std::shared_ptr<PixelPacket> picture)
+{
+    if (!picture || !picture->plane(0))
+        return nullptr;
+    FramePtr frame(av_frame_alloc());
+    if (!frame)
+        return nullptr;
+    // The buffer's free hands the picture back (and with it its pool buffer).
+    auto *owner = new std::shared_ptr<PixelPacket>(picture);
+    frame->buf[0] = av_buffer_create(
+        picture->m_Buffer, picture->m_Size, [](void *opaque, uint8_t *) { delete static_cast<std::shared_ptr<PixelPacket> *>(opaque); },
+        owner, AV_BUFFER_FLAG_READONLY);
+    if (!frame->buf[0]) {
+        delete owner;
+        return nullptr;
+    }
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = picture->m_Width;
+    frame->height = picture->m_Height;
+    for (int i = 0; i < 3; ++i) {
+        frame->data[i] = picture->plane(i);
+        frame->linesize[i] = picture->lineSize(i);
+    }
+    return frame;
+}
+
 std::optional<PairScores> PictureMetrics::fail(const QString &why)
 {
     m_Error = why;

@@ -5,6 +5,7 @@
 #include <QSize>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 class PixelPacket;
@@ -38,6 +39,9 @@ public:
 
     // A copy of the picture's planes as a reference-counted frame the filters may keep.
     static FramePtr frame(const PixelPacket &picture);
+    // The picture's own planes as a frame, without a copy: the picture lives on as long as the
+    // frame or a filter holding it (until the next pair, or the object's end).
+    static FramePtr frame(std::shared_ptr<PixelPacket> picture);
 
     // The scores of the pair; none when libavfilter refused it (the reason in error()).
     std::optional<PairScores> measure(const PixelPacket &first, const PixelPacket &second);

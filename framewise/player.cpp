@@ -518,7 +518,11 @@ void Player::pollSteps()
         showSteppedPair();
     }
     if (!m_Steps->busy()) {
-        m_StepTimer->stop();
+        // Reading ahead for the steps back to come goes on between steps.
+        if (!m_Steps->prefetching())
+            m_StepTimer->stop();
+        else if (!m_StepTimer->isActive())
+            m_StepTimer->start(kStepPollMs);
         return;
     }
     if (m_Clock.elapsed() - m_StepWaitSince > kStepGiveUpMs) {

@@ -113,9 +113,31 @@ void StepPlanner::issueSecond()
     m_Second.requestLatest([&t, limit](double stamp) { return t.before(stamp, limit); }, target);
 }
 
+void StepPlanner::prefetch(bool back)
+{
+    // A cursor in the half of its run the steps go towards reads on beyond that end.
+    const double intervals[2] = {m_Timing->firstInterval(), m_Timing->secondInterval()};
+    for (int clip : {0, 1}) {
+        ClipCursor &cursor = clip == 0 ? m_First : m_Second;
+        if (!cursor.current())
+            continue;
+        const auto which = clip == 0 ? StartAlignment::First : StartAlignment::Second;
+        // Nothing lies before a clip's first picture.
+        if (back && cursor.position() < cursor.kept() / 2 && m_Timing->relative(which, cursor.firstStamp()) > 0.0)
+            cursor.prefetchBefore(cursor.firstStamp() - 1.5 * intervals[clip]);
+        else if (!back && cursor.position() >= cursor.kept() / 2)
+            cursor.prefetchAfter();
+    }
+}
+
 bool StepPlanner::poll()
 {
     bool completed = false;
+    if (m_Commands.empty()) {
+        // Only the prefetching reads on.
+        m_First.poll();
+        m_Second.poll();
+    }
     while (!m_Commands.empty()) {
         Command &command = m_Commands.front();
         if (!m_Issued) {
@@ -132,9 +154,12 @@ bool StepPlanner::poll()
         if (!m_Second.poll())
             return completed;
         count(1, m_Second);
+        const Kind kind = command.kind;
         m_Commands.pop_front();
         m_Issued = false;
         completed = true;
+        if (kind == Kind::Back || kind == Kind::Forward)
+            prefetch(kind == Kind::Back);
     }
     return completed;
 }

@@ -19,7 +19,9 @@ class PixelPacket;
 //   repair   the first clip stays, the second is paired again (the offset changed)
 //   jumpTo   the first clip's picture at a stamp (the worst pairs), the second paired with it
 //
-// The budget of kept pictures is split between the clips by their picture sizes.
+// The budget of kept pictures is split between the clips by their picture sizes. After each step
+// the cursors read ahead in its direction (ClipCursor::prefetchBefore(), prefetchAfter()), so a
+// run of steps mostly finds its pictures ready.
 //
 // Threads: the GUI thread, as the feeds. A plain object over the two feeds and the timing, none
 // owned.
@@ -41,6 +43,8 @@ public:
     // Carries the commands on; true when a pair was completed since the last call.
     bool poll();
     bool busy() const { return !m_Commands.empty(); }
+    // A cursor reads the pictures before its run in the background: keep polling.
+    bool prefetching() const { return m_First.readingAhead() || m_Second.readingAhead(); }
     int queued() const { return int(m_Commands.size()); }
     // Drops the commands not done yet (the pair shown stays as it is).
     void cancel();
@@ -65,6 +69,7 @@ private:
     void issueFirst(Command &command);
     void issueSecond();
     void count(int clip, const ClipCursor &cursor);
+    void prefetch(bool back);
 
     const PairTiming *m_Timing;
     ClipCursor m_First;

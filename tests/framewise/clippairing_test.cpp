@@ -173,7 +173,7 @@ TEST(StepPlanner, StepsLandOnThePairedPicturesAndNeverDrift)
         bool roundTrip = false;   // the script's steps retraced: the same pairs both ways
     };
     const Row rows[] = {
-        {"back within the kept pictures reads nothing", {25}, {25}, 50, 50, 60, "f5 b5", 125, 125, 0},
+        {"back within the kept pictures, then those before them read ahead", {25}, {25}, 50, 50, 60, "f5 b5", 125, 125, 2},
         {"back past them decodes from the keyframe before", {25}, {25}, 50, 50, 60, "b1", 124, 124, 2},
         {"a hundred back and forth, a small budget", {25}, {25, 0.021}, 25, 50, 8, "b100 f100", 125, 125, 70, true},
         {"a hundred back and forth beside 60 fps", {25}, {60}, 50, 120, 40, "b100 f100", 125, 300, 22, true},
