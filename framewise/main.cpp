@@ -109,8 +109,6 @@ int compare(int argc, char **argv)
     // The engine opens a sound device for a clip with sound even when it decodes none; the
     // comparison plays nothing and must run where there is no device, and without a display.
     qputenv("SDL_AUDIODRIVER", "dummy");
-    // The metric filters write their averages to the log as they close: the summary has them.
-    av_log_set_level(AV_LOG_WARNING);
     QCoreApplication app(argc, argv);
     const CommandLine line = CommandLine::parse(app.arguments().mid(1), kFlags, kValued);
     CompareRun::Settings settings;
@@ -130,6 +128,9 @@ int main(int argc, char **argv)
     // Help needs no display, and the debug switch has to hold before Qt writes anything.
     if (CommandLine::answeredEarly(argc, argv, kUsage))
         return 0;
+    // The metric filters write their averages to the log as they close: the summary and the
+    // title have them.
+    av_log_set_level(AV_LOG_WARNING);
     if (asksForComparison(argc, argv))
         return compare(argc, argv);
 

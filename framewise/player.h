@@ -89,9 +89,10 @@ public:
     QSize pictureSize1() const { return QSize(m_Picture1Width, m_Picture1Height); }
     QSize pictureSize2() const { return QSize(m_Picture2Width, m_Picture2Height); }
 
-    // The pictures kept for steps back, both clips together, at most (30 pictures of 1080p a
-    // clip); nothing is kept while playing.
-    static constexpr qint64 StepBudgetBytes = qint64(192) << 20;
+    // The pictures kept for steps back, both clips together, at most (15 pictures of 1080p a
+    // clip; reading ahead in the steps' direction keeps them coming); nothing is kept while
+    // playing.
+    static constexpr qint64 StepBudgetBytes = qint64(96) << 20;
 
 signals:
     void endCheckFile();
