@@ -7,33 +7,15 @@
 # Steps: framewise on a virtual display of its own, paused after 4 s; STEPS presses of ',' (back),
 # then STEPS of '.' (forward), each sent when the previous one is on screen; the time from the key
 # to the stepped pair painted, from framewise's own "step shown N ms" lines: p50, p95 and max each
-# way, and the peak memory of the run. Then the headless comparison: framewise --compare against
-# decoding each clip alone (ffmpeg -f null, wall seconds) plus the metric filters alone
-# (metricsbench on pictures decoded beforehand, as many pairs as the clip has pictures), REPS
-# runs of each in turn (default 3), medians.
+# way, and the peak memory before and after the steps. Then the headless comparison: framewise
+# --compare against decoding each clip alone (ffmpeg -f null, wall seconds) plus the metric
+# filters alone (metricsbench on pictures decoded beforehand, as many pairs as the clip has
+# pictures), REPS runs of each in turn (default 3), medians.
 # The machine's load average is printed with the figures.
 set -uo pipefail
 bin=${1:?bin dir} a=${2:?first clip} b=${3:?second clip} steps=${4:-100}
 
-work=$(mktemp -d /tmp/framewise-bench.XXXXXX)
-mkdir -p "$work/runtime" && chmod 700 "$work/runtime"
-export HOME=$work XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=dummy SEEKMARK_DEBUG=1
-display=90
-while [ -e /tmp/.X$display-lock ] || [ -e /tmp/.X11-unix/X$display ]; do display=$((display + 1)); done
-Xvfb :$display -screen 0 1920x1200x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=:$display
-cleanup() {
-  [ -n "${prog:-}" ] && kill "$prog" 2>/dev/null
-  kill "$xvfb" 2>/dev/null
-  wait 2>/dev/null
-  [ -n "${KEEP:-}" ] && cp "$work/framewise.log" /tmp/abx/bench-fw.log; rm -rf "$work"
-}
-trap cleanup EXIT
-for _ in $(seq 50); do timeout 5 xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
-
-now_ms() { date +%s%3N; }
-pct() { sort -g | awk -v p="$1" '{ v[NR] = $1 } END { if (NR == 0) { print "nan"; exit } r = int(p / 100 * NR + 0.999999); if (r < 1) r = 1; if (r > NR) r = NR; print v[r] }'; }
+source "$(dirname "$0")/ondisplay.sh"
 wall() { local t0; t0=$(now_ms); "$@" >/dev/null 2>&1; echo $(( $(now_ms) - t0 )); }
 seconds() { awk -v ms="$1" 'BEGIN { printf "%.2f", ms / 1000 }'; }
 
@@ -45,6 +27,7 @@ log=$work/framewise.log
 prog=$!
 win=$(timeout 30 xdotool search --sync --onlyvisible --name '^framewise' | head -1)
 sleep 4
+played=$(awk '/^VmHWM/ { printf "%.0f", $2 / 1024 }' "/proc/$prog/status")
 timeout 5 xdotool windowfocus --sync "$win"
 timeout 5 xdotool key space
 sleep 2
@@ -68,11 +51,10 @@ for dir in back forward; do
   v=${!dir}
   echo "step $dir ($(echo "$v" | grep -c .) steps): p50 $(echo "$v" | pct 50) ms, p95 $(echo "$v" | pct 95) ms, max $(echo "$v" | pct 100) ms"
 done
-echo "peak memory of the stepping run: $peak MB"
+echo "peak memory: $played MB after 4 s of playing, $peak MB after the steps"
 
 # The headless comparison against its parts alone: REPS runs of each, taken in turn, medians.
 pictures=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$a")
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 for _ in $(seq "${REPS:-3}"); do
   echo "compare $(wall "$bin/framewise" --compare "$a" "$b")"
   echo "decode_a $(wall ffmpeg -nostdin -threads 0 -i "$a" -an -f null -)"
@@ -83,5 +65,5 @@ for k in compare decode_a decode_b metrics; do
   declare "$k=$(awk -v k=$k '$1 == k { print $2 }' "$work/compare.txt" | median)"
 done
 echo "framewise --compare: $(seconds "$compare") s; decoding alone $(seconds "$decode_a") + $(seconds "$decode_b") s, metrics alone" \
-  "$(seconds "$metrics") s ($pictures pairs): $(seconds $((decode_a + decode_b + metrics))) s together (medians of ${REPS:-3})"
+  "$(seconds "$metrics") s ($pictures pairs): $(seconds "$(awk -v a="$decode_a" -v b="$decode_b" -v m="$metrics" 'BEGIN { print a + b + m }')") s together (medians of ${REPS:-3})"
 echo "load average afterwards $(cut -d' ' -f1-3 /proc/loadavg)"

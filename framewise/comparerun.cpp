@@ -3,23 +3,12 @@
 #include "clipcomparison.h"
 #include "comparereport.h"
 
+#include "platform/textfile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
 
-namespace {
-
-bool writeFile(const QString &path, const QString &text, QTextStream &err)
-{
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text) && file.write(text.toUtf8()) >= 0
-        && file.flush())
-        return true;
-    err << "framewise: cannot write " << path << ": " << file.errorString() << Qt::endl;
-    return false;
-}
-
-} // namespace
 
 int CompareRun::run(const Settings &settings, QTextStream &out, QTextStream &err)
 {
@@ -71,7 +60,7 @@ int CompareRun::run(const Settings &settings, QTextStream &out, QTextStream &err
     const QString title = QStringLiteral("%1 against %2, offset %3")
                               .arg(QFileInfo(settings.first).fileName(), QFileInfo(settings.second).fileName())
                               .arg(settings.offset);
-    if (!settings.plotFile.isEmpty() && !writeFile(settings.plotFile, CompareReport::chart(rows, title), err))
+    if (!settings.plotFile.isEmpty() && !TextFile::write("framewise", settings.plotFile, CompareReport::chart(rows, title), err))
         code = CannotRun;
     if (code == Success && CompareReport::belowGate(rows, settings.minPsnr) > 0)
         code = GateCrossed;

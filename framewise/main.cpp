@@ -96,6 +96,15 @@ bool readOptions(const CommandLine &line, CompareRun::Settings &settings, QStrin
     return true;
 }
 
+// Reads the command line the application object left; 0, or the exit status of a refusal (the
+// reason and the usage are on stderr then).
+int readCommandLine(CommandLine &line, CompareRun::Settings &settings)
+{
+    line = CommandLine::parse(QCoreApplication::arguments().mid(1), kFlags, kValued);
+    QString why;
+    return readOptions(line, settings, why) ? 0 : CommandLine::refuse("framewise", why, kUsage);
+}
+
 bool asksForComparison(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i)
@@ -110,11 +119,10 @@ int compare(int argc, char **argv)
     // comparison plays nothing and must run where there is no device, and without a display.
     qputenv("SDL_AUDIODRIVER", "dummy");
     QCoreApplication app(argc, argv);
-    const CommandLine line = CommandLine::parse(app.arguments().mid(1), kFlags, kValued);
+    CommandLine line;
     CompareRun::Settings settings;
-    QString why;
-    if (!readOptions(line, settings, why))
-        return CommandLine::refuse("framewise", why, kUsage);
+    if (const int refused = readCommandLine(line, settings))
+        return refused;
     QTextStream out(stdout);
     QTextStream err(stderr);
     return CompareRun::run(settings, out, err);
@@ -137,11 +145,10 @@ int main(int argc, char **argv)
     // The GL format has to be the default before the application object exists.
     QSurfaceFormat::setDefaultFormat(Player::surfaceFormat());
     QApplication app(argc, argv);
-    const CommandLine line = CommandLine::parse(app.arguments().mid(1), kFlags, kValued);
+    CommandLine line;
     CompareRun::Settings settings;
-    QString why;
-    if (!readOptions(line, settings, why))
-        return CommandLine::refuse("framewise", why, kUsage);
+    if (const int refused = readCommandLine(line, settings))
+        return refused;
 
     std::unique_ptr<Player> player;
     if (line.clips.isEmpty()) {

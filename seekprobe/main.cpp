@@ -6,25 +6,13 @@
 #include "seekprobe/seekprobe.h"
 #include "seekprobe/seekchart.h"
 
+#include "platform/textfile.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <QTextStream>
-
-namespace {
-
-bool writeFile(const QString &path, const QString &text, QTextStream &err)
-{
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text) && file.write(text.toUtf8()) >= 0
-        && file.flush())
-        return true;
-    err << "seekprobe: cannot write " << path << ": " << file.errorString() << Qt::endl;
-    return false;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -75,9 +63,9 @@ int main(int argc, char **argv)
     out << ClipSummary::table(summaries, options.gates);
     out.flush();
 
-    if (!options.summaryFile.isEmpty() && !writeFile(options.summaryFile, ClipSummary::csv(summaries, options.gates), err))
+    if (!options.summaryFile.isEmpty() && !TextFile::write("seekprobe", options.summaryFile, ClipSummary::csv(summaries, options.gates), err))
         code = SeekProbe::CannotRun;
-    if (!options.plotFile.isEmpty() && !writeFile(options.plotFile, SeekChart::svg(results), err))
+    if (!options.plotFile.isEmpty() && !TextFile::write("seekprobe", options.plotFile, SeekChart::svg(results), err))
         code = SeekProbe::CannotRun;
     if (code != SeekProbe::CannotRun && crossed)
         code = SeekProbe::GateCrossed;
