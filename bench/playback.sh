@@ -214,36 +214,9 @@ done
 fi
 
 # Seek latency on the 1080p30 clip: from the click (as the player received it) to the first
-# picture uploaded after it.
+# picture uploaded after it (bench/seekclicks.sh, on a display of its own).
 clip=$clips/1080p30.mp4
 if [ -f "$clip" ] && [ "$seeks" -gt 0 ]; then
-  err=$work/seek.err
-  : > "$err"
-  "$bin/seekmark" 2>"$err" >/dev/null &
-  prog=$!
-  seen_dialogs=" "
-  answer_dialog "$clip"
-  win=$(timeout 20 xdotool search --sync --onlyvisible --name '^seekmark' | head -1)
-  eval "$(timeout 5 xdotool getwindowgeometry --shell "$win")"
-  for _ in $(seq 100); do grep -aq '^shown ' "$err" && break; sleep 0.1; done
-  sleep 1
-  RANDOM=7
-  for i in $(seq "$seeks"); do
-    # Targets in the first 70 % of the clip, so that it never plays to its end between seeks.
-    x=$((RANDOM % (WIDTH * 7 / 10)))
-    before=$(grep -ac '^seek asked at ' "$err")
-    timeout 5 xdotool mousemove --window "$win" "$x" $((HEIGHT / 2)) click 3
-    for _ in $(seq 60); do
-      # The click's line, then a picture after it.
-      awk -v n="$before" '/^seek asked at /{ c++; if (c > n) armed = 1; next } armed && /^shown /{ found = 1 } END { exit !found }' "$err" && break
-      sleep 0.05
-    done
-    sleep 0.$((3 + RANDOM % 5))
-  done
-  kill "$prog" 2>/dev/null; wait "$prog" 2>/dev/null; prog=
-  awk '/^seek asked at /{ t = $4; armed = 1; next } armed && /^shown /{ print $6 - t; armed = 0 }' "$err" > "$work/lat.txt"
-  n=$(wc -l < "$work/lat.txt")
   echo
-  echo "Seek latency (seekmark, 1080p30, keyframe every 2 s): $n of $seeks right clicks measured;"
-  echo "click to first new picture uploaded: p50 $(pct 50 < "$work/lat.txt") ms, p95 $(pct 95 < "$work/lat.txt") ms, max $(pct 100 < "$work/lat.txt") ms"
+  bash "$(dirname "$0")/seekclicks.sh" "$bin" "$clip" "$seeks"
 fi

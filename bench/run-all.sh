@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Every benchmark in one go: installs what is missing, builds a Release build in build-bench/,
 # makes the 20-second clips once (build-bench/bench-clips/), then prints the engine table, the
-# playback table, the seek latency and framewise's A/B bench (steps, --compare). About 14 minutes
-# on 2 cores.
+# playback table, the seek latency, the seek targets and framewise's A/B bench (steps, --compare;
+# about two minutes of its own).
 #
 #   bash bench/run-all.sh            (REPS=3 runs per figure, SEEKS=50 seeks; both can be set)
 set -euo pipefail
@@ -54,5 +54,7 @@ echo
 bash "$root/bench/playback.sh" "$build/bin" "$clips" "$reps"
 echo
 echo "Seek latency (seekprobe, 1080p30, request to first picture): $(bash "$root/bench/seeklatency.sh" "$build/bin/seekprobe" "$clips/1080p30.mp4" "${SEEKS:-50}")"
+echo
+bash "$root/bench/seektargets.sh" "$build/bin" "$clips" "$reps"
 echo
 bash "$root/bench/framewise.sh" "$build/bin" "$clips/1080p30.mp4" "$clips/ab/1080p30-starved.mp4"

@@ -3,6 +3,7 @@
 #include "audioagent.h"
 #include "audiopacket.h"
 #include "bytesource.h"
+#include "ffmpeglog.h"
 #include "pixelpacket.h"
 #include "schedulerdecision.h"
 #include "videoagent.h"
@@ -36,6 +37,7 @@ DecoderAgent::DecoderAgent(ByteSource *source, const EngineOptions &options, QOb
     , m_AudioQueue(options.queueChecks)
 {
     static_assert(audioQueueCapacity == SoundGate::soundMark, "the gate opens at the audio queue's mark");
+    FfmpegLog::install();
     setSleeps(options.afterWorkMs, options.idleWaitMs, options.afterIdleMs, options.pausedMs);
     m_AudioQueue.init(audioBufferSize, audioQueueLimit);
     m_Clock.reset();

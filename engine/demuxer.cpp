@@ -165,6 +165,10 @@ Demuxer::Read Demuxer::read(AVPacket *packet)
             releaseLanding();   // the end came first: decode what was held
             return Read::Taken;
         }
+        // The end came before any keyframe: a coarse search into the last keyframe interval
+        // (MPEG-TS) ended past the last keyframe. Search earlier.
+        if (m_CheckLanding && canSearchEarlier() && searchEarlier() >= 0)
+            return Read::SoughtAgain;
         return Read::End;
     }
     return m_CheckLanding ? checkLanding(packet) : Read::Packet;
@@ -222,11 +226,7 @@ int Demuxer::seek(double seconds, double frameRate, int64_t leadUs, bool videoRe
     m_LandedKeyUs = AV_NOPTS_VALUE;
     m_LandingRetries = 0;
     m_AtStart = false;
-    int sought = seekInput(timestamp);
-    // The very start, refused by a search that knows no earlier entry: its first byte.
-    if (sought < 0 && m_SeekTimestampUs <= floorUs())
-        sought = searchEarlier();
-    m_LandingRetries = 0;
+    const int sought = seekInput(timestamp);
     m_LandingDropped = 0;
     m_CheckLanding = sought >= 0 && m_VideoStream >= 0;
     return sought;

@@ -79,8 +79,10 @@ void VideoStage::flush()
     m_LastTs = AV_NOPTS_VALUE;
     if (m_Held)
         av_frame_unref(m_Held.get());
-    // A search again keeps checking the landing.
+    // A search again keeps checking the landing, and decodes its keyframe on its own.
     m_LandedLate = false;
+    m_DropRepeat = false;
+    m_AloneNext = m_CheckingLanding;
     if (m_Late)
         av_frame_unref(m_Late.get());
 }
@@ -91,6 +93,8 @@ void VideoStage::startPosition(int serial, double exactFrom)
     m_ExactFrom = exactFrom;
     m_CheckingLanding = false;
     m_LandedLate = false;
+    m_AloneNext = false;
+    m_DropRepeat = false;
     if (m_Held)
         av_frame_unref(m_Held.get());
 }
@@ -99,6 +103,7 @@ void VideoStage::expectLanding(double limitSeconds)
 {
     m_CheckingLanding = m_Late != nullptr;
     m_LandingLimit = limitSeconds;
+    m_AloneNext = true;
 }
 
 void VideoStage::acceptLanding()
@@ -140,9 +145,38 @@ bool VideoStage::drainOne()
     return true;
 }
 
+void VideoStage::decodeAlone(AVPacket *packet)
+{
+    // The decoder gives out a keyframe's picture only once it has decoded as many later packets as
+    // it may reorder and its frame threads hold (five 1080p pictures for x264 with B-frames on two
+    // cores): decoded on its own and drained, the keyframe comes out at once. The decoder then
+    // starts over from the same packet, and its second copy of the picture is dropped.
+    AVCodecContext *codec = m_Codec.get();
+    if (avcodec_send_packet(codec, packet) < 0 || avcodec_send_packet(codec, nullptr) < 0) {
+        avcodec_flush_buffers(codec);
+        return;
+    }
+    bool came = false;
+    while (avcodec_receive_frame(codec, m_Frame.get()) >= 0) {
+        came = takeFrame(m_Frame.get()) || came;
+        m_AloneTime = m_LastTime;
+        av_frame_unref(m_Frame.get());
+    }
+    avcodec_flush_buffers(codec);
+    m_LastTs = AV_NOPTS_VALUE;
+    m_DropRepeat = came;
+}
+
 bool VideoStage::decode(AVPacket *packet)
 {
     AVCodecContext *codec = m_Codec.get();
+    if (m_AloneNext && (packet->flags & AV_PKT_FLAG_KEY)) {
+        m_AloneNext = false;
+        // Only a keyframe that carries its presentation stamp: the decoder's guess for one
+        // without (AVI, MPEG-PS) needs the packets around it.
+        if (packet->pts != AV_NOPTS_VALUE)
+            decodeAlone(packet);
+    }
     int pictures = 0;
     int result = avcodec_send_packet(codec, packet);
     if (result == AVERROR(EAGAIN)) {
@@ -182,7 +216,19 @@ bool VideoStage::takeFrame(AVFrame *frame)
     const int64_t stamp = TimestampFallback::picture(frame->best_effort_timestamp, frame->pts, m_LastTs,
                                                      frameStep, m_StartOffset);
     m_LastTs = stamp;
-    return place(frame, static_cast<double>(stamp - m_StartOffset) * av_q2d(stream->time_base));
+    const double time = static_cast<double>(stamp - m_StartOffset) * av_q2d(stream->time_base);
+    m_LastTime = time;
+    if (m_DropRepeat) {
+        // The keyframe decoded on its own again (and anything the decoder puts before it): gone.
+        // A picture clearly after it ends the dropping, should the decoder not mark its keyframe.
+        const double interval = m_FrameRate > 0.0 ? 1.0 / m_FrameRate : 0.04;
+        if (time <= m_AloneTime + 1.5 * interval) {
+            m_DropRepeat = !frame->key_frame;
+            return true;
+        }
+        m_DropRepeat = false;
+    }
+    return place(frame, time);
 }
 
 bool VideoStage::place(AVFrame *frame, double time)

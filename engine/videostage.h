@@ -80,6 +80,7 @@ private:
     // Times the decoded picture and queues it, or holds it back for an exact seek; true when it
     // was either.
     bool takeFrame(AVFrame *frame);
+    void decodeAlone(AVPacket *packet);
     bool place(AVFrame *frame, double time);
     bool convertAndPush(AVFrame *frame, double time);
     void updateAspect();
@@ -107,6 +108,10 @@ private:
     bool m_LandedLate = false;        // it came, stamped past the limit
     FramePtr m_Late;                  // that picture
     double m_LateTime = 0.0;
+    bool m_AloneNext = false;         // the landing's keyframe is to be decoded on its own first
+    bool m_DropRepeat = false;        // the decoder's second copy of it is still to come
+    double m_AloneTime = 0.0;         // its time
+    double m_LastTime = 0.0;          // of the picture timed last
     std::atomic<float> m_Aspect{0.0f};
     std::atomic<bool> m_HasBFrames{false};
 };

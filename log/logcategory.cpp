@@ -1,5 +1,7 @@
 #include "logcategory.h"
 
+#include "terminalrule.h"
+
 #include <QDebug>
 #include <QMutex>
 #include <QTime>
@@ -59,7 +61,11 @@ void LogCategory::log(int level, const QString &text, const char *file, int line
     if (level < m_Level)
         return;
 
-    QDebug out = level >= LOG_WARN ? qWarning() : qDebug();
+    // Warnings go to Qt's warning output, which reaches the terminal, unless they are normal
+    // operation: then, as they are, to the debug output.
+    QDebug out = level >= LOG_WARN && TerminalRule::reachesTerminal(TerminalRule::Origin::Channel, level, text)
+                     ? qWarning()
+                     : qDebug();
     out << "[" << levelName(level) << "]" << timeOfDay().constData() << "-" << m_Name << "-" << text;
     if (file && line != -1)
         out << " at" << file << "line " << line;

@@ -8,7 +8,8 @@ enum LogLevel { LOG_NONE = 0, LOG_DEBUG = 1, LOG_INFO = 2, LOG_WARN = 3, LOG_ERR
 
 // A named log channel. Every channel fixes its threshold at WARN on its first message (and says so
 // in a creation line), so the engine's DEBUG and INFO lines are filtered out and only its warnings
-// and errors reach Qt's message output.
+// and errors reach Qt's message output: its warning output, which reaches the terminal, or, for the
+// warnings TerminalRule counts as normal operation, its debug output.
 //
 // Threads: any. One process-wide mutex serialises the first-use step and the writing of every line
 // across all channels, so lines of different threads never interleave.

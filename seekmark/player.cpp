@@ -10,6 +10,7 @@
 #include "platform/paths.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMetaObject>
@@ -335,7 +336,11 @@ void Player::seekVideo(qint64 seconds, bool click)
 {
     if (!m_Video)
         return;
+    // How long the window waits for the request to be taken, measured from the outside.
+    QElapsedTimer handOver;
+    handOver.start();
     m_Video->seek(static_cast<int>(seconds));
+    qDebug() << "seek handed over in" << handOver.nsecsElapsed() / 1000 << "us";
     // A clip that played to its end has stopped its decoder (its videoEnd may still be on the way):
     // the seek alone would leave the last picture standing. Play on from the new second.
     const FFMpegVideo *video = ffmpegVideo();

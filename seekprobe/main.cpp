@@ -6,6 +6,7 @@
 #include "seekprobe/seekprobe.h"
 #include "seekprobe/seekchart.h"
 
+#include "platform/debugoutput.h"
 #include "platform/textfile.h"
 
 #include <QCoreApplication>
@@ -19,6 +20,9 @@ int main(int argc, char **argv)
     // The engine opens a sound device for a clip with sound even when it decodes none; the probe
     // plays nothing and must run where there is no device.
     qputenv("SDL_AUDIODRIVER", "dummy");
+    // The terminal carries the rows and what went wrong; the engine's debug lines only with
+    // SEEKMARK_DEBUG=1.
+    routeQtDebugToDebugOutput();
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);

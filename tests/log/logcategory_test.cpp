@@ -1,5 +1,6 @@
 #include "log/assertion.h"
 #include "log/logcategory.h"
+#include "log/terminalrule.h"
 
 #include <gtest/gtest.h>
 
@@ -40,11 +41,34 @@ TEST(LogCategory, EachChannelAnnouncesItselfOnceAndFiltersBelowWarnAndAssertions
     const QString created = QStringLiteral("[INFO] TIME - \"decoder\"  - Created at level  WARN");
     const std::vector<std::pair<QtMsgType, QString>> expected = {
         {QtDebugMsg, created},
-        {QtWarningMsg, QStringLiteral("[ WARN ] TIME - \"decoder\" - \"bad picture packet\"  at ./decoderagent line  42")},
+        // Normal operation (the decoder's delay filling up): the debug output only, text and level kept.
+        {QtDebugMsg, QStringLiteral("[ WARN ] TIME - \"decoder\" - \"bad picture packet\"  at ./decoderagent line  42")},
         {QtWarningMsg, QStringLiteral("[ ERROR ] TIME - \"decoder\" - \"broken\"")},
         {QtWarningMsg, QStringLiteral("[ FATAL ] TIME - \"decoder\" - \"no line\"")},
         {QtDebugMsg, created},
         {QtDebugMsg, QStringLiteral("Assertion 'm_Data' failed. File=./dataqueue Line=33")},
     };
     EXPECT_EQ(g_lines, expected);
+}
+
+TEST(TerminalRule, WhatAUserMustKnowReachesTheTerminal)
+{
+    using O = TerminalRule::Origin;
+    const struct {
+        O origin;
+        int level;
+        const char *text;
+        bool terminal;
+    } rows[] = {
+        {O::Channel, LOG_WARN, "seek to 4 s failed (Operation not permitted)", true},
+        {O::Channel, LOG_WARN, "no sound device: playing to SDL's dummy driver", true},
+        {O::Channel, LOG_WARN, "bad free packet", false},
+        {O::Channel, LOG_WARN, "error decoding audio", false},
+        {O::Channel, LOG_INFO, "EOF", false},
+        {O::FFmpeg, LOG_INFO, "Protocol name not provided, cannot determine if input is local or a network protocol", false},
+        {O::FFmpeg, LOG_ERROR, "error while decoding MB 3 2", false},
+        {O::FFmpeg, LOG_FATAL, "out of memory", true},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(TerminalRule::reachesTerminal(r.origin, r.level, QString::fromLatin1(r.text)), r.terminal) << r.text;
 }
