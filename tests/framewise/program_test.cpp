@@ -236,6 +236,18 @@ TEST(FramewiseProgram, SeeksStepsShiftsAndViewsLandOnTheRightPictures)
     QThread::msleep(500);
     const int restarted = seekClick(id, 6.5 / 20);
     EXPECT_TRUE(restarted >= 100 && restarted < 175) << "the seek after the end showed " << restarted;
+    // Paused, the second clip six of its pictures later (two source pictures): A finds an offset
+    // that pairs the same source pictures again (beside the 60 fps clip's repeats more than one
+    // does); W ranks every pair.
+    keyTo(id, QStringLiteral("space"));
+    for (int i = 0; i < 6; ++i)
+        keyTo(id, QStringLiteral("bracketright"));
+    keyTo(id, QStringLiteral("a"));
+    EXPECT_TRUE(poll([&] { return windowName(id).contains(QLatin1String("| aligned at")); }, 20000)) << windowName(id).toStdString();
+    const std::pair<int, int> aligned = readBoth(id);
+    EXPECT_EQ(aligned.first, aligned.second) << "after A";
+    keyTo(id, QStringLiteral("w"));
+    EXPECT_TRUE(poll([&] { return windowName(id).contains(QLatin1String("| worst pair 1 of 500")); }, 30000)) << windowName(id).toStdString();
     for (const char *line : {"vado sono su  16", "vado sono su  4", "vado sono su  6", "DIVERSI"})
         EXPECT_TRUE(run.output().contains(QLatin1String(line))) << line;
     EXPECT_TRUE(run.running()) << run.outputTail();
