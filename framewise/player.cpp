@@ -41,7 +41,8 @@ constexpr double kDragSlack = 3.0;
 // The pass for the worst pairs reports its progress this often.
 constexpr int kPassProgressMs = 250;
 
-// A finished job may still be the sender of the signal being handled: it goes later.
+// A finished job may still be the sender of the signal being handled: it goes later (or with the
+// window, its parent).
 void retire(std::unique_ptr<BackgroundJob> &job)
 {
     if (job)
@@ -595,12 +596,13 @@ void Player::searchOffset()
         return;
     auto result = std::make_shared<std::optional<OffsetSearch::Result>>();
     m_Align = std::make_unique<BackgroundJob>(
-        [first = m_FileName1, second = m_FileName2, timing = m_Pairing.timing(), stamp = first->m_Time,
+        [firstClip = m_FileName1, secondClip = m_FileName2, timing = m_Pairing.timing(), stamp = first->m_Time,
          result](BackgroundJob &job) {
-            ClipComparison comparison(first, second);
+            ClipComparison comparison(firstClip, secondClip);
             if (comparison.open())
                 *result = comparison.searchOffset(timing, stamp, job.cancelFlag());
-        });
+        },
+        this);
     connect(m_Align.get(), &QThread::finished, this, [this, result] {
         retire(m_Align);
         if (*result && (*result)->found) {
@@ -636,7 +638,7 @@ void Player::nextWorstPair()
             options.progressEveryMs = kPassProgressMs;
             options.cancel = job.cancelFlag();
             comparison.run(options);
-        });
+        }, this);
         connect(m_Pass.get(), &BackgroundJob::progressed, this, [this](double fraction) {
             m_Pairing.readout().setPassProgress(fraction);
             refreshTitle();
@@ -687,7 +689,7 @@ void Player::measurePair()
     m_Measure = std::make_unique<BackgroundJob>([frames, scores](BackgroundJob &) {
         PictureMetrics metrics;
         *scores = metrics.measure(std::move(frames->first), std::move(frames->second));
-    });
+    }, this);
     connect(m_Measure.get(), &QThread::finished, this, [this, scores] {
         retire(m_Measure);
         if (m_MeasureAgain) {
@@ -798,7 +800,7 @@ void Player::paintGL()
         m_StepShownPending = false;
         if (m_StepAskedAt >= 0)
             qDebug() << "step shown" << m_Clock.elapsed() - m_StepAskedAt << "ms";
-        m_StepAskedAt = m_Steps->busy() ? m_Clock.elapsed() : -1;
+        m_StepAskedAt = m_Steps && m_Steps->busy() ? m_Clock.elapsed() : -1;
     }
 }
 
