@@ -24,35 +24,13 @@ clips=${2:?clip dir}
 reps=${3:-3}
 seeks=${SEEKS:-50}
 
-work=$(mktemp -d /tmp/seekmark-bench.XXXXXX)
-mkdir -p "$work/runtime" && chmod 700 "$work/runtime"
-# SEEKMARK_DEBUG=1: the programs write the debug lines counted here only when asked to.
-export HOME=$work XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=dummy SEEKMARK_DEBUG=1
-unset SDL_VIDEODRIVER
-
-# A display of our own.
-display=90
-while [ -e /tmp/.X$display-lock ] || [ -e /tmp/.X11-unix/X$display ]; do display=$((display + 1)); done
-Xvfb :$display -screen 0 1920x1200x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=:$display
-cleanup() {
-  [ -n "${prog:-}" ] && kill "$prog" 2>/dev/null
-  kill "$xvfb" 2>/dev/null
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; timeout 5 xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+# The work folder, the display and the helpers.
+source "$(dirname "$0")/ondisplay.sh"
 
 ticks=$(getconf CLK_TCK)
 cpu_of() { awk -v t="$ticks" '{ print ($14 + $15) / t }' "/proc/$1/stat" 2>/dev/null || echo 0; }
-now_ms() { date +%s%3N; }
 frames_of() { ffprobe -v error -select_streams v:0 -show_entries stream=nb_frames -of csv=p=0 "$1"; }
 rate_of() { ffprobe -v error -select_streams v:0 -show_entries stream=r_frame_rate -of csv=p=0 "$1"; }
-median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-# Percentile p (0..100) of numbers on stdin, nearest rank.
-pct() { sort -g | awk -v p="$1" '{ v[NR] = $1 } END { if (NR == 0) { print "nan"; exit } r = int(p / 100 * NR + 0.999999); if (r < 1) r = 1; if (r > NR) r = NR; print v[r] }'; }
 
 # The program started under /usr/bin/time is its only child.
 child_of() { for _ in $(seq 100); do c=$(pgrep -P "$1" | head -1); [ -n "$c" ] && { echo "$c"; return; }; sleep 0.05; done; }

@@ -447,8 +447,9 @@ bool DecoderAgent::step()
 
     // Back-pressure (see readingWaits()).
     if (m_VideoAgent
-        && readingWaits(m_VideoAgent->pictures().count(), m_VideoAgent->mark(), m_VideoAgent->pictures().capacity(), hasAudio(),
-                        m_AudioQueue.count()))
+        && (readingWaits(m_VideoAgent->pictures().count(), m_VideoAgent->mark(), m_VideoAgent->pictures().capacity(),
+                         hasAudio(), m_AudioQueue.count())
+            || (m_ReadAhead.load() > 0 && m_VideoAgent->pictures().count() >= m_ReadAhead.load())))
         return false;
     if (m_Video->isDraining())
         return m_Video->drainOne();

@@ -123,6 +123,11 @@ public:
     // and those of every later open, are cut and scaled to it. GUI thread.
     void setPictureTarget(const PictureTarget &target);
 
+    // The worker reads no further while this many pictures are queued (0: the queue's own rule
+    // alone). framewise's steps take pictures one at a time and seek back often: what the worker
+    // decoded ahead of them would mostly be thrown away, at the cost of the steps' own decoding.
+    void setReadAhead(int pictures) { m_ReadAhead.store(pictures); }
+
     // The clock in milliseconds; while the worker is stopped each call moves it on by 40 ms, up to
     // the duration.
     qint64 positionMs();
@@ -137,6 +142,9 @@ public:
     int videoWidth() const { return m_Video ? m_Video->width() : 0; }
     int videoHeight() const { return m_Video ? m_Video->height() : 0; }
     double frameRate() const { return m_Video ? m_Video->frameRate() : 0.0; }
+    // The first picture's time after the input's start (its stamp), in seconds: seek targets
+    // count from it.
+    double leadSeconds() const { return m_Video ? m_Video->leadUs() / 1e6 : 0.0; }
     // The video decoder reorders pictures (B-frames).
     bool hasBFrames() const { return m_Video && m_Video->hasBFrames(); }
     // The threads of the video decoder as libavcodec chose them when it opened (0: not open).
@@ -238,4 +246,5 @@ private:
 
     PacketPtr m_Packet;
     std::atomic<qint64> m_LastSeek{0};
+    std::atomic<int> m_ReadAhead{0};
 };

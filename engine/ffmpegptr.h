@@ -5,6 +5,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
 #include <libavutil/frame.h>
 #include <libavutil/mem.h>
@@ -66,6 +67,15 @@ struct AvioContextDeleter {
     }
 };
 
+struct FilterGraphDeleter {
+    // Frees the graph with every filter in it (the buffer sources and sinks too).
+    void operator()(AVFilterGraph *graph) const { avfilter_graph_free(&graph); }
+};
+
+struct FilterInOutDeleter {
+    void operator()(AVFilterInOut *list) const { avfilter_inout_free(&list); }
+};
+
 struct AvFreeDeleter {
     void operator()(void *memory) const { av_free(memory); }
 };
@@ -79,4 +89,6 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
 using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextDeleter>;
 using AvioContextPtr = std::unique_ptr<AVIOContext, AvioContextDeleter>;
+using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
+using FilterInOutPtr = std::unique_ptr<AVFilterInOut, FilterInOutDeleter>;
 using AvBufferPtr = std::unique_ptr<uint8_t, AvFreeDeleter>;

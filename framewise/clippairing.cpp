@@ -1,26 +1,23 @@
 #include "clippairing.h"
 
-#include <cmath>
-
-namespace {
-
-qint64 microseconds(double seconds)
+int ClipPairing::setFrameRate(double rate, double secondRate)
 {
-    return std::llround(seconds * 1e6);
+    m_Timing.setRates(rate, secondRate);
+    m_Rate = rate;
+    return m_Pacer.setFrameRate(rate);
 }
 
-} // namespace
-
-int ClipPairing::setFrameRate(double rate)
+void ClipPairing::resumedAt(double time2)
 {
-    const int interval = m_Pacer.setFrameRate(rate);
-    m_SameInstantUs = m_Pacer.intervalUs() / 4;
-    return interval;
+    m_Pacer = FramePacer(PacerOptions::framewise());
+    m_Pacer.setFrameRate(m_Rate);
+    m_Time2 = time2;
+    m_SecondShown = true;
 }
 
 void ClipPairing::seeked(int second)
 {
-    m_Alignment.seeked();
+    m_Timing.seeked();
     m_Readout.seeked(second);
     m_SecondShown = false;
 }
@@ -43,7 +40,7 @@ ClipPairing::Tick ClipPairing::tick(qint64 nowMs, PictureSource &first, PictureS
         t.trace = drop.trace();
         return t;
     }
-    m_Alignment.picture(StartAlignment::First, *time1);
+    m_Timing.picture(StartAlignment::First, *time1);
     const FramePacer::PictureDecision shown = m_Pacer.picture(*time1);
     t.outcome = shown.outcome;
     t.trace = shown.trace();
@@ -51,23 +48,23 @@ ClipPairing::Tick ClipPairing::tick(qint64 nowMs, PictureSource &first, PictureS
         return t;
     m_FirstShown = true;
     t.time1 = *time1;
-    const double a = m_Alignment.relative(StartAlignment::First, *time1);
+    const double a = m_Timing.relative(StartAlignment::First, *time1);
     m_Readout.picture(PairingReadout::First, a);
     m_Readout.shown(PairingReadout::First);
 
-    const qint64 limit = microseconds(a) + m_SameInstantUs;   // the second's pictures before it
+    const qint64 limit = m_Timing.limitUs(*time1);   // the second's pictures before it
     int taken = 0;
     while (const std::optional<double> next = second.nextTime()) {
-        if (m_SecondShown && microseconds(m_Alignment.relative(StartAlignment::Second, *next)) >= limit)
+        if (m_SecondShown && !m_Timing.before(*next, limit))
             break;
         const std::optional<double> got = second.take();
         if (!got)
             break;
-        m_Alignment.picture(StartAlignment::Second, *got);
+        m_Timing.picture(StartAlignment::Second, *got);
         m_SecondShown = true;
         m_Time2 = *got;
         ++taken;
-        m_Readout.picture(PairingReadout::Second, m_Alignment.relative(StartAlignment::Second, *got));
+        m_Readout.picture(PairingReadout::Second, m_Timing.relative(StartAlignment::Second, *got));
         // Not the picture peeked at: the scheduler held its own (or a seek emptied the queue
         // meanwhile). Asking again would not move it on, so the rest waits for the next tick.
         if (*got != *next)
@@ -83,7 +80,7 @@ ClipPairing::Tick ClipPairing::tick(qint64 nowMs, PictureSource &first, PictureS
     t.time2 = m_Time2;
     if (taken > 0)
         m_Readout.shown(PairingReadout::Second);
-    const bool ahead = microseconds(m_Alignment.relative(StartAlignment::Second, m_Time2)) >= limit;
+    const bool ahead = !m_Timing.before(m_Time2, limit);
     if (taken > 1)
         m_Readout.paired(PairingReadout::Pairing::SkipSecond, taken - 1);
     else if (taken == 1 && !ahead)

@@ -2,7 +2,7 @@
 
 #include "pairingreadout.h"
 #include "picturesource.h"
-#include "startalignment.h"
+#include "pairtiming.h"
 
 #include "render/framepacer.h"
 
@@ -14,18 +14,12 @@
 // clips' pictures and carries out what comes back (uploads, debug lines, a repaint).
 //
 // The first clip keeps its own pace: a FramePacer (framewise options) asks for its next picture
-// at its own frame rate. The second clip is paired by time, each clip's times counted from its own
-// first picture (StartAlignment): it shows its latest picture not after the first clip's, taking
-// as many pictures as that needs (skipping the ones between) and holding its picture while the
-// next one is ahead. So clips of different rates stay in step (a 60 fps second clip moves 2 or 3
-// pictures a tick beside a 25 fps first clip, a 25 fps one holds most ticks beside 60 fps), and two
-// encodes of one rate move one picture a tick each.
-//
-// "Not after" allows a quarter of the first clip's interval: containers keep times in different
-// units (milliseconds in Matroska, 1/12800 or 1/90000 s elsewhere), so the same picture of two
-// encodes can carry times that differ by rounding, which must neither hold the second clip back a
-// picture nor make it skip. Times are compared in whole microseconds, so a picture just on the
-// edge is decided the same way whatever the doubles' last bits.
+// at its own frame rate. The second clip is paired by time (PairTiming: each clip's times counted
+// from its own first picture, moved by the offset): it shows its latest picture not after the
+// first clip's, taking as many pictures as that needs (skipping the ones between) and holding its
+// picture while the next one is ahead. So clips of different rates stay in step (a 60 fps second
+// clip moves 2 or 3 pictures a tick beside a 25 fps first clip, a 25 fps one holds most ticks
+// beside 60 fps), and two encodes of one rate move one picture a tick each.
 //
 // After the clips were repositioned (the start, a seek) the second clip's first picture is taken
 // whatever its time, so its texture shows where it landed rather than a picture from before; where
@@ -53,20 +47,29 @@ public:
     static const char *skipLine() { return "DIVERSI"; }
 
     // The first clip's rate, used as it is (0 or nonsense paces at 25); returns the logged interval
-    // in whole milliseconds.
-    int setFrameRate(double rate);
+    // in whole milliseconds. secondRate: the second clip's, the unit of the offset.
+    int setFrameRate(double rate, double secondRate = 0.0);
+    // Moves the second clip by whole pictures (see PairTiming); it takes effect from the next tick.
+    void setOffset(int pictures) { m_Timing.setOffset(pictures); }
 
     Tick tick(qint64 nowMs, PictureSource &first, PictureSource &second);
     // Both clips were sought to the given second: their next pictures start over.
     void seeked(int second);
+    // Only the second clip was repositioned: its next picture is taken whatever its time.
+    void secondSeeked() { m_SecondShown = false; }
+    // Playback resumes after steps: the pacer starts afresh (the next picture may carry the time
+    // of one shown before the steps), the second clip shows its picture stamped time2.
+    void resumedAt(double time2);
+
+    const PairTiming &timing() const { return m_Timing; }
 
     PairingReadout &readout() { return m_Readout; }
 
 private:
     FramePacer m_Pacer{PacerOptions::framewise()};
-    StartAlignment m_Alignment;
+    double m_Rate = 0.0;
+    PairTiming m_Timing;
     PairingReadout m_Readout;
-    qint64 m_SameInstantUs = 10000;   // a quarter of the first clip's interval
     bool m_FirstShown = false;        // the first clip has shown a picture
     bool m_SecondShown = false;       // the second clip has one since it was last positioned
     double m_Time2 = 0.0;             // the second clip's current picture

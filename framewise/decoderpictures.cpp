@@ -10,16 +10,29 @@ void DecoderPictures::setDecoder(DecoderAgent *decoder)
     m_Current = nullptr;
 }
 
+void DecoderPictures::skipThrough(double stamp)
+{
+    m_Skipping = true;
+    m_SkipThrough = stamp;
+}
+
 std::optional<double> DecoderPictures::nextTime()
 {
     if (!m_Decoder || !m_Decoder->videoAgent())
         return std::nullopt;
-    double time = 0.0;
-    // Under the queue's lock (the worker may flush it for a seek at any moment), and never a
-    // picture of the position before the last seek.
-    if (!m_Decoder->videoAgent()->nextTime(&time))
-        return std::nullopt;
-    return time;
+    VideoAgent *agent = m_Decoder->videoAgent();
+    for (;;) {
+        double time = 0.0;
+        // Under the queue's lock (the worker may flush it for a seek at any moment), and never a
+        // picture of the position before the last seek.
+        if (!agent->nextTime(&time))
+            return std::nullopt;
+        if (!m_Skipping || time > m_SkipThrough) {
+            m_Skipping = false;
+            return time;
+        }
+        delete agent->takePicture();
+    }
 }
 
 std::optional<double> DecoderPictures::take()

@@ -14,6 +14,9 @@ class PixelPacket;
 class DecoderPictures : public PictureSource {
 public:
     void setDecoder(DecoderAgent *decoder);
+    // Pictures stamped at or before this are dropped from the queue unseen (shown already while
+    // stepping); until the next seek.
+    void skipThrough(double stamp);
     std::optional<double> nextTime() override;
     std::optional<double> take() override;
     // The picture taken last; null before the first.
@@ -22,4 +25,6 @@ public:
 private:
     DecoderAgent *m_Decoder = nullptr;   // not owned
     PixelPacket *m_Current = nullptr;    // the scheduler's
+    bool m_Skipping = false;
+    double m_SkipThrough = 0.0;
 };

@@ -1,6 +1,14 @@
 #pragma once
 
+#include "picturemetrics.h"
+
+#include <QPoint>
 #include <QString>
+
+#include <array>
+#include <optional>
+
+class PixelPacket;
 #include <QtGlobal>
 
 // What framewise's window title says about the pairing, so that a person can trust what a left
@@ -16,6 +24,12 @@
 // The player reports every picture a decoder hands out (a picture counts once, however often its
 // decoder hands it out again, so the number follows the clip's own picture order, skipped
 // pictures included), which of them went into a texture, and each pairing's step.
+//
+// While paused or stepping the title also carries the pair's PSNR (luma and all planes) and SSIM
+// (luma), "measuring" until they are known; the second clip's offset when it is not 0; the
+// cursor's picture pixel with both clips' Y'CbCr samples there; the zoom and the difference or
+// split view; and the background pass for the worst pairs (its progress, then which of them is
+// shown).
 //
 // Setting a window title is a round trip to the X server: while pictures come the title is
 // renewed at most every MinTitleIntervalMs, but at once after what a person does (pause, switch,
@@ -40,12 +54,37 @@ public:
     void shown(Clip clip);
     // The two clips' pictures were paired; skipped: the second clip's pictures passed over.
     void paired(Pairing pairing, int skipped = 0);
+    // A step moved the clip's shown picture by so many pictures (none: it was repositioned, the
+    // number starts again).
+    void stepped(Clip clip, double time, std::optional<int> pictures);
     // The first clip showed a picture while the second had none to compare with.
     void unpaired();
     // Both clips were sought to the given second: the numbers start again.
     void seeked(int second);
     void setShowing(Clip clip);
     void setPaused(bool paused);
+
+    // The second clip's offset in pictures.
+    void setOffset(int pictures);
+    // The shown pair's figures; none while they are being measured. Shown only while paused.
+    void setScores(std::optional<PairScores> scores);
+    // What the cursor points at: a picture pixel and each clip's Y'CbCr samples there (a clip
+    // without a picture there: none).
+    struct Sample {
+        QPoint pixel;
+        std::optional<std::array<int, 3>> values[2];
+    };
+    void setSample(std::optional<Sample> sample);
+    // A picture's Y'CbCr samples at a pixel (its chroma sample for 4:2:0); none outside it.
+    static std::optional<std::array<int, 3>> sampleAt(const PixelPacket &picture, QPoint pixel);
+    enum class View { Plain, Difference, Split };
+    void setView(View view, double zoom);
+    // The background pass for the worst pairs: its progress (0 to 1) while it runs; afterwards
+    // the worst pair shown (counted from 1) of how many, or 0 before the first jump.
+    void setPassProgress(double fraction);
+    void setWorstShown(int index, int count);
+    // A free word for what is under way (a step that waits for its pictures); empty for none.
+    void setActivity(const QString &activity);
 
     QString title() const;
 
@@ -77,6 +116,16 @@ private:
     int m_Holds = 0;
     Clip m_Showing = First;
     bool m_Paused = false;
+    int m_Offset = 0;
+    bool m_HaveScores = false;
+    PairScores m_Scores;
+    std::optional<Sample> m_Sample;
+    View m_View = View::Plain;
+    double m_Zoom = 1.0;
+    double m_PassProgress = -1.0;   // no pass running
+    int m_WorstIndex = 0;
+    int m_WorstCount = -1;          // no pass finished
+    QString m_Activity;
     bool m_Sought = false;          // a seek came: the readout shows even before pictures
     bool m_AwaitingPair = true;     // the next pairing is the first since the clips were positioned
 

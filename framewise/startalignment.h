@@ -24,6 +24,8 @@ public:
 
     // The clip's picture time counted from its start (the raw time while not settled).
     double relative(Clip clip, double time) const;
+    // The inverse: the stamp of the clip's picture at a time counted from its start.
+    double stamped(Clip clip, double relativeTime) const { return relativeTime + start(clip); }
 
 private:
     double start(Clip clip) const { return m_Settled ? m_Start[clip] : 0.0; }

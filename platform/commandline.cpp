@@ -4,11 +4,12 @@
 
 #include <cstdio>
 
-CommandLine CommandLine::parse(const QStringList &arguments)
+CommandLine CommandLine::parse(const QStringList &arguments, const QStringList &flags, const QStringList &valued)
 {
     CommandLine line;
     bool optionsEnd = false;   // after "--" everything is a clip, even "-odd name.mp4"
-    for (const QString &argument : arguments) {
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
         if (optionsEnd || !argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-")) {
             line.clips << argument;
         } else if (argument == QLatin1String("--")) {
@@ -17,6 +18,13 @@ CommandLine CommandLine::parse(const QStringList &arguments)
             line.help = true;
         } else if (argument == QLatin1String("--debug")) {
             line.debug = true;
+        } else if (flags.contains(argument)) {
+            line.flags << argument;
+        } else if (valued.contains(argument)) {
+            if (i + 1 < arguments.size())
+                line.values.insert(argument, arguments.at(++i));
+            else if (line.error.isEmpty())
+                line.error = QStringLiteral("%1 needs a value").arg(argument);
         } else if (line.error.isEmpty()) {
             line.error = QStringLiteral("unknown option %1").arg(argument);
         }

@@ -122,6 +122,12 @@ public:
     // Size of the luma texture as allocated; (-1, -1) before initialize() and in the CPU path.
     QSize textureSize() const { return QSize(m_TextureWidth, m_TextureHeight); }
     bool hasPicture() const { return m_HasPicture; }
+    // For views a window draws with a shader of its own (framewise's zoom, difference and split
+    // views): the plane textures (Y, Cb, Cr; 0 before initialize()), the last uploaded picture's
+    // colour and display aspect.
+    const std::array<unsigned int, 3> &textures() const { return m_Textures; }
+    PictureColour colour() const { return m_Colour; }
+    float aspect() const { return m_Aspect; }
 
 private:
     // True when the current context can use the textures: the one initialize() ran in, or one

@@ -7,7 +7,7 @@ packages=(
   # build
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
-  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
+  libavformat-dev libavcodec-dev libavfilter-dev libswscale-dev libswresample-dev libavutil-dev
   libsdl2-dev libgtest-dev
   # the fuzz target: clang with libFuzzer and its sanitizer runtimes; llvm-symbolizer names the frames
   clang libclang-rt-14-dev llvm-14

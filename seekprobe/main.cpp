@@ -10,6 +10,7 @@
 #include "seekprobe/seekprobe.h"
 #include "seekprobe/shardplan.h"
 #include "platform/debugoutput.h"
+#include "platform/textfile.h"
 
 #include <QCoreApplication>
 #include <QHash>

@@ -2,6 +2,7 @@
 
 #include "seekprobe/probereport.h"
 #include "seekprobe/seekprobe.h"
+#include "platform/textfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -70,9 +71,9 @@ bool ProbePart::write(const QString &folder, const ShardPlan &plan, const QStrin
             v = SeekRow::csvField(v.replace(QLatin1Char('\n'), QLatin1Char(' ')));
         facts += f.join(QLatin1Char(',')) + QLatin1Char('\n');
     }
-    return ProbeReport::writeFile(stem + QStringLiteral(".rows.csv"), ProbeReport::rowsCsv(results), err)
-        && ProbeReport::writeFile(stem + QStringLiteral(".summary.csv"), ClipSummary::csv(summaries, gates), err)
-        && ProbeReport::writeFile(stem + QStringLiteral(".facts"), facts, err);
+    return TextFile::write("seekprobe", stem + QStringLiteral(".rows.csv"), ProbeReport::rowsCsv(results), err)
+        && TextFile::write("seekprobe", stem + QStringLiteral(".summary.csv"), ClipSummary::csv(summaries, gates), err)
+        && TextFile::write("seekprobe", stem + QStringLiteral(".facts"), facts, err);
 }
 
 ProbePart::Merged ProbePart::read(const QStringList &folders, QTextStream &err)

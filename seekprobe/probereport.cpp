@@ -1,9 +1,9 @@
 #include "probereport.h"
 
 #include "seekprobe/seekprobe.h"
-#include "seekprobe/svgplot.h"
+#include "seekprobe/seekchart.h"
+#include "platform/textfile.h"
 
-#include <QSaveFile>
 #include <QTextStream>
 
 int ProbeReport::worse(int a, int b)
@@ -41,15 +41,6 @@ QString ProbeReport::rowsCsv(const QList<ClipResult> &results)
     return text;
 }
 
-bool ProbeReport::writeFile(const QString &path, const QString &text, QTextStream &err)
-{
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Text) && file.write(text.toUtf8()) >= 0 && file.commit())
-        return true;
-    err << "seekprobe: cannot write " << path << ": " << file.errorString() << Qt::endl;
-    return false;
-}
-
 int ProbeReport::finish(const QList<ClipResult> &results, const ClipSummary::Gates &gates, int code, const Files &files,
                         QTextStream &out, QTextStream &err)
 {
@@ -62,11 +53,11 @@ int ProbeReport::finish(const QList<ClipResult> &results, const ClipSummary::Gat
     out << ClipSummary::table(summaries, gates);
     out.flush();
 
-    if (!files.summary.isEmpty() && !writeFile(files.summary, ClipSummary::csv(summaries, gates), err))
+    if (!files.summary.isEmpty() && !TextFile::write("seekprobe", files.summary, ClipSummary::csv(summaries, gates), err))
         code = SeekProbe::CannotRun;
-    if (!files.plot.isEmpty() && !writeFile(files.plot, SvgPlot::svg(results), err))
+    if (!files.plot.isEmpty() && !TextFile::write("seekprobe", files.plot, SeekChart::svg(results), err))
         code = SeekProbe::CannotRun;
-    if (!files.rows.isEmpty() && !writeFile(files.rows, rowsCsv(results), err))
+    if (!files.rows.isEmpty() && !TextFile::write("seekprobe", files.rows, rowsCsv(results), err))
         code = SeekProbe::CannotRun;
     return crossed ? worse(code, SeekProbe::GateCrossed) : code;
 }

@@ -27,9 +27,6 @@ public:
     static int statusOf(const QList<ClipResult> &results);
     // The rows of all the clips as one CSV: "clip," and the seek table's columns.
     static QString rowsCsv(const QList<ClipResult> &results);
-    // Writes text to path, aside first and renamed when complete; false (and a line on err) when
-    // it cannot.
-    static bool writeFile(const QString &path, const QString &text, QTextStream &err);
 
     // Prints the table, writes the files and applies the gates; code is the status the clips
     // ended with. Returns the run's exit status.
