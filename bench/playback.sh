@@ -219,9 +219,9 @@ for clip in "$clips"/720p30.mp4 "$clips"/1080p30.mp4 "$clips"/1080p60.mp4; do
       case $who in
         seekmark) b=$(bound_of "$qw" "$qh") ;;
         seekmark-shader) b=$(bound_of "$w" "$h") ;;
-        # Two picture queues at their mark (31, fewer for large pictures: VideoAgent::markFor) and
-        # the second decoder's own pictures (16 references at the clip's size).
-        framewise) b=$(awk -v qw="$qw" -v qh="$qh" -v w="$w" -v h="$h" 'BEGIN { q = qw * qh * 1.5; m = int(25165824 / q)
+        # Two picture queues of whole pictures at their mark (31, fewer for large pictures:
+        # VideoAgent::markFor) and the second decoder's own pictures (16 references).
+        framewise) b=$(awk -v w="$w" -v h="$h" 'BEGIN { q = w * h * 1.5; m = int(25165824 / q)
             m = m < 16 ? 16 : m > 31 ? 31 : m; printf "%.0f", (2 * m * q + 16 * w * h * 1.5) / 1048576 + 150 }'); n=2 ;;
         *) b=- ;;
       esac

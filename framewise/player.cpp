@@ -121,16 +121,9 @@ void Player::construct(const Clips *clips, int offset)
     // the schedulers'.
     m_Renderer1.setPictureSource([this] { return m_Pictures1.current(); });
     m_Renderer2.setPictureSource([this] { return m_Pictures2.current(); });
-    // What the window makes of each clip's pictures, for its decoder to queue them that way.
-    m_Renderer1.setTargetListener([this](const PictureTarget &target) {
-        if (m_Decoder1)
-            m_Decoder1->setPictureTarget(target);
-    });
-    m_Renderer2.setTargetListener([this](const PictureTarget &target) {
-        if (m_Decoder2)
-            m_Decoder2->setPictureTarget(target);
-    });
-
+    // No picture target for the decoders: the pictures stay whole, as decoded, because the steps,
+    // the figures of the pair and the pixel readout are taken from them. Under a software GL the
+    // plain view still converts them on the CPU (in the window rather than in the decoder).
     m_RenderTimer = new QTimer(this);
     m_RenderTimer->setTimerType(Qt::PreciseTimer);
     connect(m_RenderTimer, &QTimer::timeout, this, &Player::timerEventCus);
@@ -372,6 +365,7 @@ void Player::wheelEvent(QWheelEvent *event)
         return;
     updateZoomBase();
     m_Zoom.zoomAt(event->position() * devicePixelRatioF(), event->angleDelta().y() / 120.0);
+    choosePicturePaths();
     m_Pairing.readout().setView(m_View, m_Zoom.zoom());
     updateSample();
     update();
@@ -740,6 +734,15 @@ bool Player::plainView() const
     return m_View == PairingReadout::View::Plain && !m_Zoom.isZoomed();
 }
 
+void Player::choosePicturePaths()
+{
+    // Zoom, difference and split sample both clips' planes in a shader of their own; the plain
+    // view may take the CPU path.
+    const PicturePathChoice::View view = plainView() ? PicturePathChoice::View::Fitted : PicturePathChoice::View::ShaderOnly;
+    m_Renderer1.setView(view);
+    m_Renderer2.setView(view);
+}
+
 void Player::updateZoomBase()
 {
     const QSize view = viewSize();
@@ -776,6 +779,7 @@ void Player::updateSample()
 void Player::setView(PairingReadout::View view)
 {
     m_View = view;
+    choosePicturePaths();
     m_Pairing.readout().setView(m_View, m_Zoom.zoom());
     update();
     refreshTitle();
@@ -805,6 +809,8 @@ void Player::paintGL()
         else
             m_Renderer2.paint(view.width(), view.height(), PictureRenderer::Indicator::Second);
     } else {
+        m_Renderer1.holdPlanes();
+        m_Renderer2.holdPlanes();
         updateZoomBase();
         const ComparisonDrawer::Mode mode = m_View == PairingReadout::View::Difference ? ComparisonDrawer::Mode::Difference
             : m_View == PairingReadout::View::Split                                    ? ComparisonDrawer::Mode::Split

@@ -151,6 +151,8 @@ private:
     void updateZoomBase();
     QSize viewSize() const;
     bool plainView() const;
+    // Tells the renderers whether the view needs the shader path.
+    void choosePicturePaths();
 
     int m_Picture1Width = 0;
     int m_Picture1Height = 0;

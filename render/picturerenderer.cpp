@@ -365,6 +365,12 @@ void PictureRenderer::paint(int viewWidth, int viewHeight, Indicator indicator)
     drawPicture(QuadGeometry::forView(m_PictureSize, viewWidth, viewHeight, m_Aspect), 1.0f, indicator);
 }
 
+void PictureRenderer::holdPlanes()
+{
+    if (m_Path == PicturePathChoice::Path::Shader && m_HasPicture && !m_PlanesHeld && contextCurrent("holdPlanes"))
+        refreshFromSource();
+}
+
 void PictureRenderer::drawPicture(const QuadGeometry &geometry, float alpha, Indicator indicator)
 {
     if (!geometry.isDrawable() || m_Textures[0] == 0 || !m_TexturesUsable || !m_Shader)

@@ -126,6 +126,9 @@ public:
     // views): the plane textures (Y, Cb, Cr; 0 before initialize()), the last uploaded picture's
     // colour and display aspect.
     const std::array<unsigned int, 3> &textures() const { return m_Textures; }
+    // Puts the picture on screen into those textures when the path has just changed to the
+    // shader (from the source; context current).
+    void holdPlanes();
     PictureColour colour() const { return m_Colour; }
     float aspect() const { return m_Aspect; }
 

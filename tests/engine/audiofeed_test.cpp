@@ -112,7 +112,7 @@ TEST(AudioOutput, TheSoundPlaysToItsEndAcrossAPauseAndPastTheLastPicture)
 {
     const QString clip = enginetest::cachedClip("sound_long.mp4", "-f lavfi -i color=c=gray:s=64x48:r=25:d=5 -f lavfi -i "
                                                                 "sine=frequency=440:sample_rate=48000:duration=8 -ac 2 "
-                                                                "-c:v libx264 -preset veryfast -c:a aac -b:a 96k %1");
+                                                                "-c:v libx264 -preset veryfast -c:a aac -b:a 96k -f mp4 %1");
     QTemporaryDir dir;
     const QByteArray recording = dir.filePath("sound.raw").toLocal8Bit(), oldDriver = qgetenv("SDL_AUDIODRIVER");
     qputenv("SDL_DISKAUDIOFILE", recording);
