@@ -117,10 +117,10 @@ void Player::construct(const Clips *clips, int offset)
     setFormat(surfaceFormat());
     m_Clock.start();
 
-    // The pictures on screen, for drawing them afresh (another window size, the clip switched):
-    // the schedulers'.
-    m_Renderer1.setPictureSource([this] { return m_Pictures1.current(); });
-    m_Renderer2.setPictureSource([this] { return m_Pictures2.current(); });
+    // The pictures on screen, for drawing them afresh (another window size, the clip switched,
+    // the CPU path converting at the paint): the steps' pair while stepping, else the schedulers'.
+    m_Renderer1.setPictureSource([this] { return shownPicture(0); });
+    m_Renderer2.setPictureSource([this] { return shownPicture(1); });
     // No picture target for the decoders: the pictures stay whole, as decoded, because the steps,
     // the figures of the pair and the pixel readout are taken from them. Under a software GL the
     // plain view still converts them on the CPU (in the window rather than in the decoder).
