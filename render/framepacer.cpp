@@ -99,8 +99,11 @@ void FramePacer::followClock(qint64 aheadUs)
     if (!m_Options.followClock)
         return;
     // The next picture is due one interval after this one's time: aheadUs plus an interval from
-    // now. (A clock a second or more off is a jump the scheduler deals with, not a phase.)
-    m_AccumulatedUs = -std::clamp<qint64>(aheadUs, -1000000, 1000000);
+    // now. A picture more than a second off the clock is a jump (the first picture of a new
+    // position, before the clock has moved there), not a phase: following it would hold the
+    // requests back for up to a second while the clock runs on and the pictures go late.
+    if (aheadUs > -maxPhaseUs && aheadUs < maxPhaseUs)
+        m_AccumulatedUs = -aheadUs;
 }
 
 void FramePacer::displayTook(qint64 tookUs)

@@ -115,6 +115,8 @@ public:
     // it was asked for; it took tookUs from the request to the screen. Both do nothing without
     // followClock.
     void followClock(qint64 aheadUs);
+    // The most a picture may be off the clock and still set the phase.
+    static constexpr qint64 maxPhaseUs = 1000000;
     void displayTook(qint64 tookUs);
     // µs from the last tick until the next request is due (0: now).
     qint64 untilRequestUs() const;

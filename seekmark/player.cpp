@@ -298,12 +298,14 @@ void Player::tick()
 
 void Player::request(qint64 nowUs)
 {
-    const double clock = clockSeconds();
     PixelPacket *picture = nullptr;
     {
         FlagScope inRequest(m_InNextPicture);
         picture = m_Video->nextPicture();
     }
+    // Read after the scheduler's choice: the first picture of a new position moves the clock
+    // there.
+    const double clock = clockSeconds();
     if (!picture) {
         debugOutput(m_Pacer.noPicture().trace().constData());
         return;

@@ -100,14 +100,16 @@ TEST(FramePacer, PacesAtTheExactRateAndAimsAtTheClock)
     }
     // At 25 pictures a second, a picture shown at 0 ms that was this early (ms) and display times
     // (ms): when the next request is due (ms). Drawing's time counts by its median, up to one
-    // interval; framewise aims at nothing.
+    // interval; framewise aims at nothing, nor does a picture a second or more off the clock.
     const struct {
         PacerOptions options;
         int earlyMs;
         std::vector<int> took;
         int due;
     } aims[] = {{sm, 0, {}, 40},   {sm, 10, {}, 50},    {sm, -15, {}, 25},     {sm, 0, {6}, 34},
-                {sm, 0, {6, 30, 7}, 33}, {sm, 0, {60}, 0}, {fw, 10, {6}, 40}};
+                {sm, 0, {6, 30, 7}, 33}, {sm, 0, {60}, 0}, {fw, 10, {6}, 40},
+                // A new position's first picture, far from a clock still at the old one: a jump.
+                {sm, 5000, {}, 40}, {sm, -5000, {}, 40}};
     for (const auto &a : aims) {
         SCOPED_TRACE(testing::Message() << "early " << a.earlyMs << " took " << a.took.size());
         FramePacer pacer(a.options);
