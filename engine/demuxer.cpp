@@ -2,6 +2,7 @@
 
 #include "bytesource.h"
 #include "ffdiskio.h"
+#include "inputstart.h"
 #include "streamdecoder.h"
 #include "timestampfallback.h"
 #include "videostage.h"
@@ -81,16 +82,34 @@ bool Demuxer::openInput(AVFormatContext *context, const char *url, QString &erro
         return false;
     }
     av_read_play(context);
-    // Times count from the input's start when it starts late (MPEG-TS, broadcast captures). A start
-    // below 0 is the audio encoder's priming, not a late start: subtracting it would stamp every
-    // picture late and make every seek land a keyframe early.
-    m_StartTime = context->start_time != AV_NOPTS_VALUE && context->start_time > 0 ? context->start_time : 0;
+    m_StartTime = startOf(context);
     m_PendingPacket.reset(av_packet_alloc());
     if (!m_PendingPacket) {
         error = QStringLiteral("out of memory");
         return false;
     }
     return true;
+}
+
+int64_t Demuxer::startOf(const AVFormatContext *context)
+{
+    // The video stream the decoder plays: the first one.
+    const AVStream *video = nullptr;
+    for (unsigned i = 0; i < context->nb_streams && !video; ++i)
+        if (context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            video = context->streams[i];
+    int64_t videoStart = InputStart::none;
+    int wrapBits = 64;
+    int64_t interval = 0;
+    if (video) {
+        if (video->start_time != AV_NOPTS_VALUE)
+            videoStart = av_rescale_q(video->start_time, video->time_base, AV_TIME_BASE_Q);
+        wrapBits = video->pts_wrap_bits;
+        if (video->r_frame_rate.num > 0 && video->r_frame_rate.den > 0)
+            interval = av_rescale(AV_TIME_BASE, video->r_frame_rate.den, video->r_frame_rate.num);
+    }
+    return InputStart::choose(context->start_time != AV_NOPTS_VALUE ? context->start_time : InputStart::none,
+                              videoStart, wrapBits, interval);
 }
 
 void Demuxer::discardUnplayed(bool audioPlayed)

@@ -22,7 +22,8 @@ class FfdiskIo;
 // time passes the target, and decoding starts at the last keyframe at or before it.
 //
 // Times count from the input's start (startTimeUs()), and seek targets are offset by it, so
-// positions, the duration and seeks agree also for inputs that do not start at 0.
+// positions, the duration and seeks agree also for inputs that do not start at 0: late (MPEG-TS)
+// or early (wrapped stamps unwrapped below 0), but not the sound's priming (see InputStart).
 //
 // Threads: open() and close() on the GUI thread while the worker is stopped; read() on the worker
 // and seek() on the GUI thread, both under the decoder's lock, which guards everything here. The
@@ -99,6 +100,8 @@ public:
 
 private:
     bool openInput(AVFormatContext *context, const char *url, QString &error, QString &declaredTooLarge);
+    // Where the input's times begin (µs, absolute): see InputStart.
+    static int64_t startOf(const AVFormatContext *context);
     int seekInput(int64_t timestampUs);
     // av_read_frame() of the next packet of a stream that is not discarded; false at the end.
     bool readPlayed(AVPacket *packet);

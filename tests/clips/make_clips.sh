@@ -71,6 +71,9 @@ landing/mp4.mp4      $(v 25 4) $(a 4) -vf "$vf" $(g 25) -bf 0 $A $M "$t"
 landing/webm_altref.webm $(v 25 4) $(a 4) -vf "$vf,format=yuv420p" -c:v libvpx-vp9 -deadline realtime -cpu-used 8 -b:v 300k -g 25 -keyint_min 25 -lag-in-frames 10 -auto-alt-ref 1 $O -f webm "$t"
 landing/ts.ts        $(v 25 4) $(a 4) -vf "$vf" $(g 25) -bf 0 $A -f mpegts "$t"
 landing/ts_two_tracks.ts $(v 25 4) $(a 4) $(a 4) -map 0:v -map 1:a -map 2:a -vf "$vf" $(g 25) $B -c:a:0 aac -b:a:0 96k -c:a:1 mp2 -b:a:1 128k -ac 2 -ar 48000 -f mpegts "$t"
+# Its 33-bit stamps wrap 2 s in (the muxer's 1.4 s delay added to the offset): libavformat
+# unwraps them by starting the clip at -2 s.
+landing/ts_wrap.ts   $(v 25 4) $(a 4) -vf "$vf" $(g 25) $B $A -output_ts_offset 95440.3177 -f mpegts "$t"
 landing/ps.mpg       $(v 25 4) $(a 4) -vf "$vf,format=yuv420p" $(m2 25) -bf 0 -f vob "$t"
 colour_bt601_576.mkv $(c 720x576) -vf "scale=out_color_matrix=bt601:out_range=tv,format=yuv420p" -colorspace bt470bg -color_range tv $(g 25) -f matroska "$t"
 colour_bt709_720.mkv $(c 1280x720) -vf "scale=out_color_matrix=bt709:out_range=tv,format=yuv420p" -colorspace bt709 -color_range tv $(g 25) -f matroska "$t"

@@ -22,9 +22,9 @@ namespace {
 // it (a picture stamped that little late is the one at the target; times count from the first
 // picture, which the sound's priming stamps late in MPEG-TS and Matroska) and less than one
 // keyframe interval before it. Inputs searched by decoding time (MPEG-TS, MPEG-PS, with B-frames)
-// landed a keyframe late; MPEG-TS also starts late (11.4 s here). Without sound nothing
-// acknowledges a seek, and the clip read to its end says so once. Before that, what the open
-// decoder reports, in both programs' forms.
+// landed a keyframe late; MPEG-TS also starts late (11.4 s here), or early (-2 s: its stamps wrap).
+// Without sound nothing acknowledges a seek, and the clip read to its end says so once. Before
+// that, what the open decoder reports, in both programs' forms.
 TEST(DecoderControl, OpensAndSeeksToTheKeyframeAtOrBeforeTheTargetAcknowledgedOnceWithSound)
 {
     // Refused first and kept: a failed open must let go of its audio device (SDL's dummy driver
@@ -53,7 +53,7 @@ TEST(DecoderControl, OpensAndSeeksToTheKeyframeAtOrBeforeTheTargetAcknowledgedOn
                  {"landing/mov_b.mov", true, 25, 1},         {"landing/mov.mov", false, 25, 1},
                  {"landing/mp4.mp4", false, 25, 1},          {"landing/webm_altref.webm", true, 25, 1},
                  {"landing/ts.ts", false, 25, 1},            {"landing/ts_two_tracks.ts", true, 25, 1},
-                 {"landing/ps.mpg", true, 25, 1}};
+                 {"landing/ts_wrap.ts", true, 25, 1},        {"landing/ps.mpg", true, 25, 1}};
     // Only the played streams are read: nothing of a second sound track or a subtitle stream.
     testsupport::MessageLog log({"bad picture packet"});
     for (const auto &c : cases) {
