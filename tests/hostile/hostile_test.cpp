@@ -314,7 +314,8 @@ TEST(EngineStress, CyclesAndAStormLeaveNoFilesAndPlaybackResponding)
     // Near the end the decoder reads to the end of input while its last pictures wait: a seek from
     // there must clear the end.
     decoder->seek(38);
-    waitFor([&] { return display(*decoder, 10) >= 0 && (decoder->isEof() || decoder->isStopped()); }, 20000);
+    ASSERT_TRUE(waitFor([&] { return display(*decoder, 10) >= 0 && (decoder->isEof() || decoder->isStopped()); }, 20000))
+        << "the decoder never reached the end of input";
     decoder->start();
     waitFor([] { return false; }, 500);   // the storm's last acknowledgements, still queued, arrive
     const int donesBefore = seekDones;
