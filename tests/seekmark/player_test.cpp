@@ -122,7 +122,8 @@ TEST(PlayerTest, KeysAndClicksReachTheDecoderAndTheView)
     QTest::keyClick(player.get(), Qt::Key_A);
     EXPECT_EQ(nextShown(), pausedFrame + 1) << "another key did not resume from the paused picture";
 
-    // Backwards first, so that playing on never reaches the picture wanted.
+    // Forward far past what playing on reaches in the time allowed, or backwards: only the seek
+    // shows the clicked second. After the end, the last second first plays out.
     const struct {
         const char *when;
         double x;      // of the window's width
