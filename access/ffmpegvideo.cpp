@@ -2,8 +2,6 @@
 
 #include "engine/decoderagent.h"
 
-#include <cstdlib>
-
 FFMpegVideo::FFMpegVideo(VideoEngine *engine, const QString &url, QObject *parent,
                          const EngineOptions &options)
     : Video(engine, url, parent)
@@ -150,21 +148,3 @@ int FFMpegVideo::dataOffset()
     return static_cast<int>(static_cast<quint32>(static_cast<quint64>(m_Agent->dataOffset()) & 0xFFFFFFFFu));
 }
 
-int FFMpegVideo::randomSeekTarget(qint64 durationSeconds, int r)
-{
-    // The draw is taken modulo (duration - 11): at 11 s that divides by zero, and below it the
-    // remainder of a negative divisor can name a second past the end of a short clip.
-    const qint64 span = durationSeconds - 11;
-    if (span <= 0 || r < 0)
-        return -1;
-    return static_cast<int>(static_cast<qint64>(r) % span);
-}
-
-void FFMpegVideo::randomAccess()
-{
-    if (!ready())
-        return;
-    const int target = randomSeekTarget(duration(), std::rand());
-    if (target >= 0)
-        m_Agent->seek(target);
-}

@@ -65,16 +65,6 @@ public:
     // The decoder, null until open(); for tools and tests that look beneath the player's questions.
     DecoderAgent *agent() const { return m_Agent; }
 
-    // The second to seek to for a random seek into a clip of durationSeconds whole seconds, from
-    // one draw r of rand(); -1 when the clip is too short to pick from (11 s or less), since the
-    // draw is taken modulo the duration less 11 s.
-    static int randomSeekTarget(qint64 durationSeconds, int r);
-
-public slots:
-    // Seeks to a random second of the clip (see randomSeekTarget); rand() is never seeded, so the
-    // sequence repeats from run to run.
-    void randomAccess();
-
 private:
     // The gate of every query: the decoder exists and opened the clip.
     bool ready() const { return m_Opened && m_Agent; }

@@ -303,8 +303,10 @@ void Player::request(qint64 nowUs)
         FlagScope inRequest(m_InNextPicture);
         picture = m_Video->nextPicture();
     }
-    // Read after the scheduler's choice: the first picture of a new position moves the clock
-    // there.
+    // The clock as the scheduler judged the picture: the first picture of a new position sets it
+    // there. Read before the request, it still stood where a seek made while paused had left it
+    // (seconds away), and the pacer held the requests back for a second while the pictures after
+    // the landing fell late and were dropped.
     const double clock = clockSeconds();
     if (!picture) {
         debugOutput(m_Pacer.noPicture().trace().constData());

@@ -1,4 +1,4 @@
-// The data access layer: the storage profiles and random seek targets by table, the URL-to-driver
+// The data access layer: the storage profiles by table, the URL-to-driver
 // path of a Video, and FFMpegVideo playing real clips through "file://" and a file driver that
 // watches its calls, with sound going to SDL's dummy driver.
 #include "access/ffmpegvideo.h"
@@ -18,8 +18,6 @@ extern "C" {
 #include <QFileInfo>
 #include <QMutex>
 #include <QPointer>
-
-#include <climits>
 
 using namespace testsupport;
 
@@ -41,19 +39,6 @@ TEST(StorageProfile, TheDelayOfARead)
     };
     for (const auto &[kind, offset, bytes, previousEnd, delayUs] : rows)
         EXPECT_EQ(StorageProfile(StorageProfile::Kind(kind)).delayUs(offset, bytes, previousEnd), delayUs) << kind << " " << offset;
-}
-
-TEST(FFMpegVideoRandomSeek, TargetsStayInsideTheClip)
-{
-    const qint64 cases[][3] = {   // seconds, r, target (-1: no seek)
-        {100, 88, 88},  {100, 89, 0},  {40, RAND_MAX, RAND_MAX % 29},
-        {12, 12345, 0},   // one second to pick from
-        {11, 5, -1},      // would divide by zero
-        {8, 5, -1},       // the remainder of a negative divisor could land past the end
-        {-3, 5, -1},    {qint64(1) << 40, INT_MAX, INT_MAX},
-    };
-    for (const auto &[seconds, r, target] : cases)
-        EXPECT_EQ(FFMpegVideo::randomSeekTarget(seconds, int(r)), target) << seconds << " s, r " << r;
 }
 
 // The scheme picks the driver (a second registration replaces the first) and the rest is the
@@ -131,7 +116,6 @@ TEST_P(ThroughTheDriver, EveryPacketIsReadAndEveryPictureDecoded)
     waitFor([&] { return takeQueued(*video->agent(), &pictures) >= 0 && ends > 0; }, 60000);
     takeQueued(*video->agent(), &pictures);
     ASSERT_EQ(ends, 1) << "the clip was not played to its end";
-    ASSERT_GE(pictures.size(), 90u);
     for (size_t i = 0; i < pictures.size(); ++i)
         ASSERT_EQ(pictures[i].number, int(i)) << "picture " << i;
 
@@ -142,15 +126,20 @@ TEST_P(ThroughTheDriver, EveryPacketIsReadAndEveryPictureDecoded)
     AVFormatContext *context = nullptr;
     ASSERT_EQ(avformat_open_input(&context, QFile::encodeName(path).constData(), nullptr, nullptr), 0);
     ASSERT_GE(avformat_find_stream_info(context, nullptr), 0);
+    const int videoStream = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     AVPacket *packet = av_packet_alloc();
+    size_t videoPackets = 0;
     for (int n = 0, missed = 0; av_read_frame(context, packet) >= 0; ++n, av_packet_unref(packet)) {
         EXPECT_TRUE(n > 0 || video->dataOffset() == int(packet->pos)) << "the first packet is at " << packet->pos;
+        videoPackets += packet->stream_index == videoStream ? 1 : 0;
         const auto end = at(packet->pos + packet->size);
         if (packet->pos >= 0 && std::find(at(packet->pos), end, false) != end && ++missed <= 5)
             ADD_FAILURE() << "packet at " << packet->pos << " (" << packet->size << " bytes) never read";
     }
     av_packet_free(&packet);
     avformat_close_input(&context);
+    // One picture a packet in these clips: the pictures the decoder still held at the end count too.
+    EXPECT_EQ(pictures.size(), videoPackets) << "pictures decoded against the clip's video packets";
 
     video->seek(0);
     video->play();

@@ -1,8 +1,8 @@
 // Hostile inputs, faults and stress. Built twice. hostile_tests (no window, so it also runs in the
 // ThreadSanitizer build and beside other tests): every file of the hostile corpus played as
 // seekmark plays it, refused with a reason that names the problem or played to the end and again
-// after seeks past it, without crashing, hanging or taking gigabytes; a file cut or removed while
-// it plays; a storm at the engine after clips were opened and closed a hundred times.
+// after seeks made at its end, without crashing, hanging or taking gigabytes; a file cut or
+// removed while it plays; a storm at the engine after clips were opened and closed a hundred times.
 // hostile_window_tests (HOSTILE_WINDOWS, takes the display): a storm on the seekmark window.
 #include "access/ffmpegvideo.h"
 #include "access/filevideodriver.h"
@@ -314,7 +314,8 @@ TEST(EngineStress, CyclesAndAStormLeaveNoFilesAndPlaybackResponding)
     // Near the end the decoder reads to the end of input while its last pictures wait: a seek from
     // there must clear the end.
     decoder->seek(38);
-    waitFor([&] { return display(*decoder, 10) >= 0 && (decoder->isEof() || decoder->isStopped()); }, 20000);
+    ASSERT_TRUE(waitFor([&] { return display(*decoder, 10) >= 0 && (decoder->isEof() || decoder->isStopped()); }, 20000))
+        << "the decoder never reached the end of input";
     decoder->start();
     waitFor([] { return false; }, 500);   // the storm's last acknowledgements, still queued, arrive
     const int donesBefore = seekDones;

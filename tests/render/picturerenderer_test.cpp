@@ -144,10 +144,11 @@ TEST(PicturePathTest, ClipsShowTheirColoursNumbersAndShapes)
             const int across = right - left + 1, down = bottom - top + 1;
             EXPECT_NEAR(double(across) / down, 1.0, 0.02) << across << " x " << down;
             EXPECT_NEAR((left + right) / 2.0, W / 2.0, 1.5) << "off centre";
-            // 360 rows on screen show the picture less the inset: 200 stored rows are that much taller.
-            const QuadGeometry g = QuadGeometry::forView(size, W, H, picture->m_Aspect);
-            EXPECT_NEAR(g.pixelCorner(QuadGeometry::BottomLeft).y() - g.pixelCorner(QuadGeometry::TopLeft).y(), 360, 1);
-            EXPECT_NEAR(down, 200.0 * 360 / ((g.t1() - g.t0()) * g.textureHeight()), 3) << "not fitted to the width";
+            // The 576 stored rows fill W / (16/9) = 360 rows on screen, less the paint's margin: 4
+            // view pixels' worth of the 1024-row texture cut off at the top and at the bottom. The
+            // 200 stored rows of the box are that much taller.
+            const double screenRows = W * 9.0 / 16.0, shownRows = size.height() - 2 * 4.0 * 1024 / H;
+            EXPECT_NEAR(down, 200.0 * screenRows / shownRows, 2) << "not fitted to the width";
             break;
         }
         case Check::Straight: {
