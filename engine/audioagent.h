@@ -13,7 +13,7 @@ class PlaybackClock;
 // Plays decoded sound through an SDL audio device and, as it goes, keeps the playback clock that
 // the picture scheduler follows. The device asks for signed 16-bit little-endian samples at the
 // stream's rate and at most two channels, 1024 sample frames per buffer (or the device's own
-// length, which SDL reports in the spec it opened, and the clock's delay follows); SDL converts
+// length, which SDL reports in the SDL_AudioSpec it opened with, and the clock's delay follows); SDL converts
 // the rest to whatever the hardware takes. The rate is held within minSampleRate..maxSampleRate: a file may declare
 // any rate, and at 2 Hz one buffer would last over eight minutes, which closing the device waits
 // out; the decoder resamples to the device's rate. Each agent opens its own device, so two decoders can play side by side.
