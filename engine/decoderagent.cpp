@@ -211,7 +211,7 @@ bool DecoderAgent::start()
     // got to (9 pictures and their sound on a 25 fps clip). A stopped worker reads on from where
     // the input stands, also after its end.
     if (isStopped())
-        m_Eof.store(false);
+        setEof(false);
     m_Clock.resume();
     if (m_AudioAgent)
         m_AudioAgent->resume();
@@ -276,7 +276,7 @@ void DecoderAgent::carryOut(const SeekRequest &request)
     // The input is read afresh from the new position. Left set, the end of the input read before
     // the seek would stop a running worker as soon as the flushed queues looked drained: a seek in
     // the clip's last seconds would end playback instead of moving it.
-    m_Eof.store(false);
+    setEof(false);
     if (m_VideoAgent)
         m_VideoAgent->flush();
     // Nothing queued since the request may anchor the clock or the sound's start.
@@ -492,11 +492,18 @@ bool DecoderAgent::step()
     return false;
 }
 
+void DecoderAgent::setEof(bool eof)
+{
+    m_Eof.store(eof);
+    if (m_VideoAgent)
+        m_VideoAgent->setInputEnded(eof);
+}
+
 bool DecoderAgent::readFailed()
 {
     m_SoundGate.open();
     if (m_Options.stopAtEnd) {
-        m_Eof.store(true);
+        setEof(true);
         DECODER_LOG(LOG_INFO, "av_read failed");
     }
     // The video decoder still holds the pictures it kept back for reordering: collect them.

@@ -219,6 +219,8 @@ private:
     void repositioned();
     void blockQueued();
     bool endOfInput();
+    // The input read to its end (or read afresh): also tells the scheduler.
+    void setEof(bool eof);
     bool readFailed();
     bool videoQueueFull();
 

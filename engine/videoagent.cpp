@@ -148,6 +148,8 @@ PixelPacket *VideoAgent::choose()
 
     switch (m_Clock->picture(headTime, m_DurationUs)) {
     case PictureAction::Drop:
+        if (lastLeft())
+            break;
         dropLoop(SchedulerDecision::clockDifferenceMs(headTime, m_Clock->load()));
         return nullptr;
     case PictureAction::Hold:
@@ -169,6 +171,11 @@ PixelPacket *VideoAgent::advance()
     delete m_Current;
     m_Current = next;
     return m_Current;
+}
+
+bool VideoAgent::lastLeft()
+{
+    return m_InputEnded.load() && m_Pictures.count() == 1;
 }
 
 void VideoAgent::dropLoop(int diff)
@@ -195,6 +202,8 @@ void VideoAgent::dropLoop(int diff)
         m_Pictures.withCurrentHead(m_Serial.load(), [&](DataPacket *p) { sameHead = (p == head); });
         if (!sameHead)
             break;   // flushed meanwhile (a seek): the pictures judged here are gone
+        if (lastLeft())
+            break;
         delete takePicture();
         ++dropped;
         if (diff >= SchedulerDecision::lateThresholdMs)

@@ -95,6 +95,9 @@ public:
     // older one are destroyed unseen, and a shown picture of an older one is not handed out again
     // (the request returns null until a picture of the new position is queued).
     void setSerial(int serial) { m_Serial.store(serial); }
+    // The input has been read to its end: the one picture left queued may be the clip's last,
+    // which is shown however late (it stays on screen), not dropped.
+    void setInputEnded(bool ended) { m_InputEnded.store(ended); }
     int serial() const { return m_Serial.load(); }
     // For consumers that bypass the scheduling (tools, tests): the oldest queued picture of the
     // current serial, owned by the caller; null when none.
@@ -120,6 +123,8 @@ private:
     PixelPacket *choose();
     PixelPacket *advance();
     void dropLoop(int diff);
+    // The input has ended and one picture is left: it may be the clip's last.
+    bool lastLeft();
 
     DataQueue m_Pictures;
     PlaybackClock *m_Clock;   // not owned; the decoder's
@@ -130,6 +135,7 @@ private:
     int64_t m_QueuedBytes = 0;          // worker thread: the size of the last picture queued
     PixelPacket *m_Current = nullptr;   // owned; the picture handed out last
     std::atomic<int> m_Serial{0};       // set by the controlling thread, read by the GUI thread
+    std::atomic<bool> m_InputEnded{false};   // set by the controlling and worker threads
     bool m_NoAudio = false;
     bool m_Inside = false;              // a nextPicture() call is running
     bool m_DisposePending = false;      // dispose() came while a call was running
