@@ -13,24 +13,8 @@ bin=${1:?bin dir}
 clip=${2:?clip}
 seeks=${3:-50}
 
-work=$(mktemp -d /tmp/seekclicks.XXXXXX)
-mkdir -p "$work/runtime" && chmod 700 "$work/runtime"
-export HOME=$work XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=dummy SEEKMARK_DEBUG=1
-display=90
-while [ -e /tmp/.X$display-lock ] || [ -e /tmp/.X11-unix/X$display ]; do display=$((display + 1)); done
-Xvfb :$display -screen 0 1920x1200x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=:$display
-prog=
-cleanup() {
-  [ -n "$prog" ] && kill "$prog" 2>/dev/null
-  kill "$xvfb" 2>/dev/null
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-for _ in $(seq 50); do timeout 5 xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
-pct() { sort -g | awk -v p="$1" '{ v[NR] = $1 } END { if (NR == 0) { print "nan"; exit } r = int(p / 100 * NR + 0.999999); if (r < 1) r = 1; if (r > NR) r = NR; print v[r] }'; }
+# The work folder, the display, cleanup and pct.
+source "$(dirname "$0")/ondisplay.sh"
 
 err=$work/seek.err
 "$bin/seekmark" "$clip" 2>"$err" >/dev/null &
