@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -501,6 +502,7 @@ void Player::stopStepping()
     m_Steps->stop();
     m_Decoder1->setReadAhead(0);
     m_Decoder2->setReadAhead(0);
+    m_ActivityAfterStep.clear();
     m_Pairing.readout().setActivity(QString());
 }
 
@@ -566,7 +568,7 @@ void Player::showSteppedPair()
     readout.stepped(PairingReadout::First, timing.relative(StartAlignment::First, first->m_Time), moves.clip[0]);
     readout.stepped(PairingReadout::Second, timing.relative(StartAlignment::Second, second->m_Time), moves.clip[1]);
     readout.paired(PairingReadout::Pairing::InStep);
-    readout.setActivity(QString());
+    readout.setActivity(std::exchange(m_ActivityAfterStep, QString()));
     m_StepShownPending = true;
     update();
     measurePair();
@@ -620,8 +622,10 @@ void Player::searchOffset()
         retire(m_Align);
         if (*result && (*result)->found) {
             setOffset((*result)->offset);
-            m_Pairing.readout().setActivity(QStringLiteral("aligned at luma PSNR %1 dB")
-                                                .arg((*result)->meanPsnrY, 0, 'f', 2));
+            const QString aligned = QStringLiteral("aligned at luma PSNR %1 dB").arg((*result)->meanPsnrY, 0, 'f', 2);
+            m_Pairing.readout().setActivity(aligned);
+            if (m_Steps->busy())
+                m_ActivityAfterStep = aligned;
         } else {
             m_Pairing.readout().setActivity(QStringLiteral("no offset found"));
         }

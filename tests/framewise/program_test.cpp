@@ -246,6 +246,8 @@ TEST(FramewiseProgram, SeeksStepsShiftsAndViewsLandOnTheRightPictures)
     EXPECT_TRUE(poll([&] { return windowName(id).contains(QLatin1String("| aligned at")); }, 20000)) << windowName(id).toStdString();
     const std::pair<int, int> aligned = readBoth(id);
     EXPECT_EQ(aligned.first, aligned.second) << "after A";
+    // The result stays in the title once the pair the new offset asks for is on screen.
+    EXPECT_TRUE(windowName(id).contains(QLatin1String("| aligned at"))) << windowName(id).toStdString();
     keyTo(id, QStringLiteral("w"));
     EXPECT_TRUE(poll([&] { return windowName(id).contains(QLatin1String("| worst pair 1 of 500")); }, 30000)) << windowName(id).toStdString();
     for (const char *line : {"vado sono su  16", "vado sono su  4", "vado sono su  6", "DIVERSI"})

@@ -302,7 +302,7 @@ TEST(SeekProbeProgram, AChildThatCrashesOrHangsCostsItsClip)
         QProcess p;
         p.start(testsupport::binDir() + QStringLiteral("/seekprobe"),
                 {clipPath(QStringLiteral("h264_long.mp4")), clipPath(QStringLiteral("h264_aac.mp4")), "-j", "1", "--verify", "--seeks", "30",
-                 "--child-timeout", "2"});
+                 "--child-timeout", "10"});
         ASSERT_TRUE(p.waitForStarted(10000));
         QString child;
         const QString children = QStringLiteral("/proc/%1/task/%1/children").arg(p.processId());
