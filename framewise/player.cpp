@@ -21,7 +21,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <utility>
 
 namespace {
 
@@ -474,6 +473,12 @@ bool Player::ensureStepping()
     m_Decoder1->setReadAhead(kStepReadAhead);
     m_Decoder2->setReadAhead(kStepReadAhead);
     m_Steps->start(ClipCursor::copyOf(*first), ClipCursor::copyOf(*second), StepBudgetBytes);
+    // Paused just after a resume or a seek the second clip may still hold a picture from before
+    // (its next was not decoded in time): the pair to examine is the one the pairing gives.
+    // (Not a step of the user's: no "step shown" line times it.)
+    m_Steps->repair();
+    m_StepWaitSince = m_Clock.elapsed();
+    pollSteps();
     measurePair();
     return true;
 }
@@ -502,7 +507,6 @@ void Player::stopStepping()
     m_Steps->stop();
     m_Decoder1->setReadAhead(0);
     m_Decoder2->setReadAhead(0);
-    m_ActivityAfterStep.clear();
     m_Pairing.readout().setActivity(QString());
 }
 
@@ -510,6 +514,9 @@ void Player::step(void (StepPlanner::*command)())
 {
     if (!ensureStepping())
         return;
+    // The user's own step: what the title said of an earlier one (or of an alignment) is old news.
+    // (Pairs fetched for other reasons, a new offset's or a pause's, leave it standing.)
+    m_Pairing.readout().setActivity(QString());
     stepQueued();
     (m_Steps.get()->*command)();
     pollSteps();
@@ -568,7 +575,6 @@ void Player::showSteppedPair()
     readout.stepped(PairingReadout::First, timing.relative(StartAlignment::First, first->m_Time), moves.clip[0]);
     readout.stepped(PairingReadout::Second, timing.relative(StartAlignment::Second, second->m_Time), moves.clip[1]);
     readout.paired(PairingReadout::Pairing::InStep);
-    readout.setActivity(std::exchange(m_ActivityAfterStep, QString()));
     m_StepShownPending = true;
     update();
     measurePair();
@@ -622,10 +628,8 @@ void Player::searchOffset()
         retire(m_Align);
         if (*result && (*result)->found) {
             setOffset((*result)->offset);
-            const QString aligned = QStringLiteral("aligned at luma PSNR %1 dB").arg((*result)->meanPsnrY, 0, 'f', 2);
-            m_Pairing.readout().setActivity(aligned);
-            if (m_Steps->busy())
-                m_ActivityAfterStep = aligned;
+            m_Pairing.readout().setActivity(QStringLiteral("aligned at luma PSNR %1 dB")
+                                                .arg((*result)->meanPsnrY, 0, 'f', 2));
         } else {
             m_Pairing.readout().setActivity(QStringLiteral("no offset found"));
         }

@@ -189,9 +189,6 @@ private:
     QTimer *m_StepTimer = nullptr;     // polls the planner while a step waits for its pictures
     qint64 m_StepAskedAt = -1;         // the oldest step not shown yet (m_Clock ms)
     bool m_StepShownPending = false;   // a stepped pair was uploaded and waits for its paint
-    // What the title says once the pair being fetched is shown (an alignment's result outlives
-    // the pair its new offset asks for; a step of the user's own clears the title's activity).
-    QString m_ActivityAfterStep;
     qint64 m_StepWaitSince = -1;       // when the planner last had to wait
     // Looking closer.
     ZoomGeometry m_Zoom;

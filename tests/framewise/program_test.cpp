@@ -216,6 +216,14 @@ TEST(FramewiseProgram, SeeksStepsShiftsAndViewsLandOnTheRightPictures)
     keyTo(id, QStringLiteral("space"));
     const int again = stillPicture(id);
     EXPECT_EQ(readBoth(id), std::make_pair(again, again)) << "after resuming";
+    // Resumed and paused at once, before the clips' next pictures were decoded: paused on a pair
+    // in step all the same.
+    for (int i = 0; i < 5; ++i)
+        keyTo(id, QStringLiteral("comma"));
+    EXPECT_TRUE(poll([&] { return look(id).second == again - 5; }, 10000)) << "five steps back";
+    xdo({"key", "--delay", "30", "space", "space"});
+    const int quick = stillPicture(id);
+    EXPECT_EQ(readBoth(id), std::make_pair(quick, quick)) << "resumed and paused at once";
 
     // A right click while paused, back to 4 s: rendering restarts a second later, and the next
     // space resumes (it does not pause).
