@@ -21,6 +21,8 @@ set -uo pipefail
 
 bin=${1:?bin dir}
 clips=${2:?clip dir}
+# Typed into the players' open dialogs, which start in another folder: the clips' path in full.
+clips=$(cd "$clips" && pwd) || exit 1
 reps=${3:-3}
 seeks=${SEEKS:-50}
 
