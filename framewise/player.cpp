@@ -476,10 +476,10 @@ bool Player::ensureStepping()
     // Paused just after a resume or a seek the second clip may still hold a picture from before
     // (its next was not decoded in time): the pair to examine is the one the pairing gives.
     // (Not a step of the user's: no "step shown" line times it.)
+    // The pair is measured when it is shown (now, or when the repair's picture comes).
     m_Steps->repair();
     m_StepWaitSince = m_Clock.elapsed();
     pollSteps();
-    measurePair();
     return true;
 }
 
